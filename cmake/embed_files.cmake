@@ -1,0 +1,16 @@
+# Writes OUTPUT, a C++ file that defines one byte array per NAME=PATH pair in FILES, so that
+# korvane-sim carries them without reading the source tree at run time.
+set(content "// Generated from the source tree; do not edit.\n#include <cstddef>\n\nnamespace korvane::embedded {\n")
+foreach(pair IN LISTS FILES)
+  string(FIND "${pair}" "=" split)
+  string(SUBSTRING "${pair}" 0 ${split} name)
+  math(EXPR start "${split} + 1")
+  string(SUBSTRING "${pair}" ${start} -1 path)
+  file(READ "${path}" hex HEX)
+  string(LENGTH "${hex}" hexLength)
+  math(EXPR size "${hexLength} / 2")
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+  string(APPEND content "extern const unsigned char ${name}[] = {${bytes} 0};\nextern const std::size_t ${name}Size = ${size};\n")
+endforeach()
+string(APPEND content "}  // namespace korvane::embedded\n")
+file(WRITE "${OUTPUT}" "${content}")

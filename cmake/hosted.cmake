@@ -1,0 +1,42 @@
+# The Linux build: the hosted platform, korvane-sim, and the tests.
+
+add_library(korvane_hosted STATIC
+  src/platform/hosted/memory_registry.cpp
+  src/platform/hosted/machine_file.cpp
+  src/platform/hosted/hosted_system.cpp
+  src/platform/hosted/hosted_windows.cpp
+  src/platform/hosted/screen.cpp
+  src/platform/hosted/text_encoding.cpp
+  src/platform/hosted/dialog_templates.cpp
+  src/platform/hosted/terminal_render.cpp
+  src/platform/hosted/sim_options.cpp
+  src/platform/hosted/report.cpp
+  src/platform/hosted/simulated_machine.cpp
+  ${CMAKE_BINARY_DIR}/generated/embedded_files.cpp
+)
+target_include_directories(korvane_hosted PUBLIC src ${CMAKE_BINARY_DIR}/generated)
+target_link_libraries(korvane_hosted PUBLIC korvane_core)
+
+# The resource script (the one definition of the six dialog templates) and the default
+# machine are built into korvane-sim.
+set(KORVANE_EMBEDDED_FILES
+  "kResourceScript=${CMAKE_SOURCE_DIR}/src/ui/korvane.rc"
+  "kResourceHeader=${CMAKE_SOURCE_DIR}/src/ui/resource.h"
+  "kDefaultMachine=${CMAKE_SOURCE_DIR}/machines/sample-xp.reg"
+)
+add_custom_command(
+  OUTPUT ${CMAKE_BINARY_DIR}/generated/embedded_files.cpp
+  COMMAND ${CMAKE_COMMAND} -DOUTPUT=${CMAKE_BINARY_DIR}/generated/embedded_files.cpp
+          "-DFILES=${KORVANE_EMBEDDED_FILES}" -P ${CMAKE_SOURCE_DIR}/cmake/embed_files.cmake
+  DEPENDS ${CMAKE_SOURCE_DIR}/cmake/embed_files.cmake
+          ${CMAKE_SOURCE_DIR}/src/ui/korvane.rc ${CMAKE_SOURCE_DIR}/src/ui/resource.h
+          ${CMAKE_SOURCE_DIR}/machines/sample-xp.reg
+  VERBATIM)
+
+add_executable(korvane-sim src/platform/hosted/sim_main.cpp)
+target_link_libraries(korvane-sim PRIVATE korvane_hosted)
+
+include(CTest)
+if(BUILD_TESTING)
+  add_subdirectory(tests)
+endif()

@@ -1,0 +1,169 @@
+// The device-key step of families 1, 2 and 5: the PCI device keys under enumRoot, and the
+// confirmation of an instance, by its "Control" subkey (family 5) or by the Config Manager
+// entries under HKEY_DYN_DATA (families 1 and 2).
+#include <cstring>
+#include <string>
+
+#include "app/adapter_table.h"
+#include "app/platform_family.h"
+#include "discovery/identification.h"
+#include "discovery/walks.h"
+#include "platform/services.h"
+
+namespace korvane {
+
+using platform::CloseIfOpen;
+
+namespace {
+
+using platform::kHkeyDynData;
+using platform::kHkeyLocalMachine;
+using platform::kKeyRead;
+using platform::RegKey;
+
+constexpr std::uint32_t kSlotCount = 16;
+constexpr std::uint32_t kControlSearchCount = 16;
+constexpr std::uint32_t kConfigManagerEntryCount = 1024;
+
+void ReadValue(RegKey key, const char* name, char* buffer) {
+  bufferSize = kBufferSize;
+  platform::Registry().QueryValue(key, name, &valueType, buffer, &bufferSize);
+}
+
+std::int32_t ReadValueStatus(RegKey key, const char* name, char* buffer) {
+  bufferSize = kBufferSize;
+  return platform::Registry().QueryValue(key, name, &valueType, buffer, &bufferSize);
+}
+
+std::int32_t EnumSubkey(RegKey key, std::uint32_t index, char* buffer) {
+  bufferSize = kBufferSize;
+  return platform::Registry().EnumKey(key, index, buffer, &bufferSize);
+}
+
+void Open(RegKey root, const std::string& path, RegKey& key) {
+  platform::Registry().OpenKey(root, path.c_str(), kKeyRead, &key);
+}
+
+bool HasControlSubkey(RegKey instanceKey) {
+  for (std::uint32_t index = 0; index < kControlSearchCount; ++index) {
+    valueBuf[0] = '\0';
+    EnumSubkey(instanceKey, index, valueBuf);
+    if (std::strcmp(valueBuf, "Control") == 0) return true;
+  }
+  return false;
+}
+
+void RecordFamily5Adapter(RegKey instanceKey) {
+  valueBuf[0] = '\0';
+  ReadValue(instanceKey, "Driver", valueBuf);
+  // An empty Driver would make the class root itself the parameter key.
+  if (valueBuf[0] == '\0') return;
+  AdapterRecord& record = adapterTable[adapterCount];
+  ReadValue(instanceKey, "DeviceDesc", record.description);
+  record.paramKeyPath = classRoot + valueBuf;
+  record.supported = 1;
+  record.applied = 0;
+  AssignResetNames(record, nameBuf);
+  ++adapterCount;
+}
+
+// Family 5: every one of the first sixteen instances with a Driver and a "Control" subkey.
+StepResult WalkFamily5Instances(const std::string& devicePath) {
+  for (std::uint32_t slot = 0; slot < kSlotCount; ++slot) {
+    instanceBuf[0] = '\0';
+    valueBuf[0] = '\0';
+    EnumSubkey(mainKey, slot, instanceBuf);
+    // Past the last instance there is nothing to examine: opening the empty name would
+    // examine the device key itself once more for every remaining slot.
+    if (instanceBuf[0] == '\0') continue;
+    RegKey instanceKey = platform::kNullKey;
+    Open(kHkeyLocalMachine, devicePath + instanceBuf, instanceKey);
+    ReadValue(instanceKey, "Driver", valueBuf);
+    if (valueBuf[0] != '\0' && HasControlSubkey(instanceKey)) {
+      if (adapterCount >= kTableSize) {
+        CloseIfOpen(instanceKey);
+        CloseIfOpen(mainKey);
+        return StepResult::kEndDiscovery;
+      }
+      RecordFamily5Adapter(instanceKey);
+    }
+    CloseIfOpen(instanceKey);
+  }
+  CloseIfOpen(mainKey);
+  return StepResult::kNext;
+}
+
+// Families 1 and 2: looks for an entry under configManagerRoot whose HardWareKey holds the
+// instance's name, and records the adapter from the instance key at the first one.
+void ConfigManagerPass(RegKey& instanceKey) {
+  for (std::uint32_t entry = 0; entry < kConfigManagerEntryCount; ++entry) {
+    Open(kHkeyDynData, configManagerRoot, dynKey);
+    nameBuf[0] = '\0';
+    EnumSubkey(dynKey, entry, nameBuf);
+    CloseIfOpen(dynKey);
+    Open(kHkeyDynData, configManagerRoot + nameBuf, dynKey);
+    // An entry without HardWareKey is tested on its own name, still in nameBuf.
+    ReadValue(dynKey, "HardWareKey", nameBuf);
+    if (std::strstr(nameBuf, instanceBuf) == nullptr) {
+      nameBuf[0] = '\0';
+      CloseIfOpen(dynKey);
+      continue;
+    }
+    // An empty Driver counts as none: the class root itself is no parameter key.
+    if (ReadValueStatus(instanceKey, "Driver", valueBuf) != platform::kErrorSuccess ||
+        valueBuf[0] == '\0') {
+      CloseIfOpen(dynKey);
+      continue;
+    }
+    AdapterRecord& record = adapterTable[adapterCount];
+    ReadValue(instanceKey, "DeviceDesc", record.description);
+    record.paramKeyPath = classRoot + valueBuf;
+    record.supported = 1;
+    record.applied = 0;
+    CloseIfOpen(instanceKey);
+    ++adapterCount;
+    CloseIfOpen(dynKey);
+    return;
+  }
+  CloseIfOpen(instanceKey);
+}
+
+// Families 1 and 2: the first instance with a non-empty Driver, confirmed by the pass.
+StepResult WalkFamily1And2Instances(const std::string& devicePath) {
+  RegKey instanceKey = platform::kNullKey;
+  for (std::uint32_t slot = 0; slot < kSlotCount; ++slot) {
+    CloseIfOpen(instanceKey);
+    instanceBuf[0] = '\0';
+    valueBuf[0] = '\0';
+    EnumSubkey(mainKey, slot, instanceBuf);
+    // Past the last instance the name is empty and this opens the device key itself.
+    Open(kHkeyLocalMachine, devicePath + instanceBuf, instanceKey);
+    ReadValue(instanceKey, "Driver", valueBuf);
+    if (valueBuf[0] != '\0') break;
+  }
+  ConfigManagerPass(instanceKey);
+  CloseIfOpen(mainKey);
+  return StepResult::kNext;
+}
+
+}  // namespace
+
+StepResult DeviceKeyStep() {
+  Open(kHkeyLocalMachine, enumRoot, mainKey);
+  instanceBuf[0] = '\0';
+  nameBuf[0] = '\0';
+  if (EnumSubkey(mainKey, static_cast<std::uint32_t>(cursor), nameBuf) != platform::kErrorSuccess) {
+    CloseIfOpen(mainKey);
+    return StepResult::kEndDiscovery;
+  }
+  if (!IsSupportedDeviceKey(nameBuf)) {
+    CloseIfOpen(mainKey);
+    return StepResult::kNext;
+  }
+  CloseIfOpen(mainKey);
+  const std::string devicePath = enumRoot + nameBuf + "\\";
+  Open(kHkeyLocalMachine, devicePath, mainKey);
+  return OsFamily == 5 ? WalkFamily5Instances(devicePath) : WalkFamily1And2Instances(devicePath);
+}
+
+}  // namespace korvane

@@ -1,0 +1,840 @@
+#include "platform/hosted/machine_file.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+namespace korvane::hosted {
+
+using platform::kHkeyDynData;
+using platform::kHkeyLocalMachine;
+using platform::kRegBinary;
+using platform::kRegDword;
+using platform::kRegExpandSz;
+using platform::kRegMultiSz;
+using platform::kRegSz;
+
+namespace {
+
+constexpr std::string_view kHeader4 = "REGEDIT4";
+constexpr std::string_view kHeader5 = "Windows Registry Editor Version 5.00";
+constexpr std::string_view kNewline = "\r\n";
+
+// --- Code page 1252, the ANSI view of the machine's texts ---
+
+// The characters of the bytes 0x80 to 0x9F. The five bytes the code page leaves undefined
+// stand for the C1 control of the same number, as MultiByteToWideChar has them, so that
+// every byte has exactly one character and UTF-16 text converts back to the same bytes.
+constexpr std::array<char16_t, 32> kCp1252High = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+char16_t AnsiToUnicode(unsigned char byte) {
+  return byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : static_cast<char16_t>(byte);
+}
+
+// -1 when the character has no byte in the code page.
+int UnicodeToAnsi(char32_t c) {
+  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<int>(c);
+  for (std::size_t i = 0; i < kCp1252High.size(); ++i)
+    if (kCp1252High[i] == c) return static_cast<int>(0x80 + i);
+  return -1;
+}
+
+std::string CodePointName(char32_t c) {
+  char text[16];
+  std::snprintf(text, sizeof text, "U+%04X", static_cast<unsigned>(c));
+  return text;
+}
+
+// A character of a UTF-16 file that has no ANSI byte. It becomes '?' in the decoded text, and
+// the line that holds it is refused unless it is a comment.
+struct Unmappable {
+  std::size_t offset;  // in the decoded text
+  char32_t character;
+};
+
+// One pass over the UTF-16LE code units (after the byte-order mark).
+void DecodeUtf16(std::string_view bytes, std::string* text, std::vector<Unmappable>* unmappable) {
+  text->resize(bytes.size() / 2);
+  char* out = text->data();
+  std::size_t length = 0;
+  const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+  const std::size_t units = bytes.size() / 2;
+  for (std::size_t i = 0; i < units; ++i) {
+    const char16_t unit = static_cast<char16_t>(in[2 * i] | (in[2 * i + 1] << 8));
+    if (unit < 0x80) {
+      out[length++] = static_cast<char>(unit);
+      continue;
+    }
+    char32_t c = unit;
+    if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < units) {
+      const char16_t low = static_cast<char16_t>(in[2 * i + 2] | (in[2 * i + 3] << 8));
+      if (low >= 0xDC00 && low < 0xE000) {
+        c = 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (low - 0xDC00);
+        ++i;
+      }
+    }
+    const int byte = UnicodeToAnsi(c);
+    if (byte < 0) unmappable->push_back({length, c});
+    out[length++] = byte < 0 ? '?' : static_cast<char>(byte);
+  }
+  text->resize(length);
+}
+
+// --- Small text helpers ---
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+bool IsBlankText(std::string_view text) {
+  for (char c : text)
+    if (!IsBlank(c)) return false;
+  return true;
+}
+
+std::string_view TrimEnd(std::string_view text) {
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Letter case ignored the way the registry folds names (ASCII letters only).
+bool EqualsFolded(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (Upper(a[i]) != Upper(b[i])) return false;
+  return true;
+}
+
+bool StartsWithFolded(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && EqualsFolded(text.substr(0, prefix.size()), prefix);
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// A short, printable excerpt of the text an error is about.
+std::string Quote(std::string_view text) {
+  constexpr std::size_t kLimit = 24;
+  std::string quoted = "'";
+  for (std::size_t i = 0; i < text.size() && i < kLimit; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+      quoted += escaped;
+    } else {
+      quoted += static_cast<char>(c);
+    }
+  }
+  if (text.size() > kLimit) quoted += "...";
+  return quoted + "'";
+}
+
+// Types whose data the ANSI registry functions convert between UTF-16 and ANSI on NT, and
+// which 5.00 files therefore hold as UTF-16LE.
+bool IsTextType(std::uint32_t type) { return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz; }
+
+// --- Reading ---
+
+class Parser {
+ public:
+  Parser(std::string_view text, std::string_view file, const std::vector<Unmappable>& unmappable,
+         MemoryRegistry& registry, LoadError* error)
+      : text_(text), file_(file), unmappable_(unmappable), registry_(registry), error_(error) {}
+
+  // The first line names the format; false when it is neither header.
+  bool ReadHeader(RegFileFormat* format) {
+    NextLine();
+    const std::string_view header = TrimEnd(line_);
+    if (header == kHeader4 || header == kHeader5) {
+      *format = format_ = header == kHeader4 ? RegFileFormat::kRegedit4 : RegFileFormat::kVersion5;
+      return true;
+    }
+    return Fail("missing header: the first line must be \"REGEDIT4\" or \"" + std::string(kHeader5) + "\"");
+  }
+
+  bool Run() {
+    while (NextLine()) {
+      std::size_t at = 0;
+      SkipBlanks(&at);
+      if (at == line_.size() || line_[at] == ';') continue;
+      if (!CheckEncodable()) return false;
+      line_.remove_prefix(at);
+      const bool parsed = line_[0] == '[' ? ParseKeyLine() : ParseValueLine();
+      if (!parsed) return false;
+    }
+    return true;
+  }
+
+  bool Fail(std::string message) { return FailAt(lineNumber_, std::move(message)); }
+
+ private:
+  bool NextLine() {
+    if (next_ > text_.size() || (next_ == text_.size() && lineNumber_ > 0)) return false;
+    lineStart_ = next_;
+    const void* newline =
+        next_ < text_.size() ? std::memchr(text_.data() + next_, '\n', text_.size() - next_) : nullptr;
+    const std::size_t end = newline == nullptr
+                                ? text_.size()
+                                : static_cast<std::size_t>(static_cast<const char*>(newline) - text_.data());
+    line_ = text_.substr(next_, end - next_);
+    if (!line_.empty() && line_.back() == '\r') line_.remove_suffix(1);
+    lineEnd_ = lineStart_ + line_.size();
+    next_ = newline == nullptr ? text_.size() + 1 : end + 1;
+    ++lineNumber_;
+    return true;
+  }
+
+  bool FailAt(int line, std::string message) {
+    *error_ = LoadError{std::string(file_), line, std::move(message)};
+    return false;
+  }
+
+  void SkipBlanks(std::size_t* at) const {
+    while (*at < line_.size() && IsBlank(line_[*at])) ++*at;
+  }
+
+  bool CheckEncodable() {
+    while (nextUnmappable_ < unmappable_.size() && unmappable_[nextUnmappable_].offset < lineStart_)
+      ++nextUnmappable_;
+    if (nextUnmappable_ < unmappable_.size() && unmappable_[nextUnmappable_].offset < lineEnd_)
+      return Fail("character " + CodePointName(unmappable_[nextUnmappable_].character) +
+                  " has no form in code page 1252, the machine's ANSI code page");
+    return true;
+  }
+
+  bool ResolveRoot(std::string_view name, platform::RegKey* root) {
+    if (EqualsFolded(name, "HKEY_LOCAL_MACHINE") || EqualsFolded(name, "HKLM")) {
+      *root = kHkeyLocalMachine;
+      return true;
+    }
+    if (EqualsFolded(name, "HKEY_DYN_DATA") || EqualsFolded(name, "HKDD")) {
+      *root = kHkeyDynData;
+      return true;
+    }
+    static constexpr std::string_view kOtherRoots[] = {
+        "HKEY_CLASSES_ROOT",   "HKCR", "HKEY_CURRENT_USER",    "HKCU", "HKEY_USERS", "HKU",
+        "HKEY_CURRENT_CONFIG", "HKCC", "HKEY_PERFORMANCE_DATA"};
+    for (std::string_view other : kOtherRoots)
+      if (EqualsFolded(name, other))
+        return Fail("key under " + std::string(name) +
+                    ": a machine file holds only HKEY_LOCAL_MACHINE and HKEY_DYN_DATA");
+    if (name.empty()) return Fail("key line without a key name");
+    return Fail("unknown root key " + Quote(name));
+  }
+
+  bool ParseKeyLine() {
+    const std::size_t close = line_.rfind(']');
+    if (close == std::string_view::npos) return Fail("key line without its closing ']'");
+    if (!IsBlankText(line_.substr(close + 1)))
+      return Fail("junk after the key line's ']': " + Quote(line_.substr(close + 1)));
+    std::string_view path = line_.substr(1, close - 1);
+    const bool deletion = !path.empty() && path.front() == '-';
+    if (deletion) path.remove_prefix(1);
+    const std::size_t separator = path.find('\\');
+    platform::RegKey root = 0;
+    if (!ResolveRoot(path.substr(0, separator), &root)) return false;
+    std::string_view rest =
+        separator == std::string_view::npos ? std::string_view() : path.substr(separator + 1);
+    while (!rest.empty() && rest.front() == '\\') rest.remove_prefix(1);
+
+    if (deletion) {
+      if (rest.empty()) return Fail("a root key cannot be deleted");
+      registry_.DeleteKey(root, rest);
+      chain_.clear();
+      current_ = nullptr;
+      afterDeletion_ = true;
+      return true;
+    }
+    current_ = EnsureKey(root, rest);
+    return true;
+  }
+
+  // Exports list a key's subkeys right after it, so each key line shares all but its last
+  // component with the one before: the path walked last is kept, and only the part that
+  // differs is looked up.
+  RegNode* EnsureKey(platform::RegKey root, std::string_view path) {
+    if (root != chainRoot_) {
+      chain_.clear();
+      chainRoot_ = root;
+    }
+    parts_.clear();
+    std::size_t start = 0;
+    while (start < path.size()) {
+      std::size_t end = path.find('\\', start);
+      if (end == std::string_view::npos) end = path.size();
+      if (end > start) parts_.push_back(path.substr(start, end - start));
+      start = end + 1;
+    }
+    std::size_t common = 0;
+    while (common < chain_.size() && common < parts_.size() &&
+           EqualsFolded(chain_[common]->Name(), parts_[common]))
+      ++common;
+    chain_.resize(common);
+    RegNode* node = common == 0 ? &registry_.Root(root) : chain_.back();
+    for (std::size_t i = common; i < parts_.size(); ++i) {
+      node = &node->EnsureSubkey(parts_[i]);
+      chain_.push_back(node);
+    }
+    return node;
+  }
+
+  // A quoted text starting at line_[*at] == '"', escapes resolved, appended to `out`.
+  bool ParseQuoted(std::size_t* at, std::string* out, const char* what) {
+    std::size_t i = *at + 1;
+    for (;;) {
+      std::size_t j = i;
+      while (j < line_.size() && line_[j] != '"' && line_[j] != '\\') ++j;
+      out->append(line_.data() + i, j - i);
+      if (j == line_.size() || (line_[j] == '\\' && j + 1 == line_.size()))
+        return Fail(std::string("unterminated ") + what + ": no closing '\"'");
+      if (line_[j] == '"') {
+        *at = j + 1;
+        return true;
+      }
+      // The two escapes regedit writes, and the two line breaks Wine's regedit writes.
+      switch (line_[j + 1]) {
+        case '\\':
+          out->push_back('\\');
+          break;
+        case '"':
+          out->push_back('"');
+          break;
+        case 'n':
+          out->push_back('\n');
+          break;
+        case 'r':
+          out->push_back('\r');
+          break;
+        default:
+          return Fail(std::string("bad escape ") + Quote(line_.substr(j, 2)) + " in " + what +
+                      " (a backslash is written \\\\ and a quote \\\")");
+      }
+      i = j + 2;
+    }
+  }
+
+  // Nothing but blanks or a comment may follow a value.
+  bool EndOfValue(std::size_t at) {
+    SkipBlanks(&at);
+    if (at == line_.size() || line_[at] == ';') return true;
+    return Fail("junk after the value: " + Quote(line_.substr(at)));
+  }
+
+  bool ParseValueLine() {
+    if (line_[0] != '@' && line_[0] != '"')
+      return Fail("expected a key line, a value line or a comment, found " + Quote(line_));
+    if (current_ == nullptr)
+      return Fail(afterDeletion_ ? "value line after a key deletion, with no key line before it"
+                                 : "value line before any key line");
+    std::size_t at = 0;
+    name_.clear();
+    if (line_[0] == '@') {
+      at = 1;
+    } else if (!ParseQuoted(&at, &name_, "value name")) {
+      return false;
+    }
+    SkipBlanks(&at);
+    if (at == line_.size() || line_[at] != '=') return Fail("expected '=' after the value name");
+    ++at;
+    SkipBlanks(&at);
+    if (at == line_.size() || line_[at] == ';') return Fail("no value data after '='");
+
+    const int valueLine = lineNumber_;
+    const std::string_view data = line_.substr(at);
+    data_.clear();
+    std::uint32_t type = kRegSz;
+    bool hex = false;
+    if (data.front() == '-') {
+      if (!EndOfValue(at + 1)) return false;
+      current_->RemoveValue(name_);
+      return true;
+    }
+    if (data.front() == '"') {
+      if (!ParseQuoted(&at, &data_, "string")) return false;
+      if (!EndOfValue(at)) return false;
+      data_.push_back('\0');
+    } else if (StartsWithFolded(data, "dword:")) {
+      type = kRegDword;
+      at += 6;
+      std::uint32_t number = 0;
+      std::size_t digits = 0;
+      for (; at < line_.size() && HexDigit(line_[at]) >= 0; ++at, ++digits)
+        number = (number << 4) | static_cast<std::uint32_t>(HexDigit(line_[at]));
+      if (digits == 0 || digits > 8) return Fail("bad dword: it takes 1 to 8 hex digits");
+      if (!EndOfValue(at)) return false;
+      for (int shift = 0; shift < 32; shift += 8)
+        data_.push_back(static_cast<char>((number >> shift) & 0xFF));
+    } else if (StartsWithFolded(data, "hex:")) {
+      type = kRegBinary;
+      hex = true;
+      if (!ParseHex(at + 4)) return false;
+    } else if (StartsWithFolded(data, "hex(")) {
+      at += 4;
+      std::size_t digits = 0;
+      std::uint32_t number = 0;
+      for (; at < line_.size() && HexDigit(line_[at]) >= 0; ++at, ++digits)
+        number = (number << 4) | static_cast<std::uint32_t>(HexDigit(line_[at]));
+      if (digits == 0 || digits > 8 || line_.substr(at, 2) != "):")
+        return Fail("bad value type " + Quote(data.substr(0, std::min(data.find(':'), data.size() - 1) + 1)) +
+                    ": hex(N): takes a type of 1 to 8 hex digits");
+      type = number;
+      hex = true;
+      if (!ParseHex(at + 2)) return false;
+    } else {
+      const std::size_t end = data.find_first_of(":\" \t");
+      const std::size_t shown = end == std::string_view::npos ? data.size()
+                                : data[end] == ':'            ? end + 1
+                                                              : end;
+      return Fail("unknown value type " + Quote(data.substr(0, shown)));
+    }
+
+    if (hex && format_ == RegFileFormat::kVersion5 && IsTextType(type) && !NarrowUtf16Data(type, valueLine))
+      return false;
+    current_->PutValue(name_, type, std::vector<std::uint8_t>(data_.begin(), data_.end()));
+    return true;
+  }
+
+  // Comma-separated bytes from line_[at], continued on the next line after a final '\'.
+  bool ParseHex(std::size_t at) {
+    bool expectByte = true;
+    bool any = false;
+    for (;;) {
+      SkipBlanks(&at);
+      if (at == line_.size() || line_[at] == ';') {
+        if (any && expectByte)
+          return Fail("truncated hex data: the line ends in ',' without a '\\' to continue it");
+        return true;
+      }
+      const char c = line_[at];
+      if (c == '\\') {
+        if (!IsBlankText(line_.substr(at + 1)))
+          return Fail("junk after the '\\' that continues the hex data: " + Quote(line_.substr(at + 1)));
+        if (!NextLine()) return Fail("truncated hex data: the file ends after a '\\' that continues it");
+        if (!CheckEncodable()) return false;
+        at = 0;
+        SkipBlanks(&at);
+        if (at == line_.size() || (HexDigit(line_[at]) < 0 && line_[at] != ','))
+          return Fail("truncated hex data: this line does not continue the hex data of the line before");
+        continue;
+      }
+      if (!expectByte) {
+        if (c != ',') return Fail("junk after the hex data: " + Quote(line_.substr(at)));
+        expectByte = true;
+        ++at;
+        continue;
+      }
+      const std::size_t start = at;
+      int byte = 0;
+      while (at < line_.size() && at - start < 2 && HexDigit(line_[at]) >= 0)
+        byte = (byte << 4) | HexDigit(line_[at++]);
+      if (at < line_.size() && HexDigit(line_[at]) >= 0)
+        return Fail("bad hex byte " + Quote(line_.substr(start, 3)) + ": more than two digits");
+      if (at == start && c == ',') return Fail("missing hex byte before ','");
+      if (at == start || (at < line_.size() && !IsBlank(line_[at]) && line_[at] != ',' && line_[at] != '\\' &&
+                          line_[at] != ';'))
+        return Fail("bad hex byte " +
+                    Quote(line_.substr(start, line_.find_first_of(", \t\\", start) - start)));
+      data_.push_back(static_cast<char>(byte));
+      any = true;
+      expectByte = false;
+    }
+  }
+
+  // 5.00 files hold text-type data as UTF-16LE; the machine keeps its ANSI view.
+  bool NarrowUtf16Data(std::uint32_t type, int valueLine) {
+    char name[16];
+    std::snprintf(name, sizeof name, "hex(%x)", static_cast<unsigned>(type));
+    if (data_.size() % 2 != 0)
+      return FailAt(valueLine,
+                    std::string(name) + " data of odd length: a 5.00 file holds it as UTF-16LE text");
+    std::size_t length = 0;
+    for (std::size_t i = 0; i < data_.size(); i += 2) {
+      const char32_t unit =
+          static_cast<unsigned char>(data_[i]) | (static_cast<unsigned char>(data_[i + 1]) << 8);
+      const int byte = UnicodeToAnsi(unit);
+      if (byte < 0)
+        return FailAt(valueLine, std::string(name) + " data holds character " + CodePointName(unit) +
+                                     ", which has no form in code page 1252, the machine's ANSI code page");
+      data_[length++] = static_cast<char>(byte);
+    }
+    data_.resize(length);
+    return true;
+  }
+
+  std::string_view text_;
+  std::string_view file_;
+  RegFileFormat format_ = RegFileFormat::kVersion5;
+  const std::vector<Unmappable>& unmappable_;
+  std::size_t nextUnmappable_ = 0;
+  MemoryRegistry& registry_;
+  LoadError* error_;
+
+  std::size_t next_ = 0;  // where the next line starts
+  std::size_t lineStart_ = 0;
+  std::size_t lineEnd_ = 0;
+  int lineNumber_ = 0;
+  std::string_view line_;
+
+  RegNode* current_ = nullptr;
+  bool afterDeletion_ = false;
+  platform::RegKey chainRoot_ = 0;
+  std::vector<RegNode*> chain_;
+  std::vector<std::string_view> parts_;
+  std::string name_;
+  std::string data_;
+};
+
+// --- Writing ---
+
+class RegWriter {
+ public:
+  explicit RegWriter(RegFileFormat format) : format_(format) {
+    out_ += format == RegFileFormat::kRegedit4 ? kHeader4 : kHeader5;
+    out_ += kNewline;
+    out_ += kNewline;
+  }
+
+  // Ends the key line's block first when one is open.
+  void KeyLine(platform::RegKey root, std::string_view path) {
+    EndKey();
+    out_ += '[';
+    out_ += RootName(root);
+    if (!path.empty()) {
+      out_ += '\\';
+      out_ += path;
+    }
+    out_ += ']';
+    out_ += kNewline;
+    open_ = true;
+  }
+
+  void EndKey() {
+    if (open_) out_ += kNewline;
+    open_ = false;
+  }
+
+  void Value(std::string_view name, std::uint32_t type, const std::vector<std::uint8_t>& data) {
+    const std::size_t lineStart = out_.size();
+    if (name.empty()) {
+      out_ += '@';
+    } else {
+      AppendQuoted(name);
+    }
+    out_ += '=';
+    if (IsPlainString(type, data)) {
+      AppendQuoted(std::string_view(reinterpret_cast<const char*>(data.data()), data.size() - 1));
+    } else if (type == kRegDword && data.size() == 4) {
+      char text[16];
+      std::snprintf(text, sizeof text, "dword:%08x",
+                    static_cast<unsigned>(data[0] | (data[1] << 8) | (data[2] << 16) |
+                                          (static_cast<std::uint32_t>(data[3]) << 24)));
+      out_ += text;
+    } else {
+      if (type == kRegBinary) {
+        out_ += "hex:";
+      } else {
+        char text[16];
+        std::snprintf(text, sizeof text, "hex(%x):", static_cast<unsigned>(type));
+        out_ += text;
+      }
+      if (format_ == RegFileFormat::kVersion5 && IsTextType(type)) {
+        wide_.clear();
+        for (std::uint8_t byte : data) {
+          const char16_t c = AnsiToUnicode(byte);
+          wide_.push_back(static_cast<std::uint8_t>(c & 0xFF));
+          wide_.push_back(static_cast<std::uint8_t>(c >> 8));
+        }
+        AppendHexList(wide_, out_.size() - lineStart);
+      } else {
+        AppendHexList(data, out_.size() - lineStart);
+      }
+    }
+    out_ += kNewline;
+  }
+
+  std::string Finish(bool utf16) {
+    EndKey();
+    if (!utf16) return std::move(out_);
+    std::string wide(2 + 2 * out_.size(), '\0');
+    wide[0] = '\xFF';
+    wide[1] = '\xFE';
+    char* at = wide.data() + 2;
+    for (char c : out_) {
+      const char16_t unit = AnsiToUnicode(static_cast<unsigned char>(c));
+      *at++ = static_cast<char>(unit & 0xFF);
+      *at++ = static_cast<char>(unit >> 8);
+    }
+    return wide;
+  }
+
+ private:
+  // Written as "text" only when reading it back gives the same bytes: one terminating zero
+  // and nothing a quoted text cannot carry to regedit.
+  static bool IsPlainString(std::uint32_t type, const std::vector<std::uint8_t>& data) {
+    if (type != kRegSz || data.empty() || data.back() != 0) return false;
+    for (std::size_t i = 0; i + 1 < data.size(); ++i)
+      if (data[i] == 0 || data[i] == '\r' || data[i] == '\n') return false;
+    return true;
+  }
+
+  void AppendQuoted(std::string_view text) {
+    out_ += '"';
+    for (char c : text) {
+      if (c == '\\' || c == '"') out_ += '\\';
+      out_ += c;
+    }
+    out_ += '"';
+  }
+
+  // Wraps the way regedit does: a '\' after the comma that reaches column 77, and two
+  // blanks before the bytes of each continuation line.
+  void AppendHexList(const std::vector<std::uint8_t>& bytes, std::size_t column) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    constexpr std::size_t kWrapColumn = 77;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      out_ += kDigits[bytes[i] >> 4];
+      out_ += kDigits[bytes[i] & 0x0F];
+      if (i + 1 == bytes.size()) break;
+      out_ += ',';
+      column += 3;
+      if (column >= kWrapColumn) {
+        out_ += "\\\r\n  ";
+        column = 2;
+      }
+    }
+  }
+
+  RegFileFormat format_;
+  std::string out_;
+  std::vector<std::uint8_t> wide_;
+  bool open_ = false;
+};
+
+// REGEDIT4 files are for the regedit of Windows 95 and NT 4.0, which reads no UTF-16.
+bool WritesUtf16(const MachineFileInfo& info) {
+  return info.format == RegFileFormat::kVersion5 && info.utf16;
+}
+
+void WriteKeyBlock(RegWriter& writer, platform::RegKey root, const std::string& path, const RegNode& node) {
+  writer.KeyLine(root, path);
+  for (const RegValue& value : node.Values()) writer.Value(value.name, value.type, value.data);
+}
+
+void WriteTree(RegWriter& writer, platform::RegKey root, std::string& path, const RegNode& node) {
+  const std::size_t parentLength = path.size();
+  if (!path.empty()) path += '\\';
+  path += node.Name();
+  WriteKeyBlock(writer, root, path, node);
+  for (const RegNode* subkey : node.Subkeys()) WriteTree(writer, root, path, *subkey);
+  path.resize(parentLength);
+}
+
+std::string NormalizedPath(std::string_view path) {
+  std::vector<std::string_view> parts;
+  SplitRegistryPath(path, &parts);
+  std::string joined;
+  for (std::string_view part : parts) {
+    if (!joined.empty()) joined += '\\';
+    joined += part;
+  }
+  return joined;
+}
+
+std::string ErrnoText(int number) { return std::strerror(number); }
+
+}  // namespace
+
+std::string LoadError::ToString() const {
+  if (line == 0) return file + ": " + message;
+  return file + ":" + std::to_string(line) + ": " + message;
+}
+
+bool LoadMachineText(std::string_view bytes, std::string_view displayName, MemoryRegistry& registry,
+                     MachineFileInfo* info, LoadError* error) {
+  LoadError unused;
+  if (error == nullptr) error = &unused;
+  const auto fail = [&](int line, std::string message) {
+    *error = LoadError{std::string(displayName), line, std::move(message)};
+    return false;
+  };
+  if (bytes.empty()) return fail(0, "the file is empty");
+
+  MachineFileInfo found;
+  std::string decoded;
+  std::vector<Unmappable> unmappable;
+  std::string_view text = bytes;
+  if (bytes.substr(0, 2) == "\xFF\xFE") {
+    if (bytes.size() % 2 != 0) return fail(0, "the UTF-16LE text ends in half a character");
+    found.utf16 = true;
+    DecodeUtf16(bytes.substr(2), &decoded, &unmappable);
+    text = decoded;
+  } else if (bytes.substr(0, 2) == "\xFE\xFF") {
+    return fail(1, "UTF-16 big-endian text: regedit files are UTF-16LE or 8-bit");
+  } else if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
+    return fail(1, "UTF-8 text: regedit files are UTF-16LE (with its byte-order mark) or 8-bit ANSI");
+  } else if (bytes.size() >= 2 && bytes[0] != '\0' && bytes[1] == '\0') {
+    return fail(1, "UTF-16LE text without its byte-order mark (FF FE)");
+  }
+
+  Parser parser(text, displayName, unmappable, registry, error);
+  if (!parser.ReadHeader(&found.format)) return false;
+  if (info != nullptr) *info = found;
+  return parser.Run();
+}
+
+bool LoadMachineFile(const std::string& path, MemoryRegistry& registry, MachineFileInfo* info,
+                     LoadError* error) {
+  const auto fail = [&](int number) {
+    if (error != nullptr) *error = LoadError{path, 0, "cannot read the machine file: " + ErrnoText(number)};
+    return false;
+  };
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return fail(errno);
+  struct stat status {};
+  if (fstat(fd, &status) != 0) {
+    const int number = errno;
+    close(fd);
+    return fail(number);
+  }
+  // A regular file is parsed where it lies: copying 50 MB costs more than the parse.
+  if (S_ISREG(status.st_mode) && status.st_size > 0) {
+    const auto size = static_cast<std::size_t>(status.st_size);
+    void* mapped = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    close(fd);
+    if (mapped == MAP_FAILED) return fail(errno);
+    const bool loaded = LoadMachineText(std::string_view(static_cast<const char*>(mapped), size), path,
+                                        registry, info, error);
+    munmap(mapped, size);
+    return loaded;
+  }
+  std::string bytes;
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t count = read(fd, buffer, sizeof buffer);
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) {
+      const int number = errno;
+      close(fd);
+      return fail(number);
+    }
+    if (count == 0) break;
+    bytes.append(buffer, static_cast<std::size_t>(count));
+  }
+  close(fd);
+  return LoadMachineText(bytes, path, registry, info, error);
+}
+
+std::string FormatMachine(const MemoryRegistry& registry, const MachineFileInfo& info) {
+  RegWriter writer(info.format);
+  for (const platform::RegKey root : {kHkeyLocalMachine, kHkeyDynData}) {
+    const RegNode& node = registry.Root(root);
+    std::string path;
+    // The root's own line only when it holds values: every export would otherwise open with it.
+    if (!node.Values().empty()) WriteKeyBlock(writer, root, path, node);
+    for (const RegNode* subkey : node.Subkeys()) WriteTree(writer, root, path, *subkey);
+  }
+  return writer.Finish(WritesUtf16(info));
+}
+
+std::string FormatChanges(const std::vector<WriteRecord>& writes, const MachineFileInfo& info) {
+  RegWriter writer(info.format);
+  bool open = false;
+  platform::RegKey openRoot = 0;
+  std::string openPath;
+  for (const WriteRecord& write : writes) {
+    if (write.status != platform::kErrorSuccess || write.root == 0) continue;
+    std::string path = NormalizedPath(write.path);
+    if (!open || write.root != openRoot || !EqualsFolded(path, openPath)) {
+      writer.KeyLine(write.root, path);
+      open = true;
+      openRoot = write.root;
+      openPath = std::move(path);
+    }
+    if (write.op == WriteRecord::Op::kSet) writer.Value(write.name, write.type, write.data);
+  }
+  return writer.Finish(WritesUtf16(info));
+}
+
+bool WriteFileAtomically(const std::string& path, std::string_view contents, std::string* error) {
+  std::string unused;
+  if (error == nullptr) error = &unused;
+  const std::size_t slash = path.rfind('/');
+  const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  std::string temporary =
+      (slash == std::string::npos ? "" : path.substr(0, slash + 1)) + "." + base + ".XXXXXX";
+
+  const int fd = mkstemp(temporary.data());
+  if (fd < 0) {
+    *error = "cannot create a temporary file in " + directory + ": " + ErrnoText(errno);
+    return false;
+  }
+  const auto fail = [&](const std::string& what, int number) {
+    *error = what + ": " + ErrnoText(number);
+    unlink(temporary.c_str());
+    return false;
+  };
+
+  // The new file keeps the permissions of the one it replaces (mkstemp makes it private).
+  struct stat existing {};
+  mode_t mode = 0;
+  if (stat(path.c_str(), &existing) == 0) {
+    mode = existing.st_mode & 07777;
+  } else {
+    const mode_t mask = umask(0);
+    umask(mask);
+    mode = 0666 & ~mask;
+  }
+  if (fchmod(fd, mode) != 0) {
+    const int number = errno;
+    close(fd);
+    return fail("cannot set the permissions of " + temporary, number);
+  }
+
+  const char* data = contents.data();
+  std::size_t left = contents.size();
+  while (left > 0) {
+    const ssize_t written = write(fd, data, left);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      const int number = written < 0 ? errno : EIO;
+      close(fd);
+      return fail("cannot write " + temporary, number);
+    }
+    data += written;
+    left -= static_cast<std::size_t>(written);
+  }
+  if (fsync(fd) != 0) {
+    const int number = errno;
+    close(fd);
+    return fail("cannot flush " + temporary, number);
+  }
+  if (close(fd) != 0) return fail("cannot close " + temporary, errno);
+  if (rename(temporary.c_str(), path.c_str()) != 0) return fail("cannot replace " + path, errno);
+
+  // Makes the rename itself durable; the file is already complete either way.
+  const int directoryFd = open(directory.c_str(), O_RDONLY | O_DIRECTORY);
+  if (directoryFd >= 0) {
+    fsync(directoryFd);
+    close(directoryFd);
+  }
+  return true;
+}
+
+}  // namespace korvane::hosted

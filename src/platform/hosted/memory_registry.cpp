@@ -1,0 +1,362 @@
+#include "platform/hosted/memory_registry.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace korvane::hosted {
+
+using namespace platform;
+
+std::string FoldName(std::string_view name) {
+  std::string folded(name);
+  for (char& c : folded)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return folded;
+}
+
+const char* RootName(RegKey root) {
+  if (root == kHkeyLocalMachine) return "HKEY_LOCAL_MACHINE";
+  if (root == kHkeyDynData) return "HKEY_DYN_DATA";
+  return "";
+}
+
+bool SplitRegistryPath(std::string_view path, std::vector<std::string_view>* parts) {
+  parts->clear();
+  if (!path.empty() && path.front() == '\\') return false;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find('\\', start);
+    if (end == std::string_view::npos) end = path.size();
+    if (end > start) parts->push_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return true;
+}
+
+// --- RegNode ---
+
+const std::vector<RegNode*>& RegNode::Subkeys() const {
+  if (!orderValid_) {
+    order_.clear();
+    order_.reserve(subkeys_.size());
+    for (const auto& entry : subkeys_) order_.push_back(entry.second.get());
+    orderValid_ = true;
+  }
+  return order_;
+}
+
+RegNode* RegNode::FindSubkey(std::string_view name) const {
+  const auto found = subkeys_.find(FoldName(name));
+  return found == subkeys_.end() ? nullptr : found->second.get();
+}
+
+RegNode& RegNode::EnsureSubkey(std::string_view name, bool* created) {
+  auto [position, inserted] = subkeys_.try_emplace(FoldName(name));
+  if (inserted) {
+    position->second = std::make_unique<RegNode>(std::string(name));
+    if (orderValid_) {
+      // Keep the enumeration order current without a rebuild when names come in sorted.
+      if (order_.empty() || FoldName(order_.back()->Name()) < position->first)
+        order_.push_back(position->second.get());
+      else
+        orderValid_ = false;
+    }
+  }
+  if (created != nullptr) *created = inserted;
+  return *position->second;
+}
+
+bool RegNode::RemoveSubkey(std::string_view name) {
+  if (subkeys_.erase(FoldName(name)) == 0) return false;
+  orderValid_ = false;
+  return true;
+}
+
+const RegValue* RegNode::FindValue(std::string_view name) const {
+  for (const RegValue& value : values_)
+    if (value.name.size() == name.size() && FoldName(value.name) == FoldName(name)) return &value;
+  return nullptr;
+}
+
+void RegNode::PutValue(std::string_view name, std::uint32_t type, std::vector<std::uint8_t> data) {
+  for (RegValue& value : values_)
+    if (value.name.size() == name.size() && FoldName(value.name) == FoldName(name)) {
+      value.type = type;
+      value.data = std::move(data);
+      return;
+    }
+  values_.push_back(RegValue{std::string(name), type, std::move(data)});
+}
+
+bool RegNode::RemoveValue(std::string_view name) {
+  const auto found = std::find_if(values_.begin(), values_.end(), [&](const RegValue& value) {
+    return value.name.size() == name.size() && FoldName(value.name) == FoldName(name);
+  });
+  if (found == values_.end()) return false;
+  values_.erase(found);
+  return true;
+}
+
+// --- MemoryRegistry: the store ---
+
+MemoryRegistry::MemoryRegistry() = default;
+
+RegNode& MemoryRegistry::Root(RegKey root) { return root == kHkeyDynData ? dynData_ : localMachine_; }
+const RegNode& MemoryRegistry::Root(RegKey root) const {
+  return root == kHkeyDynData ? dynData_ : localMachine_;
+}
+
+RegNode* MemoryRegistry::Find(RegKey root, std::string_view path) {
+  std::vector<std::string_view> parts;
+  if (!SplitRegistryPath(path, &parts)) return nullptr;
+  RegNode* node = &Root(root);
+  for (std::string_view part : parts) {
+    node = node->FindSubkey(part);
+    if (node == nullptr) return nullptr;
+  }
+  return node;
+}
+
+RegNode& MemoryRegistry::Ensure(RegKey root, std::string_view path) {
+  const std::size_t first = path.find_first_not_of('\\');
+  std::vector<std::string_view> parts;
+  SplitRegistryPath(first == std::string_view::npos ? std::string_view() : path.substr(first), &parts);
+  RegNode* node = &Root(root);
+  for (std::string_view part : parts) node = &node->EnsureSubkey(part);
+  return *node;
+}
+
+bool MemoryRegistry::DeleteKey(RegKey root, std::string_view path) {
+  std::vector<std::string_view> parts;
+  if (!SplitRegistryPath(path, &parts) || parts.empty()) return false;
+  RegNode* parent = &Root(root);
+  for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+    parent = parent->FindSubkey(parts[i]);
+    if (parent == nullptr) return false;
+  }
+  return parent->RemoveSubkey(parts.back());
+}
+
+void MemoryRegistry::PutString(RegKey root, std::string_view path, std::string_view name, std::string_view text) {
+  std::vector<std::uint8_t> data(text.begin(), text.end());
+  data.push_back(0);
+  Ensure(root, path).PutValue(name, kRegSz, std::move(data));
+}
+
+void MemoryRegistry::FailCall(std::uint64_t callNumber, std::int32_t status) {
+  failCall_ = callNumber;
+  failCallStatus_ = status;
+}
+
+void MemoryRegistry::FailPaths(std::string pattern, std::int32_t status) {
+  failPattern_ = FoldName(pattern);
+  failPatternStatus_ = status;
+}
+
+// --- MemoryRegistry: the six operations ---
+
+namespace {
+
+bool GlobMatch(std::string_view pattern, std::string_view text) {
+  std::size_t p = 0, t = 0, starP = std::string_view::npos, starT = 0;
+  while (t < text.size()) {
+    if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == text[t])) {
+      ++p;
+      ++t;
+    } else if (p < pattern.size() && pattern[p] == '*') {
+      starP = p++;
+      starT = t;
+    } else if (starP != std::string_view::npos) {
+      p = starP + 1;
+      t = ++starT;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+std::string JoinPath(const std::string& base, const std::vector<std::string_view>& parts) {
+  std::string joined = base;
+  for (std::string_view part : parts) {
+    if (!joined.empty()) joined += '\\';
+    joined += part;
+  }
+  return joined;
+}
+
+}  // namespace
+
+bool MemoryRegistry::Injected(const std::string& path, std::int32_t* status) {
+  if (failCall_ != 0 && calls_ == failCall_) {
+    *status = failCallStatus_;
+    return true;
+  }
+  if (!failPattern_.empty() && GlobMatch(failPattern_, FoldName(path))) {
+    *status = failPatternStatus_;
+    return true;
+  }
+  return false;
+}
+
+bool MemoryRegistry::Resolve(RegKey key, Resolved* out) {
+  static const std::string kEmpty;
+  if (key == kHkeyLocalMachine || key == kHkeyDynData) {
+    *out = Resolved{&Root(key), key, kKeyAllAccess, &kEmpty};
+    return true;
+  }
+  const auto found = handles_.find(key);
+  if (found == handles_.end()) return false;
+  *out = Resolved{found->second.node, found->second.root, found->second.access, &found->second.fullPath};
+  return true;
+}
+
+RegKey MemoryRegistry::NewHandle(RegNode* node, RegKey root, std::uint32_t access, const char* path,
+                                 std::string fullPath) {
+  const RegKey handle = nextHandle_;
+  nextHandle_ += 4;
+  handles_.emplace(handle, Handle{node, root, access, path == nullptr ? "" : path, std::move(fullPath)});
+  return handle;
+}
+
+std::int32_t MemoryRegistry::OpenKey(RegKey key, const char* path, std::uint32_t access, RegKey* result) {
+  ++calls_;
+  if (result == nullptr) return 87;  // ERROR_INVALID_PARAMETER
+  *result = kNullKey;
+  Resolved base;
+  if (!Resolve(key, &base)) return kErrorInvalidHandle;
+  std::vector<std::string_view> parts;
+  if (!SplitRegistryPath(path == nullptr ? "" : path, &parts)) return kErrorBadPathname;
+  std::string fullPath = JoinPath(*base.fullPath, parts);
+  std::int32_t status = 0;
+  if (Injected(fullPath, &status)) return status;
+  RegNode* node = base.node;
+  for (std::string_view part : parts) {
+    node = node->FindSubkey(part);
+    if (node == nullptr) return kErrorFileNotFound;
+  }
+  if (refuseWrite_ && (access & kWriteAccessMask) != 0) return kErrorAccessDenied;
+  *result = NewHandle(node, base.root, access, path, std::move(fullPath));
+  return kErrorSuccess;
+}
+
+std::int32_t MemoryRegistry::EnumKey(RegKey key, std::uint32_t index, char* name, std::uint32_t* nameSize) {
+  ++calls_;
+  Resolved base;
+  if (!Resolve(key, &base)) return kErrorInvalidHandle;
+  std::int32_t status = 0;
+  if (Injected(*base.fullPath, &status)) return status;
+  const std::vector<RegNode*>& subkeys = base.node->Subkeys();
+  if (index >= subkeys.size()) return kErrorNoMoreItems;
+  const std::string& subkey = subkeys[index]->Name();
+  if (name == nullptr || nameSize == nullptr || subkey.size() + 1 > *nameSize) return kErrorMoreData;
+  std::memcpy(name, subkey.c_str(), subkey.size() + 1);
+  *nameSize = static_cast<std::uint32_t>(subkey.size());
+  return kErrorSuccess;
+}
+
+std::int32_t MemoryRegistry::QueryValue(RegKey key, const char* valueName, std::uint32_t* type, char* data,
+                                        std::uint32_t* dataSize) {
+  ++calls_;
+  Resolved base;
+  if (!Resolve(key, &base)) return kErrorInvalidHandle;
+  std::int32_t status = 0;
+  if (Injected(*base.fullPath, &status)) return status;
+  const RegValue* value = base.node->FindValue(valueName == nullptr ? "" : valueName);
+  if (value == nullptr) return kErrorFileNotFound;
+  const auto length = static_cast<std::uint32_t>(value->data.size());
+  if (data != nullptr) {
+    if (dataSize == nullptr) return 87;  // ERROR_INVALID_PARAMETER
+    if (length > *dataSize) return kErrorMoreData;
+    if (length > 0) std::memcpy(data, value->data.data(), length);
+    TerminateReadText(data, length, *dataSize);
+  }
+  if (type != nullptr) *type = value->type;
+  if (dataSize != nullptr) *dataSize = length;
+  return kErrorSuccess;
+}
+
+std::int32_t MemoryRegistry::CreateKey(RegKey key, const char* path, std::uint32_t access, RegKey* result,
+                                       std::uint32_t* disposition) {
+  ++calls_;
+  WriteRecord record;
+  record.op = WriteRecord::Op::kCreate;
+  record.path = path == nullptr ? "" : path;
+  const auto finish = [&](std::int32_t status) {
+    record.status = status;
+    writes_.push_back(std::move(record));
+    return status;
+  };
+  if (result == nullptr) return finish(87);
+  *result = kNullKey;
+  Resolved base;
+  if (!Resolve(key, &base)) return finish(kErrorInvalidHandle);
+  record.root = base.root;
+  std::vector<std::string_view> parts;
+  if (!SplitRegistryPath(record.path, &parts)) return finish(kErrorBadPathname);
+  std::string fullPath = JoinPath(*base.fullPath, parts);
+  std::int32_t status = 0;
+  if (Injected(fullPath, &status)) return finish(status);
+  if (refuseWrite_ && (access & kWriteAccessMask) != 0) return finish(kErrorAccessDenied);
+
+  RegNode* node = base.node;
+  std::size_t existing = 0;
+  while (existing < parts.size()) {
+    RegNode* next = node->FindSubkey(parts[existing]);
+    if (next == nullptr) break;
+    node = next;
+    ++existing;
+  }
+  const bool creates = existing < parts.size();
+  if (creates && (base.access & 0x0004) == 0) return finish(kErrorAccessDenied);  // KEY_CREATE_SUB_KEY
+  for (std::size_t i = existing; i < parts.size(); ++i) node = &node->EnsureSubkey(parts[i]);
+  record.disposition = creates ? kCreatedNewKey : kOpenedExistingKey;
+  if (disposition != nullptr) *disposition = record.disposition;
+  *result = NewHandle(node, base.root, access, path, std::move(fullPath));
+  return finish(kErrorSuccess);
+}
+
+std::int32_t MemoryRegistry::SetValue(RegKey key, const char* valueName, std::uint32_t type, const void* data,
+                                      std::uint32_t size) {
+  ++calls_;
+  WriteRecord record;
+  record.op = WriteRecord::Op::kSet;
+  record.name = valueName == nullptr ? "" : valueName;
+  record.type = type;
+  if (data != nullptr && size > 0) {
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    record.data.assign(bytes, bytes + size);
+  }
+  const auto finish = [&](std::int32_t status) {
+    record.status = status;
+    writes_.push_back(record);
+    return status;
+  };
+  Resolved base;
+  if (!Resolve(key, &base)) return finish(kErrorInvalidHandle);
+  record.root = base.root;
+  if (key != kHkeyLocalMachine && key != kHkeyDynData) record.path = handles_.at(key).path;
+  std::int32_t status = 0;
+  if (Injected(*base.fullPath, &status)) return finish(status);
+  if ((base.access & kKeySetValue) == 0) return finish(kErrorAccessDenied);
+  if (data == nullptr && size > 0) return finish(998);  // ERROR_NOACCESS
+  base.node->PutValue(record.name, type, record.data);
+  return finish(kErrorSuccess);
+}
+
+std::int32_t MemoryRegistry::CloseKey(RegKey key) {
+  ++calls_;
+  if (key == kHkeyLocalMachine || key == kHkeyDynData) return kErrorSuccess;
+  const auto found = handles_.find(key);
+  if (found == handles_.end()) return kErrorInvalidHandle;
+  std::string path = found->second.fullPath;
+  // The handle goes even when a fault is injected: a close that reports failure has still
+  // given the key back.
+  handles_.erase(found);
+  std::int32_t status = 0;
+  if (Injected(path, &status)) return status;
+  return kErrorSuccess;
+}
+
+}  // namespace korvane::hosted

@@ -1,0 +1,137 @@
+// An in-memory registry that behaves as the Windows registry does wherever the utility could
+// notice, with the instruments the tests and korvane-sim's report need: a call counter, a log
+// of every create and set, open-handle counting, refused write access and injected faults.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/registry.h"
+
+namespace korvane::hosted {
+
+using platform::RegKey;
+
+struct RegValue {
+  std::string name;  // "" is the key's default value
+  std::uint32_t type = 0;
+  std::vector<std::uint8_t> data;
+};
+
+class RegNode {
+ public:
+  explicit RegNode(std::string name) : name_(std::move(name)) {}
+
+  const std::string& Name() const { return name_; }
+  // Subkeys in the order Windows enumerates them: by upper-cased name.
+  const std::vector<RegNode*>& Subkeys() const;
+  RegNode* FindSubkey(std::string_view name) const;
+  RegNode& EnsureSubkey(std::string_view name, bool* created = nullptr);
+  bool RemoveSubkey(std::string_view name);
+
+  const std::vector<RegValue>& Values() const { return values_; }
+  const RegValue* FindValue(std::string_view name) const;
+  void PutValue(std::string_view name, std::uint32_t type, std::vector<std::uint8_t> data);
+  bool RemoveValue(std::string_view name);
+
+ private:
+  std::string name_;
+  std::map<std::string, std::unique_ptr<RegNode>> subkeys_;  // by upper-cased name
+  mutable std::vector<RegNode*> order_;
+  mutable bool orderValid_ = true;
+  std::vector<RegValue> values_;
+};
+
+// Upper-cases the ASCII letters, as the registry folds names when it compares them.
+std::string FoldName(std::string_view name);
+
+struct WriteRecord {
+  enum class Op { kCreate, kSet };
+  Op op = Op::kCreate;
+  RegKey root = 0;       // 0 when the handle was not open
+  std::string path;      // create: the path as passed; set: the path the handle was opened with
+  std::uint32_t disposition = 0;
+  std::string name;      // set only
+  std::uint32_t type = 0;
+  std::vector<std::uint8_t> data;
+  std::int32_t status = 0;
+};
+
+const char* RootName(RegKey root);  // "HKEY_LOCAL_MACHINE", "HKEY_DYN_DATA", or ""
+
+class MemoryRegistry final : public platform::RegistryService {
+ public:
+  MemoryRegistry();
+
+  std::int32_t OpenKey(RegKey key, const char* path, std::uint32_t access, RegKey* result) override;
+  std::int32_t EnumKey(RegKey key, std::uint32_t index, char* name, std::uint32_t* nameSize) override;
+  std::int32_t QueryValue(RegKey key, const char* valueName, std::uint32_t* type, char* data,
+                          std::uint32_t* dataSize) override;
+  std::int32_t CreateKey(RegKey key, const char* path, std::uint32_t access, RegKey* result,
+                         std::uint32_t* disposition) override;
+  std::int32_t SetValue(RegKey key, const char* valueName, std::uint32_t type, const void* data,
+                        std::uint32_t size) override;
+  std::int32_t CloseKey(RegKey key) override;
+
+  // The store, for machine files and tests. Paths are relative to a root key.
+  RegNode& Root(RegKey root);
+  const RegNode& Root(RegKey root) const;
+  RegNode* Find(RegKey root, std::string_view path);
+  RegNode& Ensure(RegKey root, std::string_view path);
+  bool DeleteKey(RegKey root, std::string_view path);
+  void PutString(RegKey root, std::string_view path, std::string_view name, std::string_view text);
+
+  // Behaviour for the run.
+  void RefuseWriteAccess(bool refuse) { refuseWrite_ = refuse; }
+  // Fails the call with this 1-based number (counting every one of the six operations).
+  void FailCall(std::uint64_t callNumber, std::int32_t status);
+  // Fails every call on a key whose root-relative path matches `pattern` (`*` and `?`
+  // wildcards, letter case ignored).
+  void FailPaths(std::string pattern, std::int32_t status);
+
+  // Instruments.
+  std::uint64_t Calls() const { return calls_; }
+  std::size_t OpenHandles() const { return handles_.size(); }
+  const std::vector<WriteRecord>& Writes() const { return writes_; }
+
+ private:
+  struct Handle {
+    RegNode* node;
+    RegKey root;
+    std::uint32_t access;
+    std::string path;      // as passed to the open or create
+    std::string fullPath;  // relative to the root, separators collapsed
+  };
+  struct Resolved {
+    RegNode* node = nullptr;
+    RegKey root = 0;
+    std::uint32_t access = 0;
+    const std::string* fullPath = nullptr;
+  };
+
+  bool Resolve(RegKey key, Resolved* out);
+  bool Injected(const std::string& path, std::int32_t* status);
+  RegKey NewHandle(RegNode* node, RegKey root, std::uint32_t access, const char* path, std::string fullPath);
+
+  RegNode localMachine_{""};
+  RegNode dynData_{""};
+  std::unordered_map<RegKey, Handle> handles_;
+  RegKey nextHandle_ = 0x1000;
+  std::uint64_t calls_ = 0;
+  std::vector<WriteRecord> writes_;
+  bool refuseWrite_ = false;
+  std::uint64_t failCall_ = 0;
+  std::int32_t failCallStatus_ = 0;
+  std::string failPattern_;
+  std::int32_t failPatternStatus_ = 0;
+};
+
+// Splits a registry path into its components. False for a leading backslash.
+bool SplitRegistryPath(std::string_view path, std::vector<std::string_view>* parts);
+
+}  // namespace korvane::hosted

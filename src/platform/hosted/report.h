@@ -1,0 +1,18 @@
+// korvane-sim's JSON report: the state the run ended in, what it showed, and every registry
+// write with its exact bytes.
+#pragma once
+
+#include <string>
+
+#include "platform/hosted/memory_registry.h"
+#include "platform/hosted/screen.h"
+
+namespace korvane::hosted {
+
+// Texts of the machine (descriptions, paths, notices) are converted from `codePage` to UTF-8.
+std::string BuildReport(const MemoryRegistry& registry, const Shown& shown, unsigned codePage);
+
+// `text` as a JSON string literal, quotes included. `text` must be UTF-8.
+std::string JsonString(const std::string& text);
+
+}  // namespace korvane::hosted

@@ -1,0 +1,50 @@
+// The simulated machine's screen: what the run showed (for the report), drawn on the
+// terminal unless the run is a --json one, waiting for Enter or Escape on a terminal.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace korvane::hosted {
+
+struct Shown {
+  enum class Kind { kNone, kNotice, kDialog };
+  Kind kind = Kind::kNone;
+  std::string caption;  // notices, ANSI bytes
+  std::string text;     // notices, ANSI bytes
+  unsigned templateId = 0;
+  std::map<int, std::vector<std::string>> lists;  // dialogs: list id -> entries (ANSI), insertion order
+  bool iconSet = false;
+};
+
+class Screen {
+ public:
+  Screen(bool draw, unsigned codePage) : draw_(draw), codePage_(codePage) {}
+
+  // Called around the time a window of the dialog class exists.
+  void SetWindowHooks(std::function<void()> opened, std::function<void()> closed) {
+    opened_ = std::move(opened);
+    closed_ = std::move(closed);
+  }
+
+  void ShowNotice(const std::string& caption, const std::string& text);
+  // `listIds`: the lists the template has, so that empty ones are reported too.
+  void ShowDialog(unsigned templateId, const std::vector<int>& listIds,
+                  const std::map<int, std::vector<std::string>>& lists, bool iconSet);
+
+  const Shown& WhatWasShown() const { return shown_; }
+
+ private:
+  void Present(const std::function<std::string(bool foreground)>& render, std::vector<std::size_t>* scroll,
+               const std::vector<std::size_t>& scrollLimits);
+
+  bool draw_;
+  unsigned codePage_;
+  Shown shown_;
+  std::function<void()> opened_;
+  std::function<void()> closed_;
+};
+
+}  // namespace korvane::hosted

@@ -1,0 +1,98 @@
+#include "provision/provision.h"
+
+#include <cstring>
+#include <string>
+
+#include "app/adapter_table.h"
+#include "app/platform_family.h"
+#include "platform/services.h"
+
+namespace korvane {
+
+namespace {
+
+using platform::kHkeyLocalMachine;
+using platform::kKeyAllAccess;
+using platform::kRegSz;
+
+struct DefinitionValue {
+  const char* name;  // null: the key's default value
+  const char* data;
+};
+
+// The definition of the NetworkAddress parameter, in the order it is written. Each value is
+// written with the length of its text, without the terminating zero.
+constexpr DefinitionValue kNetworkAddressDefinition[] = {
+    {nullptr, "0"},
+    {"Type", "edit"},
+    {"Default", "0"},
+    {"Base", "16"},
+    {"ParamDesc", "Locally Administered Address"},
+    {"UpperCase", "1"},
+    {"LimitText", "12"},
+    {"Optional", "1"},
+};
+
+constexpr char kIpsecResetName[] = "IpsecInlineReceiveEnabled";
+constexpr char kPowerDownResetName[] = "ReduceSpeedOnPowerDown";
+
+void SetText(const char* name, const char* data, std::uint32_t size) {
+  platform::Registry().SetValue(mainKey, name, kRegSz, data, size);
+}
+
+void CloseMainKey() { platform::CloseIfOpen(mainKey); }
+
+// NetworkAddress, and on family 5 the driver options discovery chose for the adapter.
+void PrepareParameterKey(const AdapterRecord& record) {
+  char addressBuf[kBufferSize];
+  bufferSize = kBufferSize;
+  if (platform::Registry().QueryValue(mainKey, "NetworkAddress", &valueType, addressBuf, &bufferSize) !=
+      platform::kErrorSuccess)
+    SetText("NetworkAddress", "0", 1);
+  if (OsFamily == 5) {
+    // The resets carry the zero after the "0": two bytes.
+    if (std::strcmp(record.ipsecResetName, kIpsecResetName) == 0) SetText(kIpsecResetName, "0", 2);
+    if (std::strcmp(record.powerDownResetName, kPowerDownResetName) == 0) SetText(kPowerDownResetName, "0", 2);
+  }
+}
+
+void ProvisionRecord(AdapterRecord& record) {
+  platform::RegistryService& registry = platform::Registry();
+  if (registry.OpenKey(kHkeyLocalMachine, record.paramKeyPath.c_str(), kKeyAllAccess, &mainKey) ==
+      platform::kErrorSuccess) {
+    PrepareParameterKey(record);
+    CloseMainKey();
+  }
+
+  // Only drivers that keep their own PROSetNdi\Params take the definition.
+  const std::string driverParams = record.paramKeyPath + "\\PROSetNdi\\Params";
+  if (registry.OpenKey(kHkeyLocalMachine, driverParams.c_str(), kKeyAllAccess, &mainKey) !=
+      platform::kErrorSuccess)
+    return;
+  CloseMainKey();
+
+  const std::string definitionPath = record.paramKeyPath + "\\Ndi\\Params\\NetworkAddress";
+  std::uint32_t disposition = 0;
+  registry.CreateKey(kHkeyLocalMachine, definitionPath.c_str(), kKeyAllAccess, &mainKey, &disposition);
+  if (disposition == platform::kCreatedNewKey) {
+    for (const DefinitionValue& value : kNetworkAddressDefinition)
+      SetText(value.name, value.data, static_cast<std::uint32_t>(std::strlen(value.data)));
+    record.applied = 1;
+  } else if (disposition == platform::kOpenedExistingKey) {
+    // An existing definition, whatever it holds, is left as it is.
+    record.applied = 1;
+  }
+  CloseMainKey();
+}
+
+}  // namespace
+
+void ProvisionAdapters() {
+  for (cursor = 0; cursor < adapterCount; ++cursor) {
+    AdapterRecord& record = adapterTable[cursor];
+    if (record.supported != 1 || record.applied != 0) continue;
+    ProvisionRecord(record);
+  }
+}
+
+}  // namespace korvane

@@ -1,0 +1,235 @@
+// The run spine: platform family and roots, the language rule, the guard, the notices, the
+// outcome and the choice of result dialog.
+#include <gtest/gtest.h>
+
+#include <iconv.h>
+
+#include <cstring>
+
+#include "app/adapter_table.h"
+#include "app/platform_family.h"
+#include "app/run_sequence.h"
+#include "test_support.h"
+#include "ui/texts.h"
+
+namespace korvane::testing {
+namespace {
+
+struct FamilyCase {
+  std::uint32_t platformId, major, minor;
+  int family;
+};
+
+class PlatformFamilyTest : public UtilityTest, public ::testing::WithParamInterface<FamilyCase> {};
+
+TEST_P(PlatformFamilyTest, MapsVersionToFamilyAndRoots) {
+  const FamilyCase& c = GetParam();
+  system.SetVersion(c.platformId, c.major, c.minor);
+  const bool supported = DetectPlatformFamily();
+  EXPECT_EQ(OsFamily, c.family);
+  EXPECT_EQ(supported, c.family == 1 || c.family == 2 || c.family == 4 || c.family == 5);
+  switch (c.family) {
+    case 1:
+    case 2:
+      EXPECT_EQ(classRoot, "System\\CurrentControlSet\\Services\\Class\\");
+      EXPECT_EQ(enumRoot, "Enum\\PCI\\");
+      EXPECT_EQ(configManagerRoot, "Config Manager\\Enum\\");
+      break;
+    case 4:
+      EXPECT_EQ(classRoot, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\NetworkCards");
+      EXPECT_EQ(enumRoot, "SYSTEM\\CurrentControlSet\\Services\\");
+      EXPECT_EQ(configManagerRoot, "");
+      break;
+    case 5:
+      EXPECT_EQ(classRoot, "System\\CurrentControlSet\\Control\\Class\\");
+      EXPECT_EQ(enumRoot, "System\\CurrentControlSet\\Enum\\PCI\\");
+      EXPECT_EQ(configManagerRoot, "");
+      break;
+    default:
+      EXPECT_EQ(classRoot, "");
+      EXPECT_EQ(enumRoot, "");
+      EXPECT_EQ(configManagerRoot, "");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Releases, PlatformFamilyTest,
+                         ::testing::Values(FamilyCase{0, 3, 10, 0},   // Win32s
+                                           FamilyCase{1, 4, 0, 1},    // 95
+                                           FamilyCase{1, 4, 10, 2},   // 98
+                                           FamilyCase{1, 4, 90, 2},   // Me
+                                           FamilyCase{2, 3, 51, 3},   // NT 3.51
+                                           FamilyCase{2, 4, 0, 4},    // NT 4.0
+                                           FamilyCase{2, 5, 0, 5},    // 2000
+                                           FamilyCase{2, 5, 1, 5},    // XP
+                                           FamilyCase{2, 5, 2, 5},    // 2003
+                                           FamilyCase{2, 6, 0, 3},    // Vista
+                                           FamilyCase{2, 10, 0, 3},   // 10
+                                           FamilyCase{3, 5, 1, 0}));  // an unknown platform
+
+TEST_F(UtilityTest, FailedVersionQueryIsRefused) {
+  system.SetVersion(2, 5, 1);
+  system.versionQuerySucceeds = false;
+  EXPECT_FALSE(DetectPlatformFamily());
+  EXPECT_EQ(OsFamily, 0);
+}
+
+// --- language and notices ---
+
+std::string Utf8FromCp932(const std::string& bytes) {
+  iconv_t converter = iconv_open("UTF-8", "CP932");
+  EXPECT_NE(converter, reinterpret_cast<iconv_t>(-1));
+  std::string out(bytes.size() * 4, '\0');
+  char* in = const_cast<char*>(bytes.data());
+  std::size_t inLeft = bytes.size(), outLeft = out.size();
+  char* outPtr = out.data();
+  EXPECT_NE(iconv(converter, &in, &inLeft, &outPtr, &outLeft), static_cast<std::size_t>(-1));
+  iconv_close(converter);
+  out.resize(out.size() - outLeft);
+  return out;
+}
+
+TEST(NoticeTexts, JapaneseTextsAreTheirCodePage932Bytes) {
+  EXPECT_EQ(Utf8FromCp932(kUnsupportedOsTextJapanese), "サポート外のOSです。");
+  EXPECT_EQ(Utf8FromCp932(kNoAdapterTextJapanese), "対応アダプタが検出されませんでした。");
+  EXPECT_STREQ(kUnsupportedOsText, "Unsupported OS");
+  EXPECT_STREQ(kNoAdapterText, "Adapter was not found");
+  EXPECT_STREQ(kNoticeCaption, "Korvane");
+}
+
+struct LanguageCase {
+  std::uint16_t languageId;
+  bool japanese;
+};
+
+class LanguageTest : public UtilityTest, public ::testing::WithParamInterface<LanguageCase> {};
+
+TEST_P(LanguageTest, PrimaryLanguageChoosesTheNoticeText) {
+  system.SetVersion(2, 6, 0);  // refused: the notice shows the choice
+  system.languageId = GetParam().languageId;
+  EXPECT_FALSE(theApp.InitInstance());
+  EXPECT_EQ(japaneseUi, GetParam().japanese);
+  ASSERT_EQ(system.messageBoxes.size(), 1u);
+  EXPECT_EQ(system.messageBoxes[0].first, GetParam().japanese ? kUnsupportedOsTextJapanese : kUnsupportedOsText);
+  EXPECT_EQ(system.messageBoxes[0].second, "Korvane");
+  EXPECT_EQ(system.messageBoxStyles[0], 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, LanguageTest,
+                         ::testing::Values(LanguageCase{0x0411, true}, LanguageCase{0x0409, false},
+                                           LanguageCase{0x0811, true}, LanguageCase{0x0C11, true},
+                                           LanguageCase{0x0011, true}, LanguageCase{0x0412, false},
+                                           LanguageCase{0x0407, false}));
+
+// --- the run ---
+
+TEST_F(UtilityTest, UnsupportedPlatformTouchesNoRegistry) {
+  system.SetVersion(2, 6, 0);
+  EXPECT_FALSE(theApp.InitInstance());
+  EXPECT_EQ(OsFamily, 3);
+  EXPECT_EQ(registry.Calls(), 0u);
+  EXPECT_EQ(windows.templatesRun.size(), 0u);
+}
+
+TEST_F(UtilityTest, EmptyMachineEndsWithTheNoAdapterNotice) {
+  system.SetVersion(2, 5, 1);
+  EXPECT_FALSE(theApp.InitInstance());
+  EXPECT_EQ(Outcome, 2);  // the classification of an empty table, shown by no dialog
+  ASSERT_EQ(system.messageBoxes.size(), 1u);
+  EXPECT_EQ(system.messageBoxes[0].first, kNoAdapterText);
+  EXPECT_TRUE(windows.templatesRun.empty());
+  EXPECT_EQ(registry.OpenHandles(), 0u);
+}
+
+TEST_F(UtilityTest, GuardSearchesBeforeCreatingTheMutexAndReleasesIt) {
+  system.SetVersion(2, 6, 0);
+  theApp.InitInstance();
+  ASSERT_GE(system.calls.size(), 3u);
+  EXPECT_EQ(system.calls[0], "FindWindow");
+  EXPECT_EQ(system.calls[1], "CreateMutex tarnel");
+  EXPECT_EQ(system.calls[2], "ReleaseMutex 16962");
+  EXPECT_EQ(instanceMutex, 0x4242u);
+}
+
+TEST_F(UtilityTest, SecondInstanceBringsTheWindowAndItsPopupForward) {
+  system.SetVersion(2, 5, 1);
+  system.errorAfterCreateMutex = 183;
+  system.dialogWindow = 0x77;
+  system.popup = 0x88;
+  system.iconic = true;
+  EXPECT_FALSE(theApp.InitInstance());
+  const std::vector<std::string> expected = {
+      "FindWindow",           "CreateMutex tarnel", "CloseHandle 16962",        "GetLastActivePopup 119",
+      "SetForegroundWindow 119", "IsIconic 119",    "ShowWindow 119 1",         "SetForegroundWindow 136",
+  };
+  EXPECT_EQ(system.calls, expected);
+  EXPECT_EQ(registry.Calls(), 0u);
+  EXPECT_TRUE(system.messageBoxes.empty());
+}
+
+TEST_F(UtilityTest, SecondInstanceWithoutAWindowEndsSilently) {
+  system.SetVersion(2, 5, 1);
+  system.errorAfterCreateMutex = 183;
+  EXPECT_FALSE(theApp.InitInstance());
+  const std::vector<std::string> expected = {"FindWindow", "CreateMutex tarnel", "CloseHandle 16962"};
+  EXPECT_EQ(system.calls, expected);
+  EXPECT_EQ(OsFamily, 0);
+}
+
+TEST_F(UtilityTest, SecondInstanceWhoseWindowHasNoPopupIsBroughtForwardOnce) {
+  system.SetVersion(2, 5, 1);
+  system.errorAfterCreateMutex = 183;
+  system.dialogWindow = 0x77;
+  theApp.InitInstance();
+  const std::vector<std::string> expected = {"FindWindow", "CreateMutex tarnel", "CloseHandle 16962",
+                                             "GetLastActivePopup 119", "SetForegroundWindow 119", "IsIconic 119"};
+  EXPECT_EQ(system.calls, expected);
+}
+
+TEST_F(UtilityTest, MutexThatCannotBeCreatedDoesNotStopTheRun) {
+  system.SetVersion(2, 6, 0);
+  system.errorAfterCreateMutex = 5;
+  theApp.InitInstance();
+  EXPECT_EQ(system.messageBoxes.size(), 1u);
+}
+
+// --- classification ---
+
+struct OutcomeCase {
+  int count;
+  int applied;
+  int expected;
+};
+
+class ClassifyTest : public UtilityTest, public ::testing::WithParamInterface<OutcomeCase> {};
+
+TEST_P(ClassifyTest, CountsAppliedRecordsBelowTheCursor) {
+  adapterCount = GetParam().count;
+  cursor = GetParam().count;
+  for (int i = 0; i < GetParam().count; ++i) {
+    adapterTable[i].supported = 1;
+    adapterTable[i].applied = i < GetParam().applied ? 1 : 0;
+  }
+  ClassifyOutcome();
+  EXPECT_EQ(Outcome, GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Counts, ClassifyTest,
+                         ::testing::Values(OutcomeCase{0, 0, 2}, OutcomeCase{3, 2, 1}, OutcomeCase{3, 3, 2},
+                                           OutcomeCase{3, 0, 3}, OutcomeCase{1, 1, 2}, OutcomeCase{1, 0, 3},
+                                           OutcomeCase{100, 99, 1}, OutcomeCase{100, 100, 2}));
+
+TEST_F(UtilityTest, ClassificationReadsNoRecordAtOrPastTheCursor) {
+  adapterCount = 2;
+  cursor = 0;
+  adapterTable[0].applied = 1;
+  adapterTable[1].applied = 1;
+  ClassifyOutcome();
+  EXPECT_EQ(Outcome, 3);  // nothing counted below cursor 0, with two adapters
+  cursor = -5;
+  Outcome = 0;
+  ClassifyOutcome();
+  EXPECT_EQ(Outcome, 3);
+}
+
+}  // namespace
+}  // namespace korvane::testing

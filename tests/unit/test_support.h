@@ -1,0 +1,96 @@
+// Test fixtures for runs of the utility in this process: a fresh in-memory registry, a
+// scripted system and a recording window system installed, the process state reset.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/hosted/memory_registry.h"
+#include "platform/services.h"
+
+namespace korvane::testing {
+
+// A system whose answers the test sets, and which records what the run asked of it.
+class ScriptedSystem final : public platform::SystemServices {
+ public:
+  platform::OsVersionInfo version{};
+  bool versionQuerySucceeds = true;
+  std::uint16_t languageId = 0x0409;
+  platform::WindowRef dialogWindow = 0;  // what FindDialogClassWindow finds
+  platform::WindowRef popup = 0;         // GetLastActivePopup's answer (0: the window itself)
+  bool iconic = false;
+  std::uint32_t errorAfterCreateMutex = 0;
+
+  std::vector<std::string> calls;  // in order, e.g. "FindWindow", "CreateMutex tarnel"
+  std::vector<std::pair<std::string, std::string>> messageBoxes;  // text, caption
+  std::vector<unsigned> messageBoxStyles;
+
+  void SetVersion(std::uint32_t platformId, std::uint32_t major, std::uint32_t minor);
+
+  bool GetVersionEx(platform::OsVersionInfo* info) override;
+  std::uint16_t GetUserDefaultLangId() override;
+  platform::WindowRef FindDialogClassWindow() override;
+  platform::HandleRef CreateMutex(const char* name) override;
+  std::uint32_t GetLastError() override { return lastError_; }
+  bool CloseHandle(platform::HandleRef handle) override;
+  bool ReleaseMutex(platform::HandleRef handle) override;
+  platform::WindowRef GetLastActivePopup(platform::WindowRef window) override;
+  bool SetForegroundWindow(platform::WindowRef window) override;
+  bool IsIconic(platform::WindowRef window) override;
+  bool ShowWindow(platform::WindowRef window, int command) override;
+  int MessageBox(const char* text, const char* caption, unsigned style) override;
+
+ private:
+  std::uint32_t lastError_ = 0;
+};
+
+// Runs dialogs without a screen: records the template, the lists and the icon.
+class RecordingWindows final : public platform::WindowSystem {
+ public:
+  std::vector<unsigned> templatesRun;
+  std::map<int, std::vector<std::string>> lists;
+  std::vector<int> controlIds = {1, 1004, 1005, -1};
+  bool iconSet = false;
+  std::intptr_t endCode = 0;
+
+  std::intptr_t RunModalDialog(unsigned templateId, platform::DialogCallbacks& callbacks) override;
+  void EndDialog(platform::WindowRef dialog, std::intptr_t result) override;
+  platform::WindowRef GetDlgItem(platform::WindowRef dialog, int id) override;
+  std::intptr_t SendMessage(platform::WindowRef window, unsigned message, std::uintptr_t wParam,
+                            std::intptr_t lParam) override;
+  platform::IconRef LoadIcon(unsigned id) override { return id == 102 ? 0x102 : 0; }
+};
+
+class UtilityTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Sets the platform family and its roots as DetectPlatformFamily would on that family.
+  void UseFamily(int family);
+
+  hosted::MemoryRegistry registry;
+  ScriptedSystem system;
+  RecordingWindows windows;
+};
+
+// Registry fixtures shaped like the machines' own keys.
+inline constexpr char kXpEnum[] = "System\\CurrentControlSet\\Enum\\PCI\\";
+inline constexpr char kXpClass[] = "System\\CurrentControlSet\\Control\\Class\\";
+inline constexpr char kNetClass[] = "{4D36E972-E325-11CE-BFC1-08002BE10318}";
+
+// An XP instance key under a PCI device key: Driver, DeviceDesc and a Control subkey.
+void AddXpInstance(hosted::MemoryRegistry& registry, const std::string& deviceKey, const std::string& instance,
+                   const std::string& driver, const std::string& description, bool withControl = true);
+// A driver class key, with PROSetNdi\Params when asked.
+void AddDriverKey(hosted::MemoryRegistry& registry, const std::string& classRoot, const std::string& driver,
+                  bool withDriverParams);
+
+// The string value's text (without its terminator), or "<absent>".
+std::string ReadString(hosted::MemoryRegistry& registry, platform::RegKey root, const std::string& path,
+                       const std::string& name);
+
+}  // namespace korvane::testing
