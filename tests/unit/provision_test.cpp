@@ -57,7 +57,9 @@ TEST_F(ProvisionTest, NewDefinitionGetsItsEightValuesInOrderWithoutTerminators) 
   EXPECT_EQ(SetsIn(definition), expected);
   for (const WriteRecord& write : registry.Writes()) {
     EXPECT_EQ(write.status, 0);
-    if (write.op == WriteRecord::Op::kSet) EXPECT_EQ(write.type, platform::kRegSz);
+    if (write.op == WriteRecord::Op::kSet) {
+      EXPECT_EQ(write.type, platform::kRegSz);
+    }
   }
   ASSERT_EQ(registry.Writes()[1].op, WriteRecord::Op::kCreate);
   EXPECT_EQ(registry.Writes()[1].path, definition);
