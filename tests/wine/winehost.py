@@ -52,7 +52,8 @@ def _template_prefix():
         _template = os.path.join(_workdir, "template")
         env = _base_env(_template)
         subprocess.run(["wine", "wineboot", "-i"], env=env, capture_output=True, timeout=300)
-        subprocess.run(["wineserver", "-w"], env=env, timeout=300)
+        # Its service processes keep the wineserver alive: stop it rather than wait for it.
+        subprocess.run(["wineserver", "-k"], env=env, capture_output=True, timeout=60)
     return _template
 
 
@@ -102,8 +103,7 @@ class Prefix:
             if process.poll() is None:
                 process.kill()
             process.wait()
-        subprocess.run(["wineserver", "-k"], env=self.env, capture_output=True)
-        subprocess.run(["wineserver", "-w"], env=self.env, capture_output=True, timeout=60)
+        subprocess.run(["wineserver", "-k"], env=self.env, capture_output=True, timeout=60)
         shutil.rmtree(self.path, ignore_errors=True)
 
 
