@@ -1,28 +1,71 @@
-# The Windows build: korvane.exe, linked statically so that it needs system DLLs only.
+# The Windows build: korvane.exe, linked statically so that it needs system DLLs only, and on
+# x86_64 the Win32 programs that the tests run under Wine.
 enable_language(RC)
 
-add_executable(korvane WIN32
+# Small code: every function and object in a section of its own, so the linker drops what
+# nothing calls.
+set(KORVANE_SIZE_OPTIONS -Os -ffunction-sections -fdata-sections)
+set(KORVANE_STATIC_LINK_OPTIONS -static -static-libgcc -static-libstdc++ -Wl,--gc-sections)
+target_compile_options(korvane_core PRIVATE ${KORVANE_SIZE_OPTIONS})
+
+# The platform layer on the real Windows functions; korvane.exe and the contract tests share it.
+add_library(korvane_win32 STATIC
   src/platform/win32/win32_registry.cpp
-  src/platform/win32/win32_platform.cpp
+  src/platform/win32/win32_system.cpp
+  src/platform/win32/win32_windows.cpp
+)
+target_include_directories(korvane_win32 PUBLIC src)
+target_compile_options(korvane_win32 PRIVATE ${KORVANE_SIZE_OPTIONS})
+
+add_executable(korvane WIN32
   src/platform/win32/winmain.cpp
   src/ui/korvane.rc
   $<TARGET_OBJECTS:korvane_core>
 )
-target_include_directories(korvane PRIVATE src)
+target_link_libraries(korvane PRIVATE korvane_win32)
+target_compile_options(korvane PRIVATE ${KORVANE_SIZE_OPTIONS})
+# The resource script is UTF-8 (it says so with #pragma code_page) and finds resource.h and
+# the icon next to itself.
+target_include_directories(korvane PRIVATE src src/ui)
 set_source_files_properties(src/ui/korvane.rc PROPERTIES OBJECT_DEPENDS
   "${CMAKE_SOURCE_DIR}/src/ui/korvane.ico;${CMAKE_SOURCE_DIR}/src/ui/resource.h")
-target_compile_options(korvane_core PRIVATE -ffunction-sections -fdata-sections)
-target_compile_options(korvane PRIVATE -ffunction-sections -fdata-sections)
-target_link_options(korvane PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--gc-sections -s)
+target_link_options(korvane PRIVATE ${KORVANE_STATIC_LINK_OPTIONS} -s)
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
   # Windows 95 and NT 4.0 refuse a program that asks for a later subsystem or OS version.
   target_link_options(korvane PRIVATE -Wl,--subsystem,windows:4.0 -Wl,--major-os-version,4
                       -Wl,--minor-os-version,0)
 endif()
-set_target_properties(korvane PROPERTIES OUTPUT_NAME korvane)
 
-# Win32 programs for the tests that run under Wine.
-if(EXISTS ${CMAKE_SOURCE_DIR}/tests/wine/probe.cpp)
+# The programs the tests run under Wine, which runs x86_64 programs here.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
   add_executable(korvane-probe tests/wine/probe.cpp)
-  target_link_options(korvane-probe PRIVATE -static -static-libgcc -static-libstdc++)
+  target_link_options(korvane-probe PRIVATE ${KORVANE_STATIC_LINK_OPTIONS})
+
+  # GoogleTest from Debian's source package, built for Windows without threads and linked in.
+  # Its project enables C as well: the C compiler of the same MinGW-w64 installation.
+  if(NOT CMAKE_C_COMPILER)
+    string(REGEX REPLACE "g\\+\\+(-[a-z0-9]+)?$" "gcc\\1" KORVANE_MINGW_C_COMPILER "${CMAKE_CXX_COMPILER}")
+    set(CMAKE_C_COMPILER ${KORVANE_MINGW_C_COMPILER})
+  endif()
+  enable_language(C)
+  set(KORVANE_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest's source tree")
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+  add_subdirectory(${KORVANE_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  # The win32 thread model of this compiler has no std::mutex, on which GoogleTest writes the
+  # one class that needs it: that class comes from a header of ours instead.
+  target_compile_options(gtest PUBLIC -include ${CMAKE_SOURCE_DIR}/tests/contract/mingw_gtest_notification.h)
+  # Not our code: its warnings are not ours to fix.
+  target_compile_options(gtest PRIVATE -w)
+  target_compile_options(gtest_main PRIVATE -w)
+
+  add_executable(korvane_contract_tests
+    tests/contract/registry_contract.cpp
+    tests/contract/win32_registry_contract.cpp
+    src/platform/services.cpp
+  )
+  target_include_directories(korvane_contract_tests PRIVATE src tests)
+  target_link_libraries(korvane_contract_tests PRIVATE korvane_win32 gtest_main)
+  target_link_options(korvane_contract_tests PRIVATE ${KORVANE_STATIC_LINK_OPTIONS})
 endif()

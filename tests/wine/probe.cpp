@@ -1,175 +1,430 @@
-// A Win32 probe for the Wine tests: finds the dialog or notice korvane.exe shows, prints what
-// it holds as JSON (ANSI texts as hex bytes), then dismisses it as asked; or dumps registry
-// values with their exact byte counts.
+// A Win32 probe for the tests that run korvane.exe under Wine: it finds the dialog or notice a
+// program shows, prints what it holds as JSON, and dismisses it as asked; or it prints the
+// registry values under a key with their exact bytes.
 //
-//   korvane-probe window TIMEOUT_MS ok|enter|escape|close|none
-//   korvane-probe count
-//   korvane-probe dump KEY          (KEY under HKEY_LOCAL_MACHINE, recursively)
+//   korvane-probe window TIMEOUT_MS ok|enter|escape|close|none [EXE]
+//   korvane-probe count [EXE]
+//   korvane-probe dump ROOT\PATH          ROOT: HKEY_LOCAL_MACHINE, HKLM or HKEY_DYN_DATA
+//
+// EXE is the program whose windows count (korvane.exe unless given). ANSI texts come as JSON
+// strings whose characters are the text's bytes (U+0000 to U+00FF), and as hex bytes.
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
-std::string Hex(const char* bytes, int length) {
+constexpr char kDialogClass[] = "#32770";
+constexpr DWORD kPollMs = 50;
+
+std::string JsonBytes(const char* bytes, std::size_t length) {
   static const char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (int i = 0; i < length; ++i) {
+  std::string out = "\"";
+  for (std::size_t i = 0; i < length; ++i) {
     const auto byte = static_cast<unsigned char>(bytes[i]);
-    hex += kDigits[byte >> 4];
-    hex += kDigits[byte & 15];
+    if (byte == '"' || byte == '\\') {
+      out += '\\';
+      out += static_cast<char>(byte);
+    } else if (byte < 0x20 || byte >= 0x7F) {
+      out += "\\u00";
+      out += kDigits[byte >> 4];
+      out += kDigits[byte & 15];
+    } else {
+      out += static_cast<char>(byte);
+    }
   }
-  return hex;
+  return out + "\"";
+}
+
+std::string Hex(const void* data, std::size_t length) {
+  static const char kDigits[] = "0123456789abcdef";
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  std::string out = "\"";
+  for (std::size_t i = 0; i < length; ++i) {
+    out += kDigits[bytes[i] >> 4];
+    out += kDigits[bytes[i] & 15];
+  }
+  return out + "\"";
+}
+
+// "text": the bytes as a string, "textHex": the same bytes in hex.
+std::string TextFields(const char* key, const std::string& text) {
+  return std::string("\"") + key + "\": " + JsonBytes(text.data(), text.size()) + ", \"" + key +
+         "Hex\": " + Hex(text.data(), text.size());
 }
 
 std::string WindowText(HWND window) {
-  char text[2048] = {};
-  const int length = GetWindowTextA(window, text, sizeof text);
-  return Hex(text, length);
+  char text[4096];
+  DWORD_PTR length = 0;
+  if (SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000,
+                          &length) == 0)
+    return {};
+  return std::string(text, length < sizeof text ? length : sizeof text - 1);
 }
 
-struct Found {
-  HWND windows[16];
-  int count;
-};
-
-BOOL CALLBACK CollectDialogs(HWND window, LPARAM data) {
-  auto* found = reinterpret_cast<Found*>(data);
-  char name[64] = {};
-  GetClassNameA(window, name, sizeof name);
-  if (std::strcmp(name, "#32770") == 0 && IsWindowVisible(window) && found->count < 16)
-    found->windows[found->count++] = window;
-  return TRUE;
+std::string ClassName(HWND window) {
+  char name[256] = {};
+  const int length = GetClassNameA(window, name, sizeof name);
+  return std::string(name, length > 0 ? length : 0);
 }
 
-Found Dialogs() {
-  Found found{};
-  EnumWindows(CollectDialogs, reinterpret_cast<LPARAM>(&found));
+bool ProcessIs(DWORD processId, const char* exe) {
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return false;
+  PROCESSENTRY32 entry;
+  entry.dwSize = sizeof entry;
+  bool found = false;
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+    if (entry.th32ProcessID != processId) continue;
+    const char* base = std::strrchr(entry.szExeFile, '\\');
+    found = _stricmp(base != nullptr ? base + 1 : entry.szExeFile, exe) == 0;
+    break;
+  }
+  CloseHandle(snapshot);
   return found;
 }
 
-std::string comma;
+struct Search {
+  const char* exe;
+  std::vector<HWND> found;
+};
 
-BOOL CALLBACK PrintChild(HWND child, LPARAM dialogHandle) {
-  const HWND dialog = reinterpret_cast<HWND>(dialogHandle);
-  if (GetParent(child) != dialog) return TRUE;
-  char name[64] = {};
-  GetClassNameA(child, name, sizeof name);
-  RECT rect;
-  GetWindowRect(child, &rect);
-  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
-  std::printf("%s{\"class\": \"%s\", \"id\": %d, \"style\": %lu, \"rect\": [%ld, %ld, %ld, %ld], \"text\": \"%s\"",
-              comma.c_str(), name, static_cast<int>(static_cast<short>(GetDlgCtrlID(child))),
-              static_cast<unsigned long>(GetWindowLongA(child, GWL_STYLE)), rect.left, rect.top,
-              rect.right - rect.left, rect.bottom - rect.top, WindowText(child).c_str());
-  if (_stricmp(name, "ListBox") == 0) {
-    std::printf(", \"entries\": [");
-    const LRESULT count = SendMessageA(child, LB_GETCOUNT, 0, 0);
-    for (LRESULT i = 0; i < count; ++i) {
-      char entry[2048] = {};
-      const LRESULT length = SendMessageA(child, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(entry));
-      std::printf("%s\"%s\"", i == 0 ? "" : ", ", Hex(entry, length > 0 ? static_cast<int>(length) : 0).c_str());
-    }
-    std::printf("]");
-  }
-  std::printf("}");
-  comma = ", ";
+BOOL CALLBACK CollectDialog(HWND window, LPARAM data) {
+  auto* search = reinterpret_cast<Search*>(data);
+  if (!IsWindowVisible(window) || ClassName(window) != kDialogClass) return TRUE;
+  DWORD processId = 0;
+  GetWindowThreadProcessId(window, &processId);
+  if (ProcessIs(processId, search->exe)) search->found.push_back(window);
   return TRUE;
 }
 
-int ProbeWindow(DWORD timeout, const char* action) {
-  HWND dialog = nullptr;
-  for (DWORD waited = 0; waited <= timeout; waited += 100) {
-    Found found = Dialogs();
-    if (found.count > 0) {
-      dialog = found.windows[0];
+// The visible top-level windows of the dialog class that belong to `exe`, in z-order.
+std::vector<HWND> Dialogs(const char* exe) {
+  Search search{exe, {}};
+  EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// Dialog units from pixels: the value in units that the dialog manager's MulDiv turns into
+// exactly these pixels, or -1 when there is none.
+long ToUnits(long pixels, long base, long unitsPerBase) {
+  const long guess = MulDiv(pixels, unitsPerBase, base);
+  for (long units = guess - 2; units <= guess + 2; ++units)
+    if (MulDiv(units, base, unitsPerBase) == pixels) return units;
+  return -1;
+}
+
+struct Units {
+  long x;  // pixels per 4 horizontal dialog units
+  long y;  // pixels per 8 vertical dialog units
+};
+
+std::string UnitsRect(const RECT& pixels, const Units& units) {
+  if (units.x <= 0 || units.y <= 0) return "null";
+  const long values[4] = {ToUnits(pixels.left, units.x, 4), ToUnits(pixels.top, units.y, 8),
+                          ToUnits(pixels.right - pixels.left, units.x, 4),
+                          ToUnits(pixels.bottom - pixels.top, units.y, 8)};
+  for (long value : values)
+    if (value < 0) return "null";
+  char out[96];
+  std::snprintf(out, sizeof out, "[%ld, %ld, %ld, %ld]", values[0], values[1], values[2], values[3]);
+  return out;
+}
+
+std::string PixelRect(const RECT& rect) {
+  char out[96];
+  std::snprintf(out, sizeof out, "[%ld, %ld, %ld, %ld]", rect.left, rect.top, rect.right - rect.left,
+                rect.bottom - rect.top);
+  return out;
+}
+
+// An entry as the ANSI text it was inserted as. Wine 8.0's ANSI LB_GETTEXT to a list box of
+// another process crashes the caller, so the entry is read in UTF-16 and converted back.
+std::string ListEntry(HWND list, LRESULT index) {
+  const LRESULT length = SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0);
+  if (length <= 0) return {};
+  std::wstring wide(static_cast<std::size_t>(length) + 1, L'\0');
+  const LRESULT got = SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(wide.data()));
+  if (got <= 0) return {};
+  const int bytes = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(got), nullptr, 0, nullptr, nullptr);
+  std::string entry(bytes > 0 ? static_cast<std::size_t>(bytes) : 0, '\0');
+  if (bytes > 0) WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(got), entry.data(), bytes, nullptr, nullptr);
+  return entry;
+}
+
+std::string ListEntries(HWND list) {
+  std::string texts = "[";
+  std::string hex = "[";
+  const LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
+  for (LRESULT i = 0; i < count; ++i) {
+    const std::string entry = ListEntry(list, i);
+    texts += (i == 0 ? "" : ", ") + JsonBytes(entry.data(), entry.size());
+    hex += (i == 0 ? "" : ", ") + Hex(entry.data(), entry.size());
+  }
+  return "\"entries\": " + texts + "], \"entriesHex\": " + hex + "]";
+}
+
+std::string DescribeControl(HWND dialog, HWND control, const Units& units) {
+  RECT rect;
+  GetWindowRect(control, &rect);
+  MapWindowPoints(HWND_DESKTOP, dialog, reinterpret_cast<POINT*>(&rect), 2);
+  const std::string name = ClassName(control);
+  char head[256];
+  std::snprintf(head, sizeof head, "{\"class\": %s, \"id\": %d, \"style\": %lu, \"exStyle\": %lu, \"visible\": %s, ",
+                JsonBytes(name.data(), name.size()).c_str(), static_cast<int>(static_cast<short>(GetDlgCtrlID(control))),
+                static_cast<unsigned long>(GetWindowLongA(control, GWL_STYLE)),
+                static_cast<unsigned long>(GetWindowLongA(control, GWL_EXSTYLE)),
+                IsWindowVisible(control) ? "true" : "false");
+  std::string out = head;
+  out += "\"rect\": " + UnitsRect(rect, units) + ", \"pixels\": " + PixelRect(rect) + ", ";
+  out += TextFields("text", WindowText(control));
+  if (_stricmp(name.c_str(), "ListBox") == 0) out += ", " + ListEntries(control);
+  return out + "}";
+}
+
+// Dialog base units belong to the dialog's own process: MapDialogRect does not work on the
+// window of another. They come from a hidden copy, made here, of the template of the
+// owner's executable whose client area has the size of the window: the same template and
+// font in the same Wine prefix give the same units.
+struct Replica {
+  Units units{0, 0};
+  long templateId = -1;
+};
+
+INT_PTR CALLBACK ReplicaProcedure(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
+
+BOOL CALLBACK CollectTemplate(HMODULE, LPCSTR, LPSTR name, LONG_PTR ids) {
+  if (IS_INTRESOURCE(name)) reinterpret_cast<std::vector<WORD>*>(ids)->push_back(LOWORD(reinterpret_cast<UINT_PTR>(name)));
+  return TRUE;
+}
+
+Replica FindReplica(HWND dialog, DWORD processId) {
+  Replica replica;
+  char path[MAX_PATH * 2] = {};
+  DWORD pathLength = sizeof path;
+  const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+  if (process == nullptr) return replica;
+  const BOOL named = QueryFullProcessImageNameA(process, 0, path, &pathLength);
+  CloseHandle(process);
+  if (!named) return replica;
+  const HMODULE module = LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (module == nullptr) return replica;
+  RECT target;
+  GetClientRect(dialog, &target);
+  std::vector<WORD> ids;
+  EnumResourceNamesA(module, RT_DIALOG, CollectTemplate, reinterpret_cast<LONG_PTR>(&ids));
+  for (WORD id : ids) {
+    const HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(id), RT_DIALOG);
+    const HGLOBAL loaded = found != nullptr ? LoadResource(module, found) : nullptr;
+    const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
+    if (bytes == nullptr) continue;
+    // A copy that is never shown, whatever the template's own style says.
+    std::vector<BYTE> copy(static_cast<const BYTE*>(bytes), static_cast<const BYTE*>(bytes) + SizeofResource(module, found));
+    const bool extended = copy.size() >= 4 && copy[2] == 0xFF && copy[3] == 0xFF;
+    const std::size_t styleOffset = extended ? 12 : 0;
+    if (copy.size() < styleOffset + 4) continue;
+    DWORD style;
+    std::memcpy(&style, copy.data() + styleOffset, sizeof style);
+    style &= ~static_cast<DWORD>(WS_VISIBLE);
+    std::memcpy(copy.data() + styleOffset, &style, sizeof style);
+    const HWND made = CreateDialogIndirectParamA(GetModuleHandleA(nullptr), reinterpret_cast<LPCDLGTEMPLATEA>(copy.data()),
+                                                 nullptr, ReplicaProcedure, 0);
+    if (made == nullptr) continue;
+    RECT client;
+    GetClientRect(made, &client);
+    RECT base = {0, 0, 4, 8};
+    MapDialogRect(made, &base);
+    DestroyWindow(made);
+    if (client.right == target.right && client.bottom == target.bottom) {
+      replica.units = Units{base.right, base.bottom};
+      replica.templateId = id;
       break;
     }
-    Sleep(100);
   }
-  if (dialog == nullptr) {
-    std::printf("{\"found\": false}\n");
-    return 1;
-  }
-  Sleep(300);  // let the dialog finish its initialisation
-  RECT units = {0, 0, 4, 8};
-  MapDialogRect(dialog, &units);
-  DWORD process = 0;
-  GetWindowThreadProcessId(dialog, &process);
-  GUITHREADINFO gui{};
+  FreeLibrary(module);
+  return replica;
+}
+
+std::string DescribeDialog(HWND dialog, std::size_t dialogCount) {
+  DWORD processId = 0;
+  const DWORD thread = GetWindowThreadProcessId(dialog, &processId);
+  const Replica replica = FindReplica(dialog, processId);
+  const Units& units = replica.units;
+  GUITHREADINFO gui;
+  std::memset(&gui, 0, sizeof gui);
   gui.cbSize = sizeof gui;
-  GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &gui);
-  std::printf("{\"found\": true, \"title\": \"%s\", \"style\": %lu, \"baseUnits\": [%ld, %ld], "
-              "\"bigIcon\": %s, \"focusId\": %d, \"dialogs\": %d, \"controls\": [",
-              WindowText(dialog).c_str(), static_cast<unsigned long>(GetWindowLongA(dialog, GWL_STYLE)), units.right,
-              units.bottom, SendMessageA(dialog, WM_GETICON, ICON_BIG, 0) != 0 ? "true" : "false",
-              gui.hwndFocus != nullptr ? static_cast<int>(static_cast<short>(GetDlgCtrlID(gui.hwndFocus))) : 0,
-              Dialogs().count);
-  EnumChildWindows(dialog, PrintChild, reinterpret_cast<LPARAM>(dialog));
-  std::printf("]}\n");
-  std::fflush(stdout);
+  const HWND focus = GetGUIThreadInfo(thread, &gui) ? gui.hwndFocus : nullptr;
+  RECT window;
+  GetWindowRect(dialog, &window);
+  RECT client;
+  GetClientRect(dialog, &client);
+
+  // WM_GETICON answers as Windows does; Wine 8.0 answers 0 to any other process (the
+  // harness reads the icon from the X11 window instead).
+  char head[1024];
+  std::snprintf(head, sizeof head,
+                "{\"found\": true, \"dialogs\": %u, \"hwnd\": %llu, \"pid\": %lu, \"style\": %lu, \"exStyle\": %lu, "
+                "\"template\": %s, \"baseUnits\": [%ld, %ld], \"size\": %s, \"window\": %s, \"screen\": [%d, %d], "
+                "\"bigIcon\": %s, \"smallIcon\": %s, \"focusId\": %s, ",
+                static_cast<unsigned>(dialogCount), static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(dialog)),
+                static_cast<unsigned long>(processId), static_cast<unsigned long>(GetWindowLongA(dialog, GWL_STYLE)),
+                static_cast<unsigned long>(GetWindowLongA(dialog, GWL_EXSTYLE)),
+                replica.templateId >= 0 ? std::to_string(replica.templateId).c_str() : "null", units.x, units.y,
+                UnitsRect(client, units).c_str(), PixelRect(window).c_str(), GetSystemMetrics(SM_CXSCREEN),
+                GetSystemMetrics(SM_CYSCREEN), SendMessageA(dialog, WM_GETICON, ICON_BIG, 0) != 0 ? "true" : "false",
+                SendMessageA(dialog, WM_GETICON, ICON_SMALL, 0) != 0 ? "true" : "false",
+                focus != nullptr ? std::to_string(static_cast<short>(GetDlgCtrlID(focus))).c_str() : "null");
+  std::string out = head;
+  out += TextFields("title", WindowText(dialog)) + ", \"controls\": [";
+  // Children in z-order, which for a dialog is the order of its template.
+  bool first = true;
+  for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+    out += (first ? "" : ", ") + DescribeControl(dialog, child, units);
+    first = false;
+  }
+  return out + "]";
+}
+
+void Dismiss(HWND dialog, const char* action) {
   if (std::strcmp(action, "ok") == 0) {
-    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+    const HWND button = GetDlgItem(dialog, IDOK);
+    if (button != nullptr)
+      PostMessageA(button, BM_CLICK, 0, 0);
+    else
+      PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
   } else if (std::strcmp(action, "enter") == 0 || std::strcmp(action, "escape") == 0) {
-    const WPARAM key = action[1] == 'n' ? VK_RETURN : VK_ESCAPE;
-    const HWND target = gui.hwndFocus != nullptr ? gui.hwndFocus : dialog;
-    PostMessageA(target, WM_KEYDOWN, key, 1);
-    PostMessageA(target, WM_KEYUP, key, 0xC0000001);
+    // Keys go to the control with the focus, where the dialog's message loop picks them up.
+    const WPARAM key = action[0] == 'e' && action[1] == 'n' ? VK_RETURN : VK_ESCAPE;
+    GUITHREADINFO gui;
+    std::memset(&gui, 0, sizeof gui);
+    gui.cbSize = sizeof gui;
+    HWND target = dialog;
+    if (GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &gui) && gui.hwndFocus != nullptr)
+      target = gui.hwndFocus;
+    const UINT scan = MapVirtualKeyA(static_cast<UINT>(key), 0);
+    PostMessageA(target, WM_KEYDOWN, key, static_cast<LPARAM>(1 | (scan << 16)));
+    PostMessageA(target, WM_KEYUP, key, static_cast<LPARAM>(1 | (scan << 16) | 0xC0000000u));
   } else if (std::strcmp(action, "close") == 0) {
     PostMessageA(dialog, WM_CLOSE, 0, 0);
   }
+}
+
+bool WaitGone(HWND dialog, DWORD timeout) {
+  for (DWORD waited = 0; waited < timeout; waited += kPollMs) {
+    if (!IsWindow(dialog) || !IsWindowVisible(dialog)) return true;
+    Sleep(kPollMs);
+  }
+  return !IsWindow(dialog);
+}
+
+int ProbeWindow(DWORD timeout, const char* action, const char* exe) {
+  std::vector<HWND> dialogs;
+  for (DWORD waited = 0;; waited += kPollMs) {
+    dialogs = Dialogs(exe);
+    if (!dialogs.empty() || waited >= timeout) break;
+    Sleep(kPollMs);
+  }
+  if (dialogs.empty()) {
+    std::printf("{\"found\": false}\n");
+    return 1;
+  }
+  const HWND dialog = dialogs.front();
+  // The window is visible once WM_INITDIALOG has returned; let it finish drawing.
+  Sleep(200);
+  std::string out = DescribeDialog(dialog, dialogs.size());
+  if (std::strcmp(action, "none") != 0) {
+    Dismiss(dialog, action);
+    out += std::string(", \"dismissed\": ") + (WaitGone(dialog, 10000) ? "true" : "false");
+  }
+  std::printf("%s}\n", out.c_str());
   return 0;
 }
 
-void Dump(HKEY key, const std::string& path) {
+int Count(const char* exe) {
+  const std::vector<HWND> dialogs = Dialogs(exe);
+  std::string out = "{\"count\": " + std::to_string(dialogs.size()) + ", \"hwnds\": [";
+  for (std::size_t i = 0; i < dialogs.size(); ++i)
+    out += (i == 0 ? "" : ", ") + std::to_string(reinterpret_cast<UINT_PTR>(dialogs[i]));
+  std::printf("%s]}\n", out.c_str());
+  return 0;
+}
+
+void DumpKey(HKEY key, const std::string& path, std::string* out) {
+  std::string values;
   for (DWORD index = 0;; ++index) {
-    char name[512];
-    DWORD nameSize = sizeof name;
-    BYTE data[4096];
-    DWORD dataSize = sizeof data;
+    char name[16384];
+    DWORD nameLength = sizeof name;
+    if (RegEnumValueA(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
     DWORD type = 0;
-    if (RegEnumValueA(key, index, name, &nameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS) break;
-    std::printf("%s{\"key\": \"%s\", \"name\": \"%s\", \"type\": %lu, \"data\": \"%s\"}", comma.c_str(),
-                Hex(path.data(), static_cast<int>(path.size())).c_str(), Hex(name, static_cast<int>(nameSize)).c_str(),
-                static_cast<unsigned long>(type), Hex(reinterpret_cast<char*>(data), static_cast<int>(dataSize)).c_str());
-    comma = ", ";
+    DWORD size = 0;
+    if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) continue;
+    std::vector<BYTE> data(size + 1);
+    DWORD read = size;
+    if (RegQueryValueExA(key, name, nullptr, &type, data.data(), &read) != ERROR_SUCCESS) continue;
+    char head[64];
+    std::snprintf(head, sizeof head, ", \"type\": %lu, \"size\": %lu, \"data\": ", static_cast<unsigned long>(type),
+                  static_cast<unsigned long>(read));
+    values += (values.empty() ? "{" : ", {") + TextFields("name", std::string(name, nameLength)) + head +
+              Hex(data.data(), read) + "}";
   }
+  *out += (out->empty() ? "{" : ", {") + TextFields("path", path) + ", \"values\": [" + values + "]}";
   for (DWORD index = 0;; ++index) {
-    char name[512];
-    DWORD nameSize = sizeof name;
-    if (RegEnumKeyExA(key, index, name, &nameSize, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    char name[1024];
+    DWORD nameLength = sizeof name;
+    if (RegEnumKeyExA(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
     HKEY child = nullptr;
-    if (RegOpenKeyExA(key, name, 0, KEY_READ, &child) == ERROR_SUCCESS) {
-      Dump(child, path + "\\" + name);
-      RegCloseKey(child);
-    }
+    if (RegOpenKeyExA(key, name, 0, KEY_READ, &child) != ERROR_SUCCESS) continue;
+    DumpKey(child, path.empty() ? std::string(name) : path + "\\" + name, out);
+    RegCloseKey(child);
   }
+}
+
+int Dump(const char* keyPath) {
+  struct Root {
+    const char* name;
+    HKEY key;
+  };
+  const Root roots[] = {{"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE}, {"HKLM", HKEY_LOCAL_MACHINE},
+                        {"HKEY_DYN_DATA", HKEY_DYN_DATA}};
+  for (const Root& root : roots) {
+    const std::size_t length = std::strlen(root.name);
+    if (_strnicmp(keyPath, root.name, length) != 0 || (keyPath[length] != '\\' && keyPath[length] != '\0')) continue;
+    const char* path = keyPath[length] == '\\' ? keyPath + length + 1 : "";
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root.key, path, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+      std::printf("{\"found\": false, \"keys\": []}\n");
+      return 1;
+    }
+    std::string keys;
+    DumpKey(key, "", &keys);
+    RegCloseKey(key);
+    std::printf("{\"found\": true, \"keys\": [%s]}\n", keys.c_str());
+    return 0;
+  }
+  std::fprintf(stderr, "korvane-probe: unknown root key in %s\n", keyPath);
+  return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  const auto exeArgument = [&](int index) { return argc > index ? argv[index] : "korvane.exe"; };
+  int status = 2;
   if (argc >= 4 && std::strcmp(argv[1], "window") == 0)
-    return ProbeWindow(static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10)), argv[3]);
-  if (argc >= 2 && std::strcmp(argv[1], "count") == 0) {
-    std::printf("%d\n", Dialogs().count);
-    return 0;
-  }
-  if (argc >= 3 && std::strcmp(argv[1], "dump") == 0) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, argv[2], 0, KEY_READ, &key) != ERROR_SUCCESS) {
-      std::printf("[]\n");
-      return 1;
-    }
-    std::printf("[");
-    Dump(key, argv[2]);
-    std::printf("]\n");
-    RegCloseKey(key);
-    return 0;
-  }
-  std::fprintf(stderr, "usage: korvane-probe window TIMEOUT_MS ok|enter|escape|close|none | count | dump KEY\n");
-  return 2;
+    status = ProbeWindow(static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10)), argv[3], exeArgument(4));
+  else if (argc >= 2 && std::strcmp(argv[1], "count") == 0)
+    status = Count(exeArgument(2));
+  else if (argc >= 3 && std::strcmp(argv[1], "dump") == 0)
+    status = Dump(argv[2]);
+  else
+    std::fprintf(stderr, "usage: korvane-probe window TIMEOUT_MS ok|enter|escape|close|none [EXE]\n"
+                         "       korvane-probe count [EXE]\n"
+                         "       korvane-probe dump ROOT\\PATH\n");
+  std::fflush(stdout);
+  return status;
 }

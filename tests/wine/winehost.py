@@ -1,129 +1,560 @@
-"""Runs korvane.exe and the Win32 probe under Wine for the tests.
+"""Runs korvane.exe and the Win32 test programs under Wine.
 
-One Xvfb display and one booted template prefix serve a whole test module; each case works
-in its own copy of the prefix with its own wineserver, stopped when the case ends.
+A case works in a Wine prefix of its own, copied from one booted template (booting takes far
+longer than copying), with the Windows version set for it, machine fixtures imported with
+regedit, and one wineserver kept running from the first import to the last run (HKEY_DYN_DATA
+lives only as long as the server does). Closing the prefix stops that server and removes the
+prefix. Dialogs are read and dismissed by korvane-probe.exe; registry writes come from a dump
+of the keys afterwards and, for their order and byte counts, from Wine's traces.
+
+    with winehost.Prefix("winxp") as prefix:
+        prefix.import_reg("machine.reg")
+        run = prefix.start_korvane(trace=True)
+        shown = prefix.probe("ok")
+        run.wait()
+        writes = run.registry_writes()
+
+Run as a program: `winehost.py boot-template DIR`, `winehost.py remove-template DIR`.
 """
+import atexit
 import json
 import os
+import re
 import shutil
+import struct
 import subprocess
+import sys
 import tempfile
 import time
 
-WIN64 = os.environ.get("KORVANE_WIN64_BUILD", "build/win64")
+SOURCE = os.path.abspath(os.environ.get("KORVANE_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", "..")))
+WIN64 = os.path.abspath(os.environ.get("KORVANE_WIN64_BUILD", os.path.join(SOURCE, "build", "win64")))
 KORVANE_EXE = os.path.join(WIN64, "korvane.exe")
 PROBE_EXE = os.path.join(WIN64, "korvane-probe.exe")
-SOURCE = os.environ.get("KORVANE_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", ".."))
+CONTRACT_EXE = os.path.join(WIN64, "korvane_contract_tests.exe")
+
+# Wine's own versions, as HKCU\Software\Wine "Version" names them.
+VERSIONS = ("win95", "win98", "winme", "nt40", "win2k", "winxp", "win2003", "vista", "win7", "win10")
+
+_TEMPLATE_MARK = ".korvane-template"
+_QUIET = "-all"
+# The ANSI registry calls that korvane.exe makes, traced at the call (byte counts as the
+# caller gave them) while +reg shows the handles each open and create returned.
+_TRACED_CALLS = "RegOpenKeyExA;RegCreateKeyExA;RegSetValueExA;RegCloseKey"
+_TRACE = "-all,+reg,+relay"
+
+
+class WineError(AssertionError):
+    pass
+
+
+def _run(command, env, timeout, check=True):
+    # Output goes to files, not pipes: a wineserver that the command starts keeps whatever it
+    # inherited open long after the command has ended.
+    with tempfile.TemporaryFile() as stdout, tempfile.TemporaryFile() as stderr:
+        code = subprocess.run(command, env=env, stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr,
+                              timeout=timeout).returncode
+        stdout.seek(0)
+        stderr.seek(0)
+        result = subprocess.CompletedProcess(command, code, stdout.read(), stderr.read())
+    if check and result.returncode != 0:
+        raise WineError(f"{' '.join(command)} exited {result.returncode}: "
+                        f"{result.stderr.decode(errors='replace')[-2000:]}")
+    return result
+
+
+# --- The X display -----------------------------------------------------------------------
 
 _display = None
-_template = None
-_workdir = tempfile.mkdtemp(prefix="korvane-wine-")
 
 
-def _start_display():
+def display():
+    """The DISPLAY of an Xvfb server of this process, started on first use, stopped at exit."""
     global _display
-    if _display is not None:
-        return _display[0]
-    read, write = os.pipe()
-    process = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-nolisten", "tcp", "-screen", "0", "1024x768x24"],
-                               pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write)
-    number = b""
-    while not number.endswith(b"\n"):
-        chunk = os.read(read, 16)
-        if not chunk:
-            raise RuntimeError("Xvfb did not start")
-        number += chunk
-    os.close(read)
-    _display = (":" + number.decode().strip(), process)
+    if _display is None:
+        read, write = os.pipe()
+        server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-nolisten", "tcp", "-screen", "0", "1024x768x24"],
+                                  pass_fds=(write,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL)
+        os.close(write)
+        number = b""
+        deadline = time.monotonic() + 30
+        while not number.endswith(b"\n") and time.monotonic() < deadline:
+            chunk = os.read(read, 16)
+            if not chunk:
+                break
+            number += chunk
+        os.close(read)
+        if not number.strip():
+            server.kill()
+            server.wait()
+            raise WineError("Xvfb did not start")
+        _display = (":" + number.decode().strip(), server)
+        atexit.register(_stop_display)
     return _display[0]
 
 
-def _base_env(prefix):
+def _stop_display():
+    global _display
+    if _display is not None:
+        _display[1].terminate()
+        try:
+            _display[1].wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            _display[1].kill()
+            _display[1].wait()
+        _display = None
+
+
+def _environment(prefix, locale="C.UTF-8"):
     env = dict(os.environ)
-    env.update({"WINEPREFIX": prefix, "WINEDEBUG": "-all", "DISPLAY": _start_display(), "WINEDLLOVERRIDES": "mscoree,mshtml="})
-    env.setdefault("LC_ALL", "C.UTF-8")
+    env.update({
+        "WINEPREFIX": prefix,
+        "WINEDEBUG": _QUIET,
+        "WINEARCH": "win64",
+        # No Mono or Gecko installer prompts in a fresh prefix.
+        "WINEDLLOVERRIDES": "mscoree,mshtml=",
+        "DISPLAY": display(),
+        "LC_ALL": locale,
+    })
+    env.pop("WINESERVER", None)
     return env
 
 
-def _template_prefix():
-    global _template
-    if _template is None:
-        _template = os.path.join(_workdir, "template")
-        env = _base_env(_template)
-        subprocess.run(["wine", "wineboot", "-i"], env=env, capture_output=True, timeout=300)
-        # Its service processes keep the wineserver alive: stop it rather than wait for it.
-        subprocess.run(["wineserver", "-k"], env=env, capture_output=True, timeout=60)
-    return _template
+# --- Template prefix ---------------------------------------------------------------------
 
+def boot_template(path):
+    """Boots a Wine prefix at `path` for cases to copy; returns the path."""
+    if os.path.exists(os.path.join(path, _TEMPLATE_MARK)):
+        return path
+    shutil.rmtree(path, ignore_errors=True)
+    os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
+    env = _environment(path)
+    try:
+        _run(["wine", "wineboot", "-i"], env, timeout=600)
+    finally:
+        # Wait for the boot's server to save the registry and go.
+        _run(["wineserver", "-w"], env, timeout=120, check=False)
+    with open(os.path.join(path, _TEMPLATE_MARK), "w") as mark:
+        mark.write("booted\n")
+    return path
+
+
+def remove_template(path):
+    if os.path.isdir(path):
+        _run(["wineserver", "-k"], _environment(path), timeout=60, check=False)
+        shutil.rmtree(path, ignore_errors=True)
+
+
+_own_template = None
+
+
+def template():
+    """The booted template: KORVANE_WINE_TEMPLATE when a test run booted one, else our own."""
+    global _own_template
+    shared = os.environ.get("KORVANE_WINE_TEMPLATE")
+    if shared and os.path.exists(os.path.join(shared, _TEMPLATE_MARK)):
+        return shared
+    if _own_template is None:
+        _own_template = boot_template(os.path.join(tempfile.mkdtemp(prefix="korvane-wine-template-"), "prefix"))
+        atexit.register(lambda: remove_template(_own_template) or shutil.rmtree(os.path.dirname(_own_template),
+                                                                               ignore_errors=True))
+    return _own_template
+
+
+def _copy_prefix(source, target):
+    """Copies a prefix: the registry files and everything small for real, the big files under
+    drive_c (DLLs, programs, fonts, which nothing rewrites) as hard links, which makes a copy
+    take a fraction of a second. The registry files must be copies: the wineserver writes
+    them in place."""
+    drive = os.path.join(source, "drive_c") + os.sep
+
+    def copy(src, dst):
+        if src.startswith(drive) and os.path.getsize(src) >= 65536:
+            try:
+                os.link(src, dst)
+                return dst
+            except OSError:
+                pass
+        return shutil.copy2(src, dst)
+    shutil.copytree(source, target, symlinks=True, copy_function=copy)
+    os.remove(os.path.join(target, _TEMPLATE_MARK))
+
+
+# --- Prefixes ----------------------------------------------------------------------------
 
 class Prefix:
-    """A Wine prefix of its own for one test case."""
+    """A Wine prefix of its own for one test case, with its own wineserver."""
 
     def __init__(self, version="winxp", locale="C.UTF-8"):
-        self.path = tempfile.mkdtemp(prefix="case-", dir=_workdir)
-        shutil.rmtree(self.path)
-        shutil.copytree(_template_prefix(), self.path, symlinks=True)
-        self.env = _base_env(self.path)
-        self.env["LC_ALL"] = locale
-        self.processes = []
-        # Keep one wineserver for the whole case: HKEY_DYN_DATA lives only as long as it does.
-        subprocess.run(["wineserver", "-p"], env=self.env, check=True)
-        self.wine("reg", "add", "HKCU\\Software\\Wine", "/v", "Version", "/t", "REG_SZ", "/d", version, "/f")
+        source = template()
+        base = None
+        if os.stat(os.path.dirname(source)).st_dev != os.stat(tempfile.gettempdir()).st_dev:
+            base = os.path.dirname(source)  # hard links need the same file system
+        self.root = tempfile.mkdtemp(prefix="korvane-wine-case-", dir=base)
+        self.path = os.path.join(self.root, "prefix")
+        self.locale = locale
+        self.runs = []
+        self._server = False
+        self._tracing = False
+        try:
+            _copy_prefix(source, self.path)
+            self.env = _environment(self.path, locale)
+            # One server for the whole case: HKEY_DYN_DATA keys imported now must still be
+            # there when korvane.exe runs.
+            _run(["wineserver", "-p"], self.env, timeout=60)
+            self._server = True
+            self.set_version(version)
+        except BaseException:
+            self.close()
+            raise
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def environment(self, extra=None):
+        env = dict(self.env)
+        env.update(extra or {})
+        return env
 
     def wine(self, *args, check=True, timeout=120, env=None):
-        environment = dict(self.env, **(env or {}))
-        result = subprocess.run(["wine", *args], env=environment, capture_output=True, timeout=timeout)
-        if check and result.returncode != 0:
-            raise AssertionError(f"wine {' '.join(args)} exited {result.returncode}: {result.stderr.decode(errors='replace')}")
-        return result
+        """Runs a Wine program to its end; returns the CompletedProcess."""
+        return _run(["wine", *args], self.environment(env), timeout=timeout, check=check)
+
+    def set_version(self, version):
+        self.wine("reg", "add", "HKCU\\Software\\Wine", "/v", "Version", "/t", "REG_SZ", "/d", version, "/f")
+        self.version = version
 
     def import_reg(self, path):
-        self.wine("regedit", "/s", path)
+        """Imports a .reg file (REGEDIT4 or version 5, HKEY_DYN_DATA included) into the registry."""
+        self.wine("regedit", "/s", os.path.abspath(path))
 
-    def start_korvane(self, env=None):
-        environment = dict(self.env, **(env or {}))
-        process = subprocess.Popen(["wine", KORVANE_EXE], env=environment, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        self.processes.append(process)
-        return process
+    def start(self, exe, *args, trace=False, env=None):
+        """Starts a Win32 program; returns its Run. With trace, Wine traces its registry calls."""
+        extra = dict(env or {})
+        if trace:
+            if not self._tracing:
+                self.wine("reg", "add", "HKCU\\Software\\Wine\\Debug", "/v", "RelayInclude", "/t", "REG_SZ",
+                          "/d", _TRACED_CALLS, "/f")
+                self._tracing = True
+            extra["WINEDEBUG"] = _TRACE
+        run = Run(exe, args, self.environment(extra), self.root, trace)
+        self.runs.append(run)
+        return run
 
-    def probe_window(self, action="ok", timeout_ms=20000):
-        result = self.wine(PROBE_EXE, "window", str(timeout_ms), action, check=False, timeout=timeout_ms / 1000 + 60)
-        return json.loads(result.stdout.decode().strip().splitlines()[-1])
+    def start_korvane(self, trace=False, env=None):
+        return self.start(KORVANE_EXE, trace=trace, env=env)
 
-    def dialog_count(self):
-        return int(self.wine(PROBE_EXE, "count").stdout.decode().strip())
+    def probe(self, action="ok", timeout=30, exe="korvane.exe"):
+        """Waits for a dialog-class window of `exe`, returns what it shows (see probe.cpp) and
+        dismisses it: ok, enter, escape, close (WM_CLOSE) or none."""
+        result = self.wine(PROBE_EXE, "window", str(int(timeout * 1000)), action, exe, check=False,
+                           timeout=timeout + 60)
+        return _last_json(result)
+
+    def dialog_count(self, exe="korvane.exe"):
+        """How many visible dialog-class windows `exe` has, and their handles."""
+        return _last_json(self.wine(PROBE_EXE, "count", exe, check=False))
 
     def dump(self, key):
-        result = self.wine(PROBE_EXE, "dump", key, check=False)
-        return json.loads(result.stdout.decode().strip().splitlines()[-1])
+        """Every value under `key` (e.g. HKEY_LOCAL_MACHINE\\System\\...), recursively:
+        {"found": bool, "keys": [{"path", "values": [{"name", "type", "size", "data"}]}]}, paths
+        relative to `key`, data as hex."""
+        return _last_json(self.wine(PROBE_EXE, "dump", key, check=False))
+
+    def window_icon(self, title):
+        """The icon images the X11 window titled `title` carries ({(width, height): [ARGB]}).
+        Wine 8.0 answers WM_GETICON from another process with 0, so a dialog's big icon is
+        read here, from _NET_WM_ICON, which Wine sets from it (or from Wine's own default
+        icon when the window has none: compare with icon_file_images)."""
+        result = subprocess.run(["xprop", "-name", title, "-notype", "-f", "_NET_WM_ICON", "32c", " $0+\\n",
+                                 "_NET_WM_ICON"], env=self.env, capture_output=True, text=True, timeout=30)
+        numbers = [int(n) for n in re.findall(r"\d+", result.stdout.partition(" ")[2])] if result.returncode == 0 else []
+        images, i = {}, 0
+        while i + 2 <= len(numbers):
+            width, height = numbers[i], numbers[i + 1]
+            images[(width, height)] = numbers[i + 2:i + 2 + width * height]
+            i += 2 + width * height
+        return images
 
     def close(self):
-        for process in self.processes:
-            if process.poll() is None:
-                process.kill()
-            process.wait()
-        subprocess.run(["wineserver", "-k"], env=self.env, capture_output=True, timeout=60)
-        shutil.rmtree(self.path, ignore_errors=True)
+        for run in self.runs:
+            run.kill()
+        if self._server:
+            _run(["wineserver", "-k"], self.env, timeout=60, check=False)
+            _run(["wineserver", "-w"], self.env, timeout=60, check=False)
+            self._server = False
+        for run in self.runs:
+            run.close()
+        self.runs = []
+        shutil.rmtree(self.root, ignore_errors=True)
 
 
-def wait_exit(process, timeout=30):
-    deadline = time.time() + timeout
-    while time.time() < deadline:
-        if process.poll() is not None:
-            return process.returncode
-        time.sleep(0.1)
-    return None
+def _last_json(result):
+    lines = result.stdout.decode(errors="replace").strip().splitlines()
+    if not lines:
+        raise WineError(f"no output; stderr: {result.stderr.decode(errors='replace')[-2000:]}")
+    return json.loads(lines[-1])
 
 
-def text(hex_bytes, codepage="cp1252"):
-    return bytes.fromhex(hex_bytes).decode(codepage)
+class Run:
+    """A Win32 program started in a prefix."""
+
+    def __init__(self, exe, args, env, workdir, traced):
+        self.exe = exe
+        self.traced = traced
+        self._stdout = tempfile.TemporaryFile(dir=workdir)
+        self._stderr = tempfile.TemporaryFile(dir=workdir)
+        self.process = subprocess.Popen(["wine", exe, *args], env=env, stdin=subprocess.DEVNULL,
+                                        stdout=self._stdout, stderr=self._stderr)
+
+    def wait(self, timeout=30):
+        """The exit code, or None if the program is still running after `timeout` seconds."""
+        try:
+            return self.process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def running(self):
+        return self.process.poll() is None
+
+    def kill(self):
+        if self.process.poll() is None:
+            self.process.kill()
+        self.process.wait()
+
+    def close(self):
+        self.kill()
+        self._stdout.close()
+        self._stderr.close()
+
+    def stdout(self):
+        self._stdout.seek(0)
+        return self._stdout.read().decode(errors="replace")
+
+    def stderr(self):
+        self._stderr.seek(0)
+        return self._stderr.read().decode(errors="replace")
+
+    def registry_writes(self):
+        """The program's creates and sets in call order, from the trace (see parse_trace)."""
+        if not self.traced:
+            raise WineError("the run was not traced")
+        return parse_trace(self.stderr().splitlines(), image_range(self.exe))
 
 
-def shutdown():
-    if _template is not None:
-        subprocess.run(["wineserver", "-k"], env=_base_env(_template), capture_output=True)
-    if _display is not None:
-        _display[1].terminate()
-        _display[1].wait()
-    shutil.rmtree(_workdir, ignore_errors=True)
+def icon_file_images(path):
+    """The images of an .ico file as ARGB pixels, rows from the top ({(width, height): [ARGB]});
+    PNG-compressed images are left out."""
+    with open(path, "rb") as icon:
+        data = icon.read()
+    _, kind, count = struct.unpack_from("<HHH", data, 0)
+    if kind != 1:
+        raise WineError(f"{path} is not an icon file")
+    images = {}
+    for entry in range(count):
+        width, height, _, _, _, _, size, offset = struct.unpack_from("<BBBBHHII", data, 6 + 16 * entry)
+        width, height = width or 256, height or 256
+        dib = data[offset:offset + size]
+        if dib.startswith(b"\x89PNG"):
+            continue
+        header = struct.unpack_from("<IiiHHIIiiII", dib, 0)
+        header_size, bpp, used = header[0], header[4], header[9]
+        colours = used or (1 << bpp if bpp <= 8 else 0)
+        palette = [struct.unpack_from("<BBBB", dib, header_size + 4 * c) for c in range(colours)]
+        pixels_at = header_size + 4 * colours
+        stride = ((width * bpp + 31) // 32) * 4
+        mask_at = pixels_at + stride * height
+        mask_stride = ((width + 31) // 32) * 4
+        argb = []
+        for row in range(height):
+            source = height - 1 - row  # bottom-up
+            for column in range(width):
+                bit = column * bpp
+                byte = dib[pixels_at + source * stride + bit // 8]
+                if bpp <= 8:
+                    index = (byte >> (8 - bpp - bit % 8)) & ((1 << bpp) - 1)
+                    blue, green, red, _ = palette[index]
+                    alpha = None
+                else:
+                    at = pixels_at + source * stride + column * (bpp // 8)
+                    blue, green, red = dib[at], dib[at + 1], dib[at + 2]
+                    alpha = dib[at + 3] if bpp == 32 else None
+                if alpha is None:
+                    masked = dib[mask_at + source * mask_stride + column // 8] >> (7 - column % 8) & 1
+                    alpha = 0 if masked else 255
+                argb.append(alpha << 24 | red << 16 | green << 8 | blue)
+        images[(width, height)] = argb
+    return images
+
+
+def same_image(shown, expected):
+    """True when two ARGB images agree in every pixel's transparency, and in its colour
+    wherever it is opaque."""
+    if len(shown) != len(expected):
+        return False
+    for a, b in zip(shown, expected):
+        if (a >> 24 == 0) != (b >> 24 == 0):
+            return False
+        if b >> 24 and (a & 0xFFFFFF) != (b & 0xFFFFFF):
+            return False
+    return True
+
+
+def text(field, codepage="cp1252"):
+    """An ANSI text as the probe reports it (one character per byte), decoded."""
+    return field.encode("latin-1").decode(codepage)
+
+
+# --- Registry traces ---------------------------------------------------------------------
+
+def image_range(exe):
+    """(base, end) of the executable's image as its PE header asks for it."""
+    with open(exe, "rb") as image:
+        header = image.read(4096)
+    pe = struct.unpack_from("<I", header, 0x3C)[0]
+    optional = pe + 24
+    magic = struct.unpack_from("<H", header, optional)[0]
+    base = struct.unpack_from("<Q", header, optional + 24)[0] if magic == 0x20B else \
+        struct.unpack_from("<I", header, optional + 28)[0]
+    size = struct.unpack_from("<I", header, optional + 56)[0]
+    return base, base + size
+
+
+_ROOTS = {0x80000002: "HKEY_LOCAL_MACHINE", 0x80000006: "HKEY_DYN_DATA"}
+_CALL = re.compile(r"^([0-9a-f]+):Call (\w+)\.(RegOpenKeyExA|RegCreateKeyExA|RegSetValueExA|RegCloseKey)\((.*)\) "
+                   r"ret=([0-9a-f]+)$")
+_RET = re.compile(r"^([0-9a-f]+):Ret  (\w+)\.(RegOpenKeyExA|RegCreateKeyExA|RegSetValueExA|RegCloseKey)\(\) "
+                  r"retval=([0-9a-f]+) ret=([0-9a-f]+)$")
+_NT_RESULT = re.compile(r"^([0-9a-f]+):trace:reg:(NtCreateKey|NtOpenKeyEx) <- (0x[0-9a-f]+|\(nil\))$")
+
+
+def _split_arguments(text):
+    parts, current, quoted, escaped = [], "", False, False
+    for char in text:
+        if escaped:
+            escaped = False
+        elif char == "\\" and quoted:
+            escaped = True
+        elif char == '"':
+            quoted = not quoted
+        elif char == "," and not quoted:
+            parts.append(current)
+            current = ""
+            continue
+        current += char
+    parts.append(current)
+    return parts
+
+
+def _unescape(quoted):
+    """The bytes of a string as Wine's debugstr_a prints it."""
+    out = bytearray()
+    body = quoted[1:-1]
+    i = 0
+    simple = {"n": 10, "r": 13, "t": 9, "\\": 92, '"': 34}
+    while i < len(body):
+        char = body[i]
+        if char == "\\" and i + 1 < len(body):
+            following = body[i + 1]
+            if following in simple:
+                out.append(simple[following])
+                i += 2
+                continue
+            if following == "x":
+                out.append(int(body[i + 2:i + 4], 16))
+                i += 4
+                continue
+        out += char.encode("latin-1")
+        i += 1
+    return bytes(out)
+
+
+def _string_argument(argument):
+    """None for a null pointer, else the string's bytes."""
+    argument = argument.strip()
+    quote = argument.find('"')
+    return None if quote < 0 else _unescape(argument[quote:])
+
+
+def _number(argument, bits=64):
+    return int(argument.strip().split()[0], 16) & ((1 << bits) - 1)
+
+
+def _root(handle):
+    return _ROOTS.get(handle & 0xFFFFFFFF) if handle >> 31 in (1, 0x1FFFFFFFF) else None
+
+
+def parse_trace(lines, image=None):
+    """The registry creates and sets that the program itself called, in order, from a run
+    traced with WINEDEBUG=+reg,+relay (the relay limited to the calls korvane.exe makes).
+
+    Wine 8.0's +reg channel shows these calls only at the NtCreateKey/NtSetValueKey level, in
+    UTF-16 byte counts; the relay shows the ANSI call as made, with the caller's byte count,
+    and +reg the handle that each open or create returned, so keys can be named.
+
+    Each record: {"op": "create", "root", "path", "status"} or
+    {"op": "set", "root", "path", "name", "type", "size", "status"}; root and path name the
+    key that the handle was opened or created as (path as the caller passed it, joined to its
+    parent's); names and paths are bytes.
+    """
+    keys = {}          # handle -> (root, path)
+    pending = {}       # thread -> [call, arguments, last handle returned]
+    records = []
+    for line in lines:
+        match = _CALL.match(line)
+        if match:
+            thread, _, function, arguments, returns = match.groups()
+            if image and not image[0] <= int(returns, 16) < image[1]:
+                continue
+            pending[thread] = [function, _split_arguments(arguments), None]
+            continue
+        match = _NT_RESULT.match(line)
+        if match and match.group(1) in pending:
+            result = match.group(3)
+            pending[match.group(1)][2] = None if result == "(nil)" else int(result, 16)
+            continue
+        match = _RET.match(line)
+        if not match or match.group(1) not in pending:
+            continue
+        thread, _, function, status, _ = match.groups()
+        call, arguments, handle = pending.pop(thread)
+        if call != function:
+            continue
+        status = _number(status, 32)
+        parent = _number(arguments[0])
+        root, base = (_root(parent), b"") if _root(parent) else keys.get(parent, (None, b""))
+        if function in ("RegOpenKeyExA", "RegCreateKeyExA"):
+            sub = _string_argument(arguments[1]) or b""
+            path = base + b"\\" + sub if base and sub else base or sub
+            if status == 0 and handle is not None:
+                keys[handle] = (root, path)
+            if function == "RegCreateKeyExA":
+                records.append({"op": "create", "root": root, "path": path, "status": status})
+        elif function == "RegSetValueExA":
+            name = _string_argument(arguments[1])
+            records.append({"op": "set", "root": root, "path": base, "name": name or b"",
+                            "type": _number(arguments[3], 32), "size": _number(arguments[5], 32), "status": status})
+        elif function == "RegCloseKey" and status == 0:
+            keys.pop(parent, None)
+    return records
+
+
+def main(argv):
+    if len(argv) == 3 and argv[1] == "boot-template":
+        started = time.monotonic()
+        boot_template(argv[2])
+        print(f"booted {argv[2]} in {time.monotonic() - started:.1f} s")
+        return 0
+    if len(argv) == 3 and argv[1] == "remove-template":
+        remove_template(argv[2])
+        return 0
+    print(__doc__, file=sys.stderr)
+    return 2
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

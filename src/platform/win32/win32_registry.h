@@ -1,4 +1,5 @@
-// The registry service over the ANSI registry functions of ADVAPI32.
+// The registry service over the ANSI registry functions of ADVAPI32, holding the service's
+// contracts on every Windows from 95 and NT 4.0 on.
 #pragma once
 
 #include "platform/registry.h"

@@ -1,5 +1,5 @@
-// The one way in to <windows.h>: the version floor is Windows 95 / NT 4.0, so nothing newer
-// is declared to call by mistake.
+// The one way in to <windows.h> for the Win32 platform layer. The version floor is Windows 95
+// and NT 4.0, so that nothing a later Windows added is declared to be called by mistake.
 #pragma once
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -14,9 +14,10 @@
 #define _WIN32_WINNT 0x0400
 #include <windows.h>
 
-// <windows.h> defines these as macros for the A/W forms; our interfaces use the plain names.
+// <windows.h> maps these names to their A or W forms; our interfaces use the plain names and
+// the implementations call the A forms explicitly.
 #undef CreateMutex
+#undef GetVersionEx
+#undef LoadIcon
 #undef MessageBox
 #undef SendMessage
-#undef LoadIcon
-#undef GetVersionEx

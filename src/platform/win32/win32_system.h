@@ -1,8 +1,8 @@
-// The system services and the window system on the real Windows functions.
+// The system services on the real Windows functions: the version record, the user's language,
+// the single-instance guard's window and mutex calls, and the message box.
 #pragma once
 
 #include "platform/system.h"
-#include "platform/window_system.h"
 
 namespace korvane::win32 {
 
@@ -20,21 +20,6 @@ class Win32System final : public platform::SystemServices {
   bool IsIconic(platform::WindowRef window) override;
   bool ShowWindow(platform::WindowRef window, int command) override;
   int MessageBox(const char* text, const char* caption, unsigned style) override;
-};
-
-class Win32Windows final : public platform::WindowSystem {
- public:
-  explicit Win32Windows(void* instance) : instance_(instance) {}
-
-  std::intptr_t RunModalDialog(unsigned templateId, platform::DialogCallbacks& callbacks) override;
-  void EndDialog(platform::WindowRef dialog, std::intptr_t result) override;
-  platform::WindowRef GetDlgItem(platform::WindowRef dialog, int id) override;
-  std::intptr_t SendMessage(platform::WindowRef window, unsigned message, std::uintptr_t wParam,
-                            std::intptr_t lParam) override;
-  platform::IconRef LoadIcon(unsigned id) override;
-
- private:
-  void* instance_;
 };
 
 }  // namespace korvane::win32
