@@ -40,3 +40,15 @@ include(CTest)
 if(BUILD_TESTING)
   add_subdirectory(tests)
 endif()
+
+# Benchmarks of the hosted machine: built on request, run by hand (see docs/PERFORMANCE.md).
+option(KORVANE_BENCH "Build the benchmarks under bench/" OFF)
+if(KORVANE_BENCH AND EXISTS ${CMAKE_SOURCE_DIR}/bench/CMakeLists.txt)
+  add_subdirectory(bench)
+endif()
+
+# libFuzzer targets: a clang build of their own (scripts/fuzz.sh).
+option(KORVANE_FUZZ "Build the libFuzzer targets under fuzz/ (clang only)" OFF)
+if(KORVANE_FUZZ AND EXISTS ${CMAKE_SOURCE_DIR}/fuzz/CMakeLists.txt)
+  add_subdirectory(fuzz)
+endif()

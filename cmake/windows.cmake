@@ -2,11 +2,15 @@
 # x86_64 the Win32 programs that the tests run under Wine.
 enable_language(RC)
 
-# Small code: every function and object in a section of its own, so the linker drops what
-# nothing calls.
-set(KORVANE_SIZE_OPTIONS -Os -ffunction-sections -fdata-sections)
+# Small code: every function in a section of its own, so the linker drops what nothing
+# calls. Not so for data: given a section each, zero-filled objects such as the adapter table
+# land in .data and take their full size in the file.
+# No exceptions or run-time type information either: nothing in the utility throws, and
+# without them the C++ runtime's unwinder, demangler and type tables stay out.
+set(KORVANE_SIZE_OPTIONS -Os -ffunction-sections)
+set(KORVANE_LEAN_OPTIONS -fno-exceptions -fno-rtti)
 set(KORVANE_STATIC_LINK_OPTIONS -static -static-libgcc -static-libstdc++ -Wl,--gc-sections)
-target_compile_options(korvane_core PRIVATE ${KORVANE_SIZE_OPTIONS})
+target_compile_options(korvane_core PRIVATE ${KORVANE_SIZE_OPTIONS} ${KORVANE_LEAN_OPTIONS})
 
 # The platform layer on the real Windows functions; korvane.exe and the contract tests share it.
 add_library(korvane_win32 STATIC
@@ -15,7 +19,7 @@ add_library(korvane_win32 STATIC
   src/platform/win32/win32_windows.cpp
 )
 target_include_directories(korvane_win32 PUBLIC src)
-target_compile_options(korvane_win32 PRIVATE ${KORVANE_SIZE_OPTIONS})
+target_compile_options(korvane_win32 PRIVATE ${KORVANE_SIZE_OPTIONS} ${KORVANE_LEAN_OPTIONS})
 
 add_executable(korvane WIN32
   src/platform/win32/winmain.cpp
@@ -23,13 +27,22 @@ add_executable(korvane WIN32
   $<TARGET_OBJECTS:korvane_core>
 )
 target_link_libraries(korvane PRIVATE korvane_win32)
-target_compile_options(korvane PRIVATE ${KORVANE_SIZE_OPTIONS})
+target_compile_options(korvane PRIVATE ${KORVANE_SIZE_OPTIONS} ${KORVANE_LEAN_OPTIONS})
 # The resource script is UTF-8 (it says so with #pragma code_page) and finds resource.h and
 # the icon next to itself.
 target_include_directories(korvane PRIVATE src src/ui)
 set_source_files_properties(src/ui/korvane.rc PROPERTIES OBJECT_DEPENDS
   "${CMAKE_SOURCE_DIR}/src/ui/korvane.ico;${CMAKE_SOURCE_DIR}/src/ui/resource.h")
-target_link_options(korvane PRIVATE ${KORVANE_STATIC_LINK_OPTIONS} -s)
+# Our own entry point instead of the C runtime's start-up code (see winmain.cpp); without
+# that code nothing would patch an auto-imported reference, so none may be made. On i686 the
+# symbol carries the leading underscore of that platform's C names.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+  set(KORVANE_ENTRY _KorvaneStartup)
+else()
+  set(KORVANE_ENTRY KorvaneStartup)
+endif()
+target_link_options(korvane PRIVATE ${KORVANE_STATIC_LINK_OPTIONS} -s -nostartfiles -Wl,-e,${KORVANE_ENTRY}
+                    -Wl,--disable-auto-import)
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
   # Windows 95 and NT 4.0 refuse a program that asks for a later subsystem or OS version.
   target_link_options(korvane PRIVATE -Wl,--subsystem,windows:4.0 -Wl,--major-os-version,4

@@ -3,7 +3,7 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
+#include "app/key_path.h"
 
 #include "platform/registry.h"
 
@@ -16,7 +16,7 @@ struct AdapterRecord {
   std::uint8_t applied = 0;
   std::int32_t supported = 0;
   char description[kBufferSize] = {};
-  std::string paramKeyPath;
+  KeyPath paramKeyPath;
   char ipsecResetName[kBufferSize] = {};
   char powerDownResetName[kBufferSize] = {};
 };

@@ -13,9 +13,9 @@ ModuleState afxModuleState;
 
 namespace korvane {
 
-std::string classRoot;
-std::string enumRoot;
-std::string configManagerRoot;
+KeyPath classRoot;
+KeyPath enumRoot;
+KeyPath configManagerRoot;
 
 platform::CDialog* const bothResultsDlgJapanese = new CBothResultsDlg(IDD_BOTH_JA, nullptr);
 platform::CDialog* const appliedResultDlgJapanese = new CAppliedResultDlg(IDD_APPLIED_JA, nullptr);
@@ -47,8 +47,7 @@ void ResetProcessState() {
   for (AdapterRecord& record : adapterTable) record = AdapterRecord{};
   adapterCount = 0;
   cursor = 0;
-  for (char* buffer : {nameBuf, instanceBuf, valueBuf})
-    for (std::uint32_t i = 0; i < kBufferSize; ++i) buffer[i] = '\0';
+  for (std::uint32_t i = 0; i < kBufferSize; ++i) nameBuf[i] = instanceBuf[i] = valueBuf[i] = '\0';
   mainKey = dynKey = platform::kNullKey;
   bufferSize = valueType = 0;
   OsFamily = 0;

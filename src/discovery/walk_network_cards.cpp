@@ -1,6 +1,5 @@
 // The step of family 4 (NT 4.0): the installed network cards under classRoot, judged by
 // their driver service name.
-#include <string>
 
 #include "app/adapter_table.h"
 #include "app/platform_family.h"
@@ -23,7 +22,7 @@ StepResult NetworkCardStep() {
   CloseIfOpen(mainKey);
   if (enumerated != platform::kErrorSuccess) return StepResult::kEndDiscovery;
 
-  const std::string cardPath = classRoot + "\\" + nameBuf;
+  const KeyPath cardPath = classRoot + "\\" + nameBuf;
   registry.OpenKey(root, cardPath.c_str(), platform::kKeyRead, &mainKey);
   bufferSize = kBufferSize;
   const std::int32_t serviceRead = registry.QueryValue(mainKey, "ServiceName", &valueType, nameBuf, &bufferSize);

@@ -2,7 +2,6 @@
 // confirmation of an instance, by its "Control" subkey (family 5) or by the Config Manager
 // entries under HKEY_DYN_DATA (families 1 and 2).
 #include <cstring>
-#include <string>
 
 #include "app/adapter_table.h"
 #include "app/platform_family.h"
@@ -40,7 +39,7 @@ std::int32_t EnumSubkey(RegKey key, std::uint32_t index, char* buffer) {
   return platform::Registry().EnumKey(key, index, buffer, &bufferSize);
 }
 
-void Open(RegKey root, const std::string& path, RegKey& key) {
+void Open(RegKey root, const KeyPath& path, RegKey& key) {
   platform::Registry().OpenKey(root, path.c_str(), kKeyRead, &key);
 }
 
@@ -68,7 +67,7 @@ void RecordFamily5Adapter(RegKey instanceKey) {
 }
 
 // Family 5: every one of the first sixteen instances with a Driver and a "Control" subkey.
-StepResult WalkFamily5Instances(const std::string& devicePath) {
+StepResult WalkFamily5Instances(const KeyPath& devicePath) {
   for (std::uint32_t slot = 0; slot < kSlotCount; ++slot) {
     instanceBuf[0] = '\0';
     valueBuf[0] = '\0';
@@ -129,7 +128,7 @@ void ConfigManagerPass(RegKey& instanceKey) {
 }
 
 // Families 1 and 2: the first instance with a non-empty Driver, confirmed by the pass.
-StepResult WalkFamily1And2Instances(const std::string& devicePath) {
+StepResult WalkFamily1And2Instances(const KeyPath& devicePath) {
   RegKey instanceKey = platform::kNullKey;
   for (std::uint32_t slot = 0; slot < kSlotCount; ++slot) {
     CloseIfOpen(instanceKey);
@@ -161,7 +160,7 @@ StepResult DeviceKeyStep() {
     return StepResult::kNext;
   }
   CloseIfOpen(mainKey);
-  const std::string devicePath = enumRoot + nameBuf + "\\";
+  const KeyPath devicePath = enumRoot + nameBuf + "\\";
   Open(kHkeyLocalMachine, devicePath, mainKey);
   return OsFamily == 5 ? WalkFamily5Instances(devicePath) : WalkFamily1And2Instances(devicePath);
 }

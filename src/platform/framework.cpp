@@ -1,5 +1,7 @@
 #include "platform/framework.h"
 
+#include <cstdlib>
+
 #include "platform/services.h"
 
 namespace korvane::platform {
@@ -7,11 +9,25 @@ namespace korvane::platform {
 CWnd* CWnd::GetDlgItem(int id) {
   const WindowRef child = Windows().GetDlgItem(m_hWnd, id);
   if (child == 0) return nullptr;
-  for (const auto& known : children_)
-    if (known->m_hWnd == child) return known.get();
-  children_.push_back(std::make_unique<CWnd>(child));
-  return children_.back().get();
+  for (CWnd* known = firstChild_; known != nullptr; known = known->nextSibling_)
+    if (known->m_hWnd == child) return known;
+  CWnd* made = new CWnd(child);
+  if (made == nullptr) return nullptr;
+  made->nextSibling_ = firstChild_;
+  firstChild_ = made;
+  return made;
 }
+
+CWnd::~CWnd() {
+  while (firstChild_ != nullptr) {
+    CWnd* child = firstChild_;
+    firstChild_ = child->nextSibling_;
+    delete child;
+  }
+}
+
+void* CWnd::operator new(std::size_t size) noexcept { return std::malloc(size); }
+void CWnd::operator delete(void* object) noexcept { std::free(object); }
 
 std::intptr_t CWnd::SendMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
   return Windows().SendMessage(m_hWnd, message, wParam, lParam);

@@ -2,9 +2,8 @@
 // whose InitInstance does the work, and modal dialogs bound to a template id.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <memory>
-#include <vector>
 
 #include "platform/window_system.h"
 
@@ -14,7 +13,7 @@ class CWnd {
  public:
   CWnd() = default;
   explicit CWnd(WindowRef window) : m_hWnd(window) {}
-  virtual ~CWnd() = default;
+  virtual ~CWnd();
   CWnd(const CWnd&) = delete;
   CWnd& operator=(const CWnd&) = delete;
 
@@ -24,8 +23,14 @@ class CWnd {
 
   WindowRef m_hWnd = 0;
 
+  // Window objects come from the C heap, and a new-expression yields null when it is
+  // exhausted: the utility is built without exceptions.
+  static void* operator new(std::size_t size) noexcept;
+  static void operator delete(void* object) noexcept;
+
  private:
-  std::vector<std::unique_ptr<CWnd>> children_;
+  CWnd* firstChild_ = nullptr;  // the objects GetDlgItem made, newest first
+  CWnd* nextSibling_ = nullptr;
 };
 
 class CDialog : public CWnd, private DialogCallbacks {

@@ -1,7 +1,6 @@
 #include "provision/provision.h"
 
 #include <cstring>
-#include <string>
 
 #include "app/adapter_table.h"
 #include "app/platform_family.h"
@@ -65,13 +64,13 @@ void ProvisionRecord(AdapterRecord& record) {
   }
 
   // Only drivers that keep their own PROSetNdi\Params take the definition.
-  const std::string driverParams = record.paramKeyPath + "\\PROSetNdi\\Params";
+  const KeyPath driverParams = record.paramKeyPath + "\\PROSetNdi\\Params";
   if (registry.OpenKey(kHkeyLocalMachine, driverParams.c_str(), kKeyAllAccess, &mainKey) !=
       platform::kErrorSuccess)
     return;
   CloseMainKey();
 
-  const std::string definitionPath = record.paramKeyPath + "\\Ndi\\Params\\NetworkAddress";
+  const KeyPath definitionPath = record.paramKeyPath + "\\Ndi\\Params\\NetworkAddress";
   std::uint32_t disposition = 0;
   registry.CreateKey(kHkeyLocalMachine, definitionPath.c_str(), kKeyAllAccess, &mainKey, &disposition);
   if (disposition == platform::kCreatedNewKey) {

@@ -8,14 +8,13 @@ namespace {
 
 using platform::CWnd;
 
-void Insert(CWnd* list, const std::vector<const char*>& entries) {
+void Insert(CWnd* list, const EntryList& entries) {
   // Each entry goes in at its own position, so the lists keep table order although their
   // template gives them the sort style.
-  std::uintptr_t position = 0;
-  for (const char* text : entries) {
+  for (int position = 0; position < entries.count; ++position) {
     if (list != nullptr)
-      list->SendMessage(platform::kLbInsertString, position, reinterpret_cast<std::intptr_t>(text));
-    ++position;
+      list->SendMessage(platform::kLbInsertString, static_cast<std::uintptr_t>(position),
+                        reinterpret_cast<std::intptr_t>(entries.entries[position]));
   }
 }
 

@@ -1,8 +1,7 @@
 // The three result dialogs: both lists, the finished list alone, the failed list alone.
 #pragma once
 
-#include <vector>
-
+#include "app/adapter_table.h"
 #include "platform/framework.h"
 
 namespace korvane {
@@ -11,9 +10,17 @@ enum class ResultLayout { kBoth, kApplied, kFailed };
 
 // What each list of a layout shows: the descriptions of records 0 to adapterCount - 1, routed
 // by `applied`, in table order. `upper` is list 1004, `lower` list 1005 (both-lists only).
+struct EntryList {
+  const char* entries[kTableSize] = {};
+  int count = 0;
+
+  void Add(const char* entry) {
+    if (count < kTableSize) entries[count++] = entry;
+  }
+};
 struct ResultLists {
-  std::vector<const char*> upper;
-  std::vector<const char*> lower;
+  EntryList upper;
+  EntryList lower;
 };
 ResultLists ListResults(ResultLayout layout);
 

@@ -11,13 +11,13 @@ ResultLists ListResults(ResultLayout layout) {
     const bool applied = record.applied == 1;
     switch (layout) {
       case ResultLayout::kBoth:
-        (applied ? lists.upper : lists.lower).push_back(record.description);
+        (applied ? lists.upper : lists.lower).Add(record.description);
         break;
       case ResultLayout::kApplied:
-        if (applied) lists.upper.push_back(record.description);
+        if (applied) lists.upper.Add(record.description);
         break;
       case ResultLayout::kFailed:
-        if (record.applied == 0) lists.upper.push_back(record.description);
+        if (record.applied == 0) lists.upper.Add(record.description);
         break;
     }
   }

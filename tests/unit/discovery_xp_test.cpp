@@ -42,7 +42,7 @@ TEST_F(XpDiscoveryTest, RecordsInstancesInDeviceKeyThenSlotOrder) {
   EXPECT_STREQ(adapterTable[0].description, "GigaLink");
   EXPECT_STREQ(adapterTable[1].description, "FastLink A");
   EXPECT_STREQ(adapterTable[2].description, "FastLink B");
-  EXPECT_EQ(adapterTable[1].paramKeyPath, std::string(kXpClass) + Driver(0));
+  EXPECT_EQ(std::string(adapterTable[1].paramKeyPath.c_str()), std::string(kXpClass) + Driver(0));
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(adapterTable[i].supported, 1);
     EXPECT_EQ(adapterTable[i].applied, 0);
@@ -157,7 +157,7 @@ TEST_F(XpDiscoveryTest, AFullTableEndsDiscoveryWithoutTouchingARecordBeyondIt) {
   DiscoverAdapters();
   EXPECT_EQ(adapterCount, kTableSize);
   EXPECT_EQ(registry.OpenHandles(), 0u);
-  EXPECT_EQ(adapterTable[99].paramKeyPath, std::string(kXpClass) + Driver(99));
+  EXPECT_EQ(std::string(adapterTable[99].paramKeyPath.c_str()), std::string(kXpClass) + Driver(99));
 }
 
 TEST_F(XpDiscoveryTest, DeviceKeyThatCannotBeOpenedYieldsNothing) {

@@ -29,7 +29,7 @@ class ProvisionTest : public UtilityTest {
   AdapterRecord& Add(const std::string& path) {
     AdapterRecord& record = adapterTable[adapterCount++];
     record.supported = 1;
-    record.paramKeyPath = path;
+    record.paramKeyPath = path.c_str();
     return record;
   }
   std::vector<std::string> SetsIn(const std::string& path) const {

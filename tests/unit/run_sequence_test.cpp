@@ -31,24 +31,24 @@ TEST_P(PlatformFamilyTest, MapsVersionToFamilyAndRoots) {
   switch (c.family) {
     case 1:
     case 2:
-      EXPECT_EQ(classRoot, "System\\CurrentControlSet\\Services\\Class\\");
-      EXPECT_EQ(enumRoot, "Enum\\PCI\\");
-      EXPECT_EQ(configManagerRoot, "Config Manager\\Enum\\");
+      EXPECT_STREQ(classRoot.c_str(), "System\\CurrentControlSet\\Services\\Class\\");
+      EXPECT_STREQ(enumRoot.c_str(), "Enum\\PCI\\");
+      EXPECT_STREQ(configManagerRoot.c_str(), "Config Manager\\Enum\\");
       break;
     case 4:
-      EXPECT_EQ(classRoot, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\NetworkCards");
-      EXPECT_EQ(enumRoot, "SYSTEM\\CurrentControlSet\\Services\\");
-      EXPECT_EQ(configManagerRoot, "");
+      EXPECT_STREQ(classRoot.c_str(), "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\NetworkCards");
+      EXPECT_STREQ(enumRoot.c_str(), "SYSTEM\\CurrentControlSet\\Services\\");
+      EXPECT_STREQ(configManagerRoot.c_str(), "");
       break;
     case 5:
-      EXPECT_EQ(classRoot, "System\\CurrentControlSet\\Control\\Class\\");
-      EXPECT_EQ(enumRoot, "System\\CurrentControlSet\\Enum\\PCI\\");
-      EXPECT_EQ(configManagerRoot, "");
+      EXPECT_STREQ(classRoot.c_str(), "System\\CurrentControlSet\\Control\\Class\\");
+      EXPECT_STREQ(enumRoot.c_str(), "System\\CurrentControlSet\\Enum\\PCI\\");
+      EXPECT_STREQ(configManagerRoot.c_str(), "");
       break;
     default:
-      EXPECT_EQ(classRoot, "");
-      EXPECT_EQ(enumRoot, "");
-      EXPECT_EQ(configManagerRoot, "");
+      EXPECT_STREQ(classRoot.c_str(), "");
+      EXPECT_STREQ(enumRoot.c_str(), "");
+      EXPECT_STREQ(configManagerRoot.c_str(), "");
   }
 }
 

@@ -85,7 +85,7 @@ std::string BuildReport(const MemoryRegistry& registry, const Shown& shown, unsi
     const AdapterRecord& record = adapterTable[i];
     json += i == 0 ? "{" : ", {";
     json += "\"description\": " + text(record.description);
-    json += ", \"paramKeyPath\": " + text(record.paramKeyPath);
+    json += ", \"paramKeyPath\": " + text(record.paramKeyPath.c_str());
     json += ", \"ipsecResetName\": " + text(record.ipsecResetName);
     json += ", \"powerDownResetName\": " + text(record.powerDownResetName);
     json += ", \"applied\": " + Bool(record.applied != 0) + "}";

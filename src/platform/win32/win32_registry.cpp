@@ -1,7 +1,7 @@
 #include "platform/win32/win32_registry.h"
 
 #include <cstring>
-#include <new>
+#include <cstdlib>
 
 #include "platform/win32/windows_gateway.h"
 
@@ -88,7 +88,7 @@ std::int32_t Win32Registry::QueryValue(RegKey key, const char* valueName, std::u
   BYTE* own = local;
   BYTE* heap = nullptr;
   if (capacity > kLocalDataCapacity) {
-    heap = new (std::nothrow) BYTE[capacity];
+    heap = static_cast<BYTE*>(std::malloc(capacity));
     if (heap == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
     own = heap;
   }
@@ -101,7 +101,7 @@ std::int32_t Win32Registry::QueryValue(RegKey key, const char* valueName, std::u
     if (type != nullptr) *type = valueType;
     *dataSize = size;
   }
-  delete[] heap;
+  std::free(heap);
   return static_cast<std::int32_t>(status);
 }
 
