@@ -194,7 +194,122 @@ std::string DescribeControl(HWND dialog, HWND control, const Units& units) {
 struct Replica {
   Units units{0, 0};
   long templateId = -1;
+  std::string fontFace;  // UTF-8: the face the template names, whatever the code page
+  long fontPoints = 0;
+  std::string templateJson = "null";  // the template as its bytes say (see TemplateJson)
 };
+
+// A classic DLGTEMPLATE read as it stands in the executable: what the dialog manager was
+// given, before a control changes its own style at run time (a list box drops WS_BORDER and,
+// with few entries, WS_VSCROLL). Null for an extended or truncated template.
+class TemplateReader {
+ public:
+  TemplateReader(const BYTE* bytes, std::size_t size) : bytes_(bytes), size_(size) {}
+
+  std::string Json() {
+    const DWORD style = Dword();
+    const DWORD exStyle = Dword();
+    const WORD count = Word();
+    const short x = static_cast<short>(Word()), y = static_cast<short>(Word());
+    const short cx = static_cast<short>(Word()), cy = static_cast<short>(Word());
+    const std::string menu = SzOrOrd(), windowClass = SzOrOrd(), title = SzOrOrd();
+    std::string font = "null";
+    if (style & DS_SETFONT) {
+      const WORD points = Word();
+      font = "{\"points\": " + std::to_string(points) + ", " + TextFields("face", SzOrOrd()) + "}";
+    }
+    char head[256];
+    std::snprintf(head, sizeof head, "{\"style\": %lu, \"exStyle\": %lu, \"rect\": [%d, %d, %d, %d], ",
+                  static_cast<unsigned long>(style), static_cast<unsigned long>(exStyle), x, y, cx, cy);
+    std::string out = std::string(head) + TextFields("menu", menu) + ", " + TextFields("class", windowClass) + ", " +
+                      TextFields("title", title) + ", \"font\": " + font + ", \"controls\": [";
+    for (WORD i = 0; i < count && ok_; ++i) {
+      Align();
+      const DWORD itemStyle = Dword();
+      const DWORD itemExStyle = Dword();
+      const short ix = static_cast<short>(Word()), iy = static_cast<short>(Word());
+      const short icx = static_cast<short>(Word()), icy = static_cast<short>(Word());
+      const short id = static_cast<short>(Word());
+      const std::string itemClass = SzOrOrd(), itemText = SzOrOrd();
+      const WORD extra = Word();
+      offset_ += extra;
+      char item[256];
+      std::snprintf(item, sizeof item, "{\"style\": %lu, \"exStyle\": %lu, \"rect\": [%d, %d, %d, %d], \"id\": %d, ",
+                    static_cast<unsigned long>(itemStyle), static_cast<unsigned long>(itemExStyle), ix, iy, icx, icy, id);
+      out += (i == 0 ? "" : ", ") + std::string(item) + TextFields("class", itemClass) + ", " +
+             TextFields("text", itemText) + "}";
+    }
+    return ok_ ? out + "]}" : "null";
+  }
+
+ private:
+  WORD Word() {
+    if (offset_ + 2 > size_) {
+      ok_ = false;
+      return 0;
+    }
+    const WORD value = static_cast<WORD>(bytes_[offset_] | bytes_[offset_ + 1] << 8);
+    offset_ += 2;
+    return value;
+  }
+  DWORD Dword() {
+    const DWORD low = Word();
+    return low | static_cast<DWORD>(Word()) << 16;
+  }
+  void Align() { offset_ = (offset_ + 3) & ~static_cast<std::size_t>(3); }
+  // A name or an ordinal: the ordinal as "#N", a name as UTF-8.
+  std::string SzOrOrd() {
+    const WORD first = Word();
+    if (first == 0xFFFF) return "#" + std::to_string(Word());
+    std::wstring wide;
+    for (WORD unit = first; unit != 0 && ok_; unit = Word()) wide += static_cast<wchar_t>(unit);
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+    std::string text(bytes > 0 ? static_cast<std::size_t>(bytes) : 0, '\0');
+    if (bytes > 0)
+      WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), bytes, nullptr, nullptr);
+    return text;
+  }
+
+  const BYTE* bytes_;
+  std::size_t size_;
+  std::size_t offset_ = 0;
+  bool ok_ = true;
+};
+
+// The children's rectangles in the dialog's client coordinates, in z-order (template order).
+std::vector<RECT> ChildRects(HWND dialog) {
+  std::vector<RECT> rects;
+  for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+    RECT rect;
+    GetWindowRect(child, &rect);
+    MapWindowPoints(HWND_DESKTOP, dialog, reinterpret_cast<POINT*>(&rect), 2);
+    rects.push_back(rect);
+  }
+  return rects;
+}
+
+bool SameRects(const std::vector<RECT>& a, const std::vector<RECT>& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (std::memcmp(&a[i], &b[i], sizeof(RECT)) != 0) return false;
+  return true;
+}
+
+void ReadFont(HWND dialog, Replica* replica) {
+  const HFONT font = reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0));
+  LOGFONTW logical;
+  if (font == nullptr || GetObjectW(font, sizeof logical, &logical) == 0) return;
+  const int bytes = WideCharToMultiByte(CP_UTF8, 0, logical.lfFaceName, -1, nullptr, 0, nullptr, nullptr);
+  if (bytes > 1) {
+    replica->fontFace.assign(static_cast<std::size_t>(bytes - 1), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, logical.lfFaceName, -1, replica->fontFace.data(), bytes, nullptr, nullptr);
+  }
+  const HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  const long height = logical.lfHeight < 0 ? -logical.lfHeight : logical.lfHeight;
+  replica->fontPoints = dpi > 0 ? MulDiv(height, 72, dpi) : 0;
+}
 
 INT_PTR CALLBACK ReplicaProcedure(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
 
@@ -216,6 +331,7 @@ Replica FindReplica(HWND dialog, DWORD processId) {
   if (module == nullptr) return replica;
   RECT target;
   GetClientRect(dialog, &target);
+  const std::vector<RECT> targetChildren = ChildRects(dialog);
   std::vector<WORD> ids;
   EnumResourceNamesA(module, RT_DIALOG, CollectTemplate, reinterpret_cast<LONG_PTR>(&ids));
   for (WORD id : ids) {
@@ -239,8 +355,13 @@ Replica FindReplica(HWND dialog, DWORD processId) {
     GetClientRect(made, &client);
     RECT base = {0, 0, 4, 8};
     MapDialogRect(made, &base);
+    // Templates of one size differ in their controls' places.
+    const bool same = client.right == target.right && client.bottom == target.bottom &&
+                      SameRects(ChildRects(made), targetChildren);
+    if (same) ReadFont(made, &replica);
     DestroyWindow(made);
-    if (client.right == target.right && client.bottom == target.bottom) {
+    if (same) {
+      if (!extended) replica.templateJson = TemplateReader(static_cast<const BYTE*>(bytes), copy.size()).Json();
       replica.units = Units{base.right, base.bottom};
       replica.templateId = id;
       break;
@@ -280,7 +401,9 @@ std::string DescribeDialog(HWND dialog, std::size_t dialogCount) {
                 SendMessageA(dialog, WM_GETICON, ICON_SMALL, 0) != 0 ? "true" : "false",
                 focus != nullptr ? std::to_string(static_cast<short>(GetDlgCtrlID(focus))).c_str() : "null");
   std::string out = head;
-  out += TextFields("title", WindowText(dialog)) + ", \"controls\": [";
+  out += TextFields("title", WindowText(dialog)) + ", " + TextFields("fontFace", replica.fontFace) +
+         ", \"fontPoints\": " + std::to_string(replica.fontPoints) + ", \"resource\": " + replica.templateJson +
+         ", \"controls\": [";
   // Children in z-order, which for a dialog is the order of its template.
   bool first = true;
   for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
