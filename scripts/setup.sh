@@ -18,7 +18,7 @@ korvane_apt_install() {
 korvane_setup() {
   local packages=(cmake ninja-build g++ make libgtest-dev googletest python3)
   if [ "${1:-native}" = all ]; then
-    packages+=(mingw-w64 binutils-mingw-w64 wine wine64 xvfb xauth x11-utils locales)
+    packages+=(mingw-w64 binutils-mingw-w64 wine wine64 xvfb xauth x11-utils locales imagemagick fonts-ipafont-gothic)
   fi
   korvane_apt_install "${packages[@]}"
   if [ "${1:-native}" = all ] && ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then

@@ -99,7 +99,7 @@ class ResultDialogs(unittest.TestCase):
                         entries = [winehost.text(entry, codepage) for entry in control["entries"]]
                         self.assertEqual(entries, expected_lists.get(id, []), f"list {id}")
             self.assertEqual(len(notices), 1)
-            self.assertIn("Copyright", notices[0])
+            self.assertIn("(C) 2026 Korvane", notices[0])
 
             icon = prefix.window_icon(winehost.text(shown["title"], codepage))
             self.assertIn((32, 32), icon, "the dialog has no big icon")
