@@ -72,12 +72,17 @@ int RunSimulatedMachine(const SimOptions& options, std::FILE* out, std::FILE* er
 
   int status = exitCode;
   std::string error;
+  // A 5.00 file is written as UTF-16LE, as regedit itself writes one: in 8-bit text, the
+  // hex(1), hex(2) and hex(7) data of such a file (UTF-16 bytes) would be taken by some
+  // regedits for code-page bytes and stored converted a second time.
+  MachineFileInfo written = info;
+  if (written.format == RegFileFormat::kVersion5) written.utf16 = true;
   if (!options.changesPath.empty() &&
-      !WriteFileAtomically(options.changesPath, FormatChanges(registry.Writes(), info), &error)) {
+      !WriteFileAtomically(options.changesPath, FormatChanges(registry.Writes(), written), &error)) {
     std::fprintf(err, "korvane-sim: cannot write %s: %s\n", options.changesPath.c_str(), error.c_str());
     status = 1;
   }
-  if (options.save && !WriteFileAtomically(options.machinePath, FormatMachine(registry, info), &error)) {
+  if (options.save && !WriteFileAtomically(options.machinePath, FormatMachine(registry, written), &error)) {
     std::fprintf(err, "korvane-sim: cannot save %s: %s\n", options.machinePath.c_str(), error.c_str());
     status = 1;
   }

@@ -1,0 +1,107 @@
+"""korvane-sim's machine files end to end: a malformed file is refused and never changed,
+--save and --changes write what the run did, --no-admin runs as a user."""
+import hashlib
+import os
+import shutil
+import tempfile
+import unittest
+
+import simhost
+
+HEADER = b"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n"
+SAMPLE = os.path.join(simhost.MACHINES, "sample-xp.reg")
+
+
+def digest(path):
+    with open(path, "rb") as machine:
+        return hashlib.sha256(machine.read()).hexdigest()
+
+
+class MachineFiles(unittest.TestCase):
+    def setUp(self):
+        self.directory = tempfile.mkdtemp(prefix="korvane-machine-")
+        self.addCleanup(shutil.rmtree, self.directory, True)
+
+    def write(self, name, data):
+        path = os.path.join(self.directory, name)
+        with open(path, "wb") as machine:
+            machine.write(data)
+        return path
+
+    def copy_sample(self):
+        path = os.path.join(self.directory, "machine.reg")
+        shutil.copyfile(SAMPLE, path)
+        return path
+
+    def test_malformed_files_are_refused_with_their_line_and_left_unchanged(self):
+        cases = {
+            "bad hex": (HEADER + b'"x"=hex:4g\r\n', 4),
+            "open string": (HEADER + b'"x"="open\r\n', 4),
+            "truncated hex": (HEADER + b'"x"=hex(1):30,\\\r\n', 4),
+            "bad escape": (HEADER + b'"x"="a\\qb"\r\n', 4),
+            "unknown type": (HEADER + b'"x"=bogus:1\r\n', 4),
+            "other root": (HEADER + b'\r\n[HKEY_CURRENT_USER\\X]\r\n', 5),
+            "no header": (b"[HKEY_LOCAL_MACHINE\\Software]\r\n", 1),
+            "junk after the header": (HEADER + b"\x00\xff\xfe junk\r\n", 4),
+        }
+        for name, (data, line) in cases.items():
+            with self.subTest(name):
+                path = self.write("bad.reg", data)
+                before = digest(path)
+                changes = os.path.join(self.directory, "changes.reg")
+                result = simhost.run("--machine", path, "--save", "--changes", changes, "--json", check=False)
+                self.assertEqual(result.returncode, 2)
+                self.assertEqual(result.stdout, b"", "a run started")
+                message = result.stderr.decode(errors="replace")
+                self.assertIn(f"bad.reg:{line}:", message)
+                self.assertEqual(len(message.strip().splitlines()), 1, message)
+                self.assertEqual(digest(path), before)
+                self.assertFalse(os.path.exists(changes))
+                self.assertEqual(sorted(os.listdir(self.directory)), ["bad.reg"], "a file was left behind")
+
+    def test_save_keeps_what_the_run_wrote_and_a_rerun_writes_only_the_resets(self):
+        path = self.copy_sample()
+        first = simhost.report("--machine", path, "--save")
+        self.assertEqual(first["outcome"], 1)
+        with open(path, "rb") as saved:
+            # Written as regedit writes a 5.00 file, whatever encoding it came in.
+            self.assertTrue(saved.read(2) == b"\xff\xfe")
+        second = simhost.report("--machine", path)
+        # The definition is in place: its key exists, so nothing creates it again.
+        created = [w for w in second["registry"]["writes"] if w["op"] == "create"]
+        self.assertTrue(all(w["disposition"] == 2 for w in created), created)
+        # An existing definition counts as set: the rerun shows what the first run did.
+        self.assertEqual([a["applied"] for a in second["adapters"]], [a["applied"] for a in first["adapters"]])
+        self.assertEqual(second["shown"], first["shown"])
+        names = {w["name"] for w in second["registry"]["writes"] if w["op"] == "set"}
+        self.assertLessEqual(names, {"IpsecInlineReceiveEnabled", "ReduceSpeedOnPowerDown"})
+
+    def test_changes_hold_exactly_the_successful_writes(self):
+        path = self.copy_sample()
+        before = digest(path)
+        changes = os.path.join(self.directory, "changes.reg")
+        report = simhost.report("--machine", path, "--changes", changes)
+        self.assertEqual(digest(path), before, "the machine changed without --save")
+        with open(changes, "rb") as written:
+            text = written.read().decode("utf-16")
+        self.assertTrue(text.startswith("\ufeffWindows Registry Editor Version 5.00\r\n")
+                        or text.startswith("Windows Registry Editor Version 5.00\r\n"))
+        keys = [line[1:-1] for line in text.splitlines() if line.startswith("[")]
+        written = []
+        for write in report["registry"]["writes"]:
+            key = write["root"] + "\\" + write["path"]
+            if write["status"] == 0 and (not written or written[-1] != key):
+                written.append(key)
+        self.assertEqual(keys, written)
+
+    def test_no_admin_sets_nothing_and_reports_every_adapter_failed(self):
+        path = self.copy_sample()
+        report = simhost.report("--machine", path, "--no-admin", "--save")
+        self.assertEqual(report["outcome"], 3)
+        self.assertEqual(report["shown"]["template"], 136)
+        self.assertEqual([w for w in report["registry"]["writes"] if w["status"] == 0], [])
+        self.assertEqual(report["registry"]["keysLeftOpen"], 0)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,92 @@
+"""One machine file run two ways: by korvane-sim, and by korvane.exe under Wine with the
+same Windows version. Used by the tests that hold the two to the same writes and lists."""
+import json
+import os
+import shutil
+import subprocess
+import tempfile
+
+import winehost
+
+SIM = os.environ.get("KORVANE_SIM", os.path.join(winehost.SOURCE, "build", "native", "korvane-sim"))
+
+
+class SimRun:
+    """korvane-sim on a copy of the machine, with --save and --changes."""
+
+    def __init__(self, machine, os_name, language="0x0409"):
+        self.directory = tempfile.mkdtemp(prefix="korvane-sim-run-")
+        self.saved = os.path.join(self.directory, "saved.reg")
+        self.changes = os.path.join(self.directory, "changes.reg")
+        shutil.copyfile(machine, self.saved)
+        runtime = os.path.join(self.directory, "runtime")
+        os.mkdir(runtime)
+        result = subprocess.run([SIM, "--os", os_name, "--lang", language, "--machine", self.saved, "--save",
+                                 "--changes", self.changes, "--json"], capture_output=True, timeout=120,
+                                stdin=subprocess.DEVNULL, env=dict(os.environ, XDG_RUNTIME_DIR=runtime))
+        if result.returncode != 0:
+            raise AssertionError(f"korvane-sim exited {result.returncode}: {result.stderr.decode(errors='replace')}")
+        self.report = json.loads(result.stdout)
+
+    def close(self):
+        shutil.rmtree(self.directory, ignore_errors=True)
+
+    def writes(self):
+        """(op, root, path, name, type, size, status) of each create and set, in order."""
+        out = []
+        for write in self.report["registry"]["writes"]:
+            if write["op"] == "create":
+                out.append(("create", write["root"], write["path"], None, None, None, write["status"]))
+            else:
+                out.append(("set", write["root"], write["path"], write["name"], write["type"],
+                            len(write["data"]) // 2, write["status"]))
+        return out
+
+    def written_keys(self):
+        """The keys written to, in the order first written, as ROOT\\path."""
+        keys = []
+        for write in self.report["registry"]["writes"]:
+            key = write["root"] + "\\" + write["path"]
+            if write["status"] == 0 and key not in keys:
+                keys.append(key)
+        return keys
+
+    def lists(self):
+        shown = self.report["shown"]
+        return {int(id): entries for id, entries in shown.get("lists", {}).items()}
+
+
+def trace_writes(records):
+    """The trace's records (winehost.parse_trace) in SimRun.writes' form."""
+    out = []
+    for record in records:
+        path = record["path"].decode("latin-1")
+        if record["op"] == "create":
+            out.append(("create", record["root"], path, None, None, None, record["status"]))
+        else:
+            out.append(("set", record["root"], path, record["name"].decode("latin-1"), record["type"], record["size"],
+                        record["status"]))
+    return out
+
+
+def dump_keys(prefix, keys):
+    """{key: {name: (type, data bytes)}} of each key alone (subkeys are keys of their own)."""
+    out = {}
+    for key in keys:
+        dumped = prefix.dump(key)
+        values = {}
+        if dumped["found"]:
+            top = next((k for k in dumped["keys"] if k["path"] == ""), {"values": []})
+            for value in top["values"]:
+                values[winehost.text(value["name"]).lower()] = (value["type"], bytes.fromhex(value["data"]))
+        out[key] = values if dumped["found"] else None
+    return out
+
+
+def without_text_terminator(values):
+    """The values with one terminating zero taken off each REG_SZ that has one: Windows NT
+    stores an ANSI REG_SZ one byte longer when a zero follows the bytes counted."""
+    if values is None:
+        return None
+    return {name: (kind, data[:-1] if kind == 1 and data.endswith(b"\0") else data)
+            for name, (kind, data) in values.items()}

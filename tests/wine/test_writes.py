@@ -1,0 +1,52 @@
+"""korvane.exe under Wine and korvane-sim on the same machine file: the same registry writes
+in the same order with the same byte counts, the same dialog lists, and the same registry
+afterwards; and the --changes file that korvane-sim writes, imported by Wine's regedit,
+gives the registry that --save wrote."""
+import os
+import unittest
+
+import machine_runs
+import winehost
+
+MACHINES = os.path.join(winehost.SOURCE, "machines")
+
+
+class SameRunUnderWine(unittest.TestCase):
+    def compare(self, machine, version, os_name):
+        sim = machine_runs.SimRun(machine, os_name)
+        self.addCleanup(sim.close)
+        keys = sim.written_keys()
+        self.assertTrue(keys, "korvane-sim wrote nothing on this machine")
+
+        with winehost.Prefix(version) as prefix:
+            prefix.import_reg(machine)
+            run = prefix.start_korvane(trace=True)
+            shown = prefix.probe("ok")
+            self.assertTrue(shown["found"], run.stderr()[-2000:])
+            self.assertEqual(run.wait(), 0)
+            self.assertEqual(machine_runs.trace_writes(run.registry_writes()), sim.writes())
+            lists = {c["id"]: [winehost.text(e) for e in c["entries"]] for c in shown["controls"] if "entries" in c}
+            self.assertEqual(lists, sim.lists())
+            after_run = machine_runs.dump_keys(prefix, keys)
+
+        with winehost.Prefix(version) as prefix:
+            prefix.import_reg(machine)
+            prefix.import_reg(sim.changes)
+            with_changes = machine_runs.dump_keys(prefix, keys)
+        with winehost.Prefix(version) as prefix:
+            prefix.import_reg(sim.saved)
+            saved = machine_runs.dump_keys(prefix, keys)
+
+        for key in keys:
+            with self.subTest(key=key):
+                self.assertEqual(with_changes[key], saved[key], "--changes and --save disagree")
+                self.assertEqual(machine_runs.without_text_terminator(after_run[key]),
+                                 machine_runs.without_text_terminator(saved[key]),
+                                 "korvane.exe left another registry than korvane-sim")
+
+    def test_sample_xp_machine(self):
+        self.compare(os.path.join(MACHINES, "sample-xp.reg"), "winxp", "winxp")
+
+
+if __name__ == "__main__":
+    unittest.main()
