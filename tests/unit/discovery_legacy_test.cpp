@@ -1,0 +1,527 @@
+// Discovery on Windows 95/98/Me (the PCI enumeration confirmed against the Config Manager
+// entries under HKEY_DYN_DATA) and on NT 4.0 (the installed network cards and their driver
+// service names), and whole runs on both through provisioning to the result dialog.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/adapter_table.h"
+#include "app/platform_family.h"
+#include "app/run_sequence.h"
+#include "discovery/discover.h"
+#include "test_support.h"
+
+namespace korvane::testing {
+namespace {
+
+using hosted::WriteRecord;
+using platform::kHkeyDynData;
+using platform::kHkeyLocalMachine;
+using platform::RegKey;
+
+// Forwards every call to the in-memory registry and notes which keys were opened and which
+// values were read from which key, so that a test can tell what the walk looked at.
+class TracingRegistry final : public platform::RegistryService {
+ public:
+  explicit TracingRegistry(hosted::MemoryRegistry& inner) : inner_(inner) {}
+
+  std::vector<std::string> opens;    // "LM path" or "DD path", as passed, successful or not
+  std::vector<std::string> queries;  // "LM path|value" for the key the handle was opened as
+
+  std::int32_t OpenKey(RegKey key, const char* path, std::uint32_t access, RegKey* result) override {
+    const std::string opened = PathOf(key) + (path == nullptr ? "" : path);
+    opens.push_back(opened);
+    const std::int32_t status = inner_.OpenKey(key, path, access, result);
+    if (status == platform::kErrorSuccess) paths_[*result] = opened;
+    return status;
+  }
+  std::int32_t EnumKey(RegKey key, std::uint32_t index, char* name, std::uint32_t* nameSize) override {
+    return inner_.EnumKey(key, index, name, nameSize);
+  }
+  std::int32_t QueryValue(RegKey key, const char* valueName, std::uint32_t* type, char* data,
+                          std::uint32_t* dataSize) override {
+    queries.push_back(PathOf(key) + "|" + (valueName == nullptr ? "" : valueName));
+    return inner_.QueryValue(key, valueName, type, data, dataSize);
+  }
+  std::int32_t CreateKey(RegKey key, const char* path, std::uint32_t access, RegKey* result,
+                         std::uint32_t* disposition) override {
+    const std::int32_t status = inner_.CreateKey(key, path, access, result, disposition);
+    if (status == platform::kErrorSuccess) paths_[*result] = PathOf(key) + path;
+    return status;
+  }
+  std::int32_t SetValue(RegKey key, const char* valueName, std::uint32_t type, const void* data,
+                        std::uint32_t size) override {
+    return inner_.SetValue(key, valueName, type, data, size);
+  }
+  std::int32_t CloseKey(RegKey key) override {
+    paths_.erase(key);
+    return inner_.CloseKey(key);
+  }
+
+  std::size_t OpensOf(const std::string& path) const { return std::count(opens.begin(), opens.end(), path); }
+  std::size_t OpensContaining(const std::string& text) const {
+    return std::count_if(opens.begin(), opens.end(),
+                         [&](const std::string& open) { return open.find(text) != std::string::npos; });
+  }
+  std::size_t QueriesOf(const std::string& valueName) const {
+    return std::count_if(queries.begin(), queries.end(), [&](const std::string& query) {
+      return query.size() > valueName.size() && query.compare(query.size() - valueName.size() - 1,
+                                                              std::string::npos, "|" + valueName) == 0;
+    });
+  }
+
+ private:
+  std::string PathOf(RegKey key) const {
+    if (key == kHkeyLocalMachine) return "LM ";
+    if (key == kHkeyDynData) return "DD ";
+    const auto found = paths_.find(key);
+    return found == paths_.end() ? "<not open> " : found->second;
+  }
+
+  hosted::MemoryRegistry& inner_;
+  std::map<RegKey, std::string> paths_;
+};
+
+std::string Bytes(const std::vector<std::uint8_t>& data) { return std::string(data.begin(), data.end()); }
+
+// "name=data/size" for every value set under `path`, in order.
+std::vector<std::string> SetsIn(const hosted::MemoryRegistry& registry, const std::string& path) {
+  std::vector<std::string> sets;
+  for (const WriteRecord& write : registry.Writes())
+    if (write.op == WriteRecord::Op::kSet && write.path == path)
+      sets.push_back(write.name + "=" + Bytes(write.data) + "/" + std::to_string(write.data.size()));
+  return sets;
+}
+
+const std::vector<std::string> kDefinitionSets = {
+    "=0/1",          "Type=edit/4",    "Default=0/1", "Base=16/2", "ParamDesc=Locally Administered Address/28",
+    "UpperCase=1/1", "LimitText=12/2", "Optional=1/1"};
+
+// ---------------------------------------------------------------------------------------
+// Families 1 and 2
+// ---------------------------------------------------------------------------------------
+
+constexpr char kEnum9x[] = "Enum\\PCI\\";
+constexpr char kClass9x[] = "System\\CurrentControlSet\\Services\\Class\\";
+constexpr char kConfigManager[] = "Config Manager\\Enum\\";
+
+// Would carry both reset names on XP.
+constexpr char kFastLink[] = "VEN_5AB1&DEV_1229&SUBSYS_4C6A1DE8&REV_0C";
+constexpr char kGigaLink[] = "VEN_5AB1&DEV_103B&SUBSYS_00215AB1&REV_81";
+constexpr char kSlotA[] = "BUS_00&DEV_0A&FUNC_00";
+constexpr char kSlotB[] = "BUS_00&DEV_0B&FUNC_00";
+constexpr char kSlotC[] = "BUS_00&DEV_0C&FUNC_00";
+
+std::string HardwarePath(const std::string& device, const std::string& slot) {
+  return "PCI\\" + device + "\\" + slot;
+}
+
+class LegacyDiscoveryTest : public UtilityTest, public ::testing::WithParamInterface<int> {
+ protected:
+  void SetUp() override {
+    UtilityTest::SetUp();
+    UseFamily(GetParam());
+    platform::Install({&trace, &system, &windows});
+  }
+  void TearDown() override {
+    EXPECT_EQ(registry.OpenHandles(), 0u) << "a key was left open";
+    UtilityTest::TearDown();
+  }
+
+  // An instance key under a device key; a null driver leaves the value out.
+  void AddSlot(const std::string& device, const std::string& slot, const char* driver,
+               const std::string& description) {
+    const std::string path = std::string(kEnum9x) + device + "\\" + slot;
+    registry.Ensure(kHkeyLocalMachine, path);
+    if (driver != nullptr) registry.PutString(kHkeyLocalMachine, path, "Driver", driver);
+    registry.PutString(kHkeyLocalMachine, path, "DeviceDesc", description);
+  }
+  // A Config Manager entry; a null hardware key leaves the value out.
+  void AddEntry(const std::string& entry, const char* hardwareKey) {
+    const std::string path = std::string(kConfigManager) + entry;
+    registry.Ensure(kHkeyDynData, path);
+    if (hardwareKey != nullptr) registry.PutString(kHkeyDynData, path, "HardWareKey", hardwareKey);
+    registry.PutString(kHkeyDynData, path, "Status", "0000000A");
+  }
+  std::string EntryOpen(const std::string& entry) const { return std::string("DD ") + kConfigManager + entry; }
+
+  TracingRegistry trace{registry};
+};
+
+TEST_P(LegacyDiscoveryTest, FirstSlotWithADriverIsConfirmedByTheEntryThatNamesIt) {
+  AddSlot(kFastLink, kSlotA, nullptr, "no driver value");
+  AddSlot(kFastLink, kSlotB, "", "empty driver");
+  AddSlot(kFastLink, kSlotC, "Net\\0002", "Fenwick FastLink 100");
+  // The instance name stands after the device part of the hardware path. The entry's own
+  // Driver and DeviceDesc are decoys: the record comes from the instance key alone.
+  AddEntry("C1000000", HardwarePath(kFastLink, kSlotC).c_str());
+  registry.PutString(kHkeyDynData, std::string(kConfigManager) + "C1000000", "Driver", "Net\\0009");
+  registry.PutString(kHkeyDynData, std::string(kConfigManager) + "C1000000", "DeviceDesc", "from the entry");
+  DiscoverAdapters();
+
+  ASSERT_EQ(adapterCount, 1);
+  const AdapterRecord& record = adapterTable[0];
+  EXPECT_STREQ(record.description, "Fenwick FastLink 100");
+  EXPECT_STREQ(record.paramKeyPath.c_str(), "System\\CurrentControlSet\\Services\\Class\\Net\\0002");
+  EXPECT_EQ(record.supported, 1);
+  EXPECT_EQ(record.applied, 0);
+  // No reset names on these families, whatever the device key name holds.
+  EXPECT_STREQ(record.ipsecResetName, "");
+  EXPECT_STREQ(record.powerDownResetName, "");
+  EXPECT_EQ(adapterTable[1].supported, 0);
+  EXPECT_STREQ(adapterTable[1].description, "");
+}
+
+TEST_P(LegacyDiscoveryTest, SlotLoopStopsAtTheFirstSlotWithADriver) {
+  // Both instances have a Driver and both are named by an entry: only the first counts, and
+  // the device key yields a single record.
+  AddSlot(kFastLink, kSlotA, "Net\\0000", "first");
+  AddSlot(kFastLink, kSlotB, "Net\\0001", "second");
+  AddEntry("C1000000", HardwarePath(kFastLink, kSlotB).c_str());
+  AddEntry("C2000000", HardwarePath(kFastLink, kSlotA).c_str());
+  DiscoverAdapters();
+
+  ASSERT_EQ(adapterCount, 1);
+  EXPECT_STREQ(adapterTable[0].description, "first");
+  EXPECT_STREQ(adapterTable[0].paramKeyPath.c_str(), "System\\CurrentControlSet\\Services\\Class\\Net\\0000");
+  EXPECT_EQ(trace.OpensContaining(kSlotB), 0u) << "the second slot was examined";
+}
+
+TEST_P(LegacyDiscoveryTest, FirstSlotWithADriverUnconfirmedYieldsNothingAndLaterSlotsAreNotTried) {
+  AddSlot(kFastLink, kSlotA, "Net\\0000", "first");
+  AddSlot(kFastLink, kSlotB, "Net\\0001", "second");
+  AddEntry("C1000000", HardwarePath(kFastLink, kSlotB).c_str());
+  DiscoverAdapters();
+  EXPECT_EQ(adapterCount, 0);
+}
+
+TEST_P(LegacyDiscoveryTest, WithoutAMatchingEntryThePassRunsThroughAll1024Indexes) {
+  AddSlot(kFastLink, kSlotA, "Net\\0000", "FastLink");
+  AddEntry("C1000000", HardwarePath(kFastLink, kSlotB).c_str());
+  AddEntry("C2000000", "PCI\\VEN_7C3D&DEV_8100&SUBSYS_81007C3D&REV_10\\BUS_00&DEV_0A&FUNC_01");
+  AddEntry("C3000000", "ROOT\\*PNP0C01\\0000");
+  DiscoverAdapters();
+
+  EXPECT_EQ(adapterCount, 0);
+  EXPECT_EQ(trace.QueriesOf("HardWareKey"), 1024u);
+  // Each index opens the root to list it, then the entry; past the last entry the name is
+  // empty and the second open is the root again.
+  EXPECT_EQ(trace.OpensOf(std::string("DD ") + kConfigManager), 1024u + 1021u);
+  // The Driver of the instance is read by the slot loop only: no entry matched.
+  EXPECT_EQ(trace.QueriesOf("Driver"), 1u);
+  EXPECT_STREQ(adapterTable[0].description, "");
+}
+
+TEST_P(LegacyDiscoveryTest, EntryWithTheLowerIndexConfirmsAndTheOtherIsNeverReached) {
+  AddSlot(kFastLink, kSlotA, "Net\\0000", "FastLink");
+  AddEntry("A0000000", "ROOT\\*PNP0C01\\0000");
+  AddEntry("C1000000", HardwarePath(kFastLink, kSlotA).c_str());
+  AddEntry("C2000000", HardwarePath(kFastLink, kSlotA).c_str());
+  DiscoverAdapters();
+
+  ASSERT_EQ(adapterCount, 1);
+  EXPECT_EQ(trace.OpensOf(EntryOpen("C1000000")), 1u);
+  EXPECT_EQ(trace.OpensOf(EntryOpen("C2000000")), 0u);
+  EXPECT_EQ(trace.QueriesOf("HardWareKey"), 2u);
+}
+
+TEST_P(LegacyDiscoveryTest, EntryWithoutHardWareKeyIsTestedOnItsOwnName) {
+  AddSlot(kFastLink, kSlotA, "Net\\0000", "FastLink");
+  AddEntry(std::string("X_") + kSlotA, nullptr);
+  DiscoverAdapters();
+  ASSERT_EQ(adapterCount, 1);
+  EXPECT_STREQ(adapterTable[0].description, "FastLink");
+}
+
+TEST_P(LegacyDiscoveryTest, HardWareKeyThatCannotBeReadLeavesTheEntryNameToBeTested) {
+  AddSlot(kFastLink, kSlotA, "Net\\0000", "FastLink");
+  // Longer than the 1024-byte buffer: the read fails although the text holds the name, and
+  // the entry's name, which does not, is what gets tested.
+  AddEntry("C1000000", (std::string(1100, 'X') + HardwarePath(kFastLink, kSlotA)).c_str());
+  DiscoverAdapters();
+  EXPECT_EQ(adapterCount, 0);
+  EXPECT_EQ(trace.QueriesOf("HardWareKey"), 1024u);
+}
+
+TEST_P(LegacyDiscoveryTest, SearchForTheInstanceNameIsCaseSensitive) {
+  AddSlot(kFastLink, kSlotA, "Net\\0000", "FastLink");
+  AddEntry("C1000000", "PCI\\ven_5ab1&dev_1229&subsys_4c6a1de8&rev_0c\\bus_00&dev_0a&func_00");
+  DiscoverAdapters();
+  EXPECT_EQ(adapterCount, 0);
+}
+
+TEST_P(LegacyDiscoveryTest, NoSlotWithADriverReadsTheDeviceKeyItselfAndMatchesTheFirstEntry) {
+  // One instance without a Driver: slot 15 leaves an empty name, found in every text, and
+  // the "instance key" is the device key, which carries a Driver of its own.
+  AddSlot(kGigaLink, kSlotA, nullptr, "instance without driver");
+  const std::string device = std::string(kEnum9x) + kGigaLink;
+  registry.PutString(kHkeyLocalMachine, device, "Driver", "Net\\0003");
+  registry.PutString(kHkeyLocalMachine, device, "DeviceDesc", "the device key itself");
+  AddEntry("C1000000", "ROOT\\*PNP0C01\\0000");
+  AddEntry("C2000000", "ROOT\\*PNP0A03\\0000");
+  DiscoverAdapters();
+
+  ASSERT_EQ(adapterCount, 1);
+  EXPECT_STREQ(adapterTable[0].description, "the device key itself");
+  EXPECT_STREQ(adapterTable[0].paramKeyPath.c_str(), "System\\CurrentControlSet\\Services\\Class\\Net\\0003");
+  EXPECT_EQ(trace.QueriesOf("HardWareKey"), 1u);  // index 0 already matches
+}
+
+TEST_P(LegacyDiscoveryTest, EmptyNameMatchesEvenWithoutAnyConfigManagerKey) {
+  const std::string device = std::string(kEnum9x) + kGigaLink;
+  registry.PutString(kHkeyLocalMachine, device, "Driver", "Net\\0003");
+  registry.PutString(kHkeyLocalMachine, device, "DeviceDesc", "the device key itself");
+  ASSERT_EQ(registry.Find(kHkeyDynData, "Config Manager"), nullptr);
+  DiscoverAdapters();
+  ASSERT_EQ(adapterCount, 1);
+  EXPECT_STREQ(adapterTable[0].description, "the device key itself");
+}
+
+TEST_P(LegacyDiscoveryTest, EmptyDriverReadInThePassCountsAsNoDriver) {
+  // The device key's own Driver is present but empty: every entry matches the empty name,
+  // the read succeeds with nothing in it, and no record with the bare class root is made.
+  AddSlot(kGigaLink, kSlotA, nullptr, "instance without driver");
+  const std::string device = std::string(kEnum9x) + kGigaLink;
+  registry.PutString(kHkeyLocalMachine, device, "Driver", "");
+  registry.PutString(kHkeyLocalMachine, device, "DeviceDesc", "the device key itself");
+  AddEntry("C1000000", "ROOT\\*PNP0C01\\0000");
+  DiscoverAdapters();
+
+  EXPECT_EQ(adapterCount, 0);
+  EXPECT_STREQ(adapterTable[0].paramKeyPath.c_str(), "");
+  EXPECT_STREQ(adapterTable[0].description, "");
+  // Every index matched, and each tried the Driver again: all 1024 indexes.
+  EXPECT_EQ(trace.QueriesOf("HardWareKey"), 1024u);
+  EXPECT_EQ(trace.QueriesOf("Driver"), 16u + 1024u);
+}
+
+TEST_P(LegacyDiscoveryTest, EachSupportedDeviceKeyYieldsAtMostOneRecordInDeviceKeyOrder) {
+  AddSlot(kGigaLink, kSlotA, "Net\\0001", "GigaLink");
+  AddSlot(kFastLink, kSlotA, "Net\\0000", "FastLink");
+  AddSlot("VEN_7C3D&DEV_8100&SUBSYS_81007C3D&REV_10", kSlotA, "Net\\0002", "unsupported");
+  // One entry names the slot of all three device keys: the search is for the instance name.
+  AddEntry("C1000000", HardwarePath("ANY", kSlotA).c_str());
+  DiscoverAdapters();
+
+  ASSERT_EQ(adapterCount, 2);
+  EXPECT_STREQ(adapterTable[0].description, "GigaLink");  // ..._DEV_103B sorts before ..._DEV_1229
+  EXPECT_STREQ(adapterTable[1].description, "FastLink");
+  EXPECT_EQ(trace.OpensContaining("DEV_8100"), 0u);
+}
+
+TEST_P(LegacyDiscoveryTest, FullTableEndsDiscovery) {
+  for (int i = 0; i < 105; ++i) {
+    char device[64], driver[16];
+    std::snprintf(device, sizeof device, "VEN_5AB1&DEV_103B&SUBSYS_%08d", i);
+    std::snprintf(driver, sizeof driver, "Net\\%04d", i);
+    AddSlot(device, kSlotA, driver, device);
+  }
+  AddEntry("C1000000", HardwarePath("ANY", kSlotA).c_str());
+  DiscoverAdapters();
+
+  EXPECT_EQ(adapterCount, kTableSize);
+  EXPECT_EQ(cursor, kTableSize);
+  EXPECT_STREQ(adapterTable[99].paramKeyPath.c_str(), "System\\CurrentControlSet\\Services\\Class\\Net\\0099");
+  EXPECT_EQ(trace.OpensContaining("SUBSYS_00000100"), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, LegacyDiscoveryTest, ::testing::Values(1, 2),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                           return info.param == 1 ? std::string("Win95") : std::string("Win98");
+                         });
+
+// ---------------------------------------------------------------------------------------
+// Family 4
+// ---------------------------------------------------------------------------------------
+
+constexpr char kCards[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\NetworkCards\\";
+constexpr char kServices[] = "SYSTEM\\CurrentControlSet\\Services\\";
+
+class NtDiscoveryTest : public UtilityTest {
+ protected:
+  void SetUp() override {
+    UtilityTest::SetUp();
+    UseFamily(4);
+    platform::Install({&trace, &system, &windows});
+  }
+  void TearDown() override {
+    EXPECT_EQ(registry.OpenHandles(), 0u) << "a key was left open";
+    UtilityTest::TearDown();
+  }
+  // A network card entry; a null service name or title leaves that value out.
+  void AddCard(const std::string& card, const char* serviceName, const char* title) {
+    const std::string path = kCards + card;
+    registry.Ensure(kHkeyLocalMachine, path);
+    if (serviceName != nullptr) registry.PutString(kHkeyLocalMachine, path, "ServiceName", serviceName);
+    if (title != nullptr) registry.PutString(kHkeyLocalMachine, path, "Title", title);
+    registry.PutString(kHkeyLocalMachine, path, "Manufacturer", "Fenwick");
+  }
+
+  TracingRegistry trace{registry};
+};
+
+TEST_F(NtDiscoveryTest, AcceptedRejectedAcceptedGivesTwoRecordsInOrder) {
+  AddCard("1", "E100B", "[1] Fenwick FastLink 100");
+  AddCard("2", "Tr8100", "[2] Tarrow TR-8100");
+  AddCard("3", "E1000", "[3] Fenwick GigaLink 1000");
+  DiscoverAdapters();
+
+  ASSERT_EQ(adapterCount, 2);
+  EXPECT_STREQ(adapterTable[0].description, "[1] Fenwick FastLink 100");
+  EXPECT_STREQ(adapterTable[1].description, "[3] Fenwick GigaLink 1000");
+  EXPECT_STREQ(adapterTable[0].paramKeyPath.c_str(), "SYSTEM\\CurrentControlSet\\Services\\E100B\\Parameters");
+  EXPECT_STREQ(adapterTable[1].paramKeyPath.c_str(), "SYSTEM\\CurrentControlSet\\Services\\E1000\\Parameters");
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(adapterTable[i].supported, 1);
+    EXPECT_EQ(adapterTable[i].applied, 0);
+    EXPECT_STREQ(adapterTable[i].ipsecResetName, "");
+    EXPECT_STREQ(adapterTable[i].powerDownResetName, "");
+  }
+  EXPECT_EQ(adapterTable[2].supported, 0);
+  EXPECT_EQ(cursor, 3);  // the enumeration failed past the third card
+}
+
+TEST_F(NtDiscoveryTest, ServiceNamesInAnyCaseAreAcceptedAndThePathHoldsThemUpperCased) {
+  AddCard("1", "e100bnt", "small letters");
+  AddCard("2", "fwE1000x", "mixed, driver name inside");
+  AddCard("3", "e100", "neither driver name");
+  AddCard("4", "E10B00", "neither either");
+  DiscoverAdapters();
+
+  ASSERT_EQ(adapterCount, 2);
+  EXPECT_STREQ(adapterTable[0].paramKeyPath.c_str(), "SYSTEM\\CurrentControlSet\\Services\\E100BNT\\Parameters");
+  EXPECT_STREQ(adapterTable[1].paramKeyPath.c_str(), "SYSTEM\\CurrentControlSet\\Services\\FWE1000X\\Parameters");
+  EXPECT_STREQ(adapterTable[1].description, "mixed, driver name inside");
+  // The scratch record holds the title of the last card examined, and stays unsupported.
+  EXPECT_STREQ(adapterTable[2].description, "neither either");
+  EXPECT_EQ(adapterTable[2].supported, 0);
+  EXPECT_STREQ(adapterTable[2].paramKeyPath.c_str(), "");
+}
+
+TEST_F(NtDiscoveryTest, CardWithoutServiceNameIsSkippedWithoutReadingItsTitle) {
+  AddCard("1", nullptr, "no service");
+  AddCard("2", "E1000", "GigaLink");
+  DiscoverAdapters();
+
+  ASSERT_EQ(adapterCount, 1);
+  EXPECT_STREQ(adapterTable[0].description, "GigaLink");
+  EXPECT_EQ(trace.OpensOf(std::string("LM ") + kCards + "1"), 1u);
+  EXPECT_EQ(trace.QueriesOf("Title"), 1u);
+}
+
+TEST_F(NtDiscoveryTest, AcceptedCardWithoutTitleHasAnEmptyDescription) {
+  // The rejected card's title lands in the next free record; the accepted card after it,
+  // which has no title, must not be listed under it.
+  AddCard("1", "Tr8100", "Tarrow TR-8100");
+  AddCard("2", "E100B", nullptr);
+  DiscoverAdapters();
+  ASSERT_EQ(adapterCount, 1);
+  EXPECT_STREQ(adapterTable[0].description, "");
+}
+
+TEST_F(NtDiscoveryTest, OnlyTheFirst1024CardsAreExamined) {
+  for (int i = 0; i < 1030; ++i) {
+    char card[8];
+    std::snprintf(card, sizeof card, "%04d", i);
+    AddCard(card, i >= 1023 ? "E100B" : "Tr8100", card);
+  }
+  DiscoverAdapters();
+  EXPECT_EQ(cursor, 1024);
+  ASSERT_EQ(adapterCount, 1);
+  EXPECT_STREQ(adapterTable[0].description, "1023");
+}
+
+TEST_F(NtDiscoveryTest, FullTableEndsDiscoveryBeforeAnyFurtherTitleRead) {
+  for (int i = 0; i < 104; ++i) {
+    char card[8];
+    std::snprintf(card, sizeof card, "%03d", i);
+    AddCard(card, "E1000", card);
+  }
+  DiscoverAdapters();
+  EXPECT_EQ(adapterCount, kTableSize);
+  EXPECT_EQ(cursor, kTableSize);
+  EXPECT_STREQ(adapterTable[99].description, "099");
+  EXPECT_EQ(trace.QueriesOf("Title"), 100u);
+  EXPECT_EQ(trace.OpensContaining("NetworkCards\\100"), 0u);
+}
+
+TEST_F(NtDiscoveryTest, NoNetworkCardsKeyFindsNothing) {
+  DiscoverAdapters();
+  EXPECT_EQ(adapterCount, 0);
+  EXPECT_EQ(cursor, 0);
+}
+
+// ---------------------------------------------------------------------------------------
+// Whole runs: discovery, provisioning and the dialog on each of these families
+// ---------------------------------------------------------------------------------------
+
+class LegacyRunTest : public UtilityTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(LegacyRunTest, OneAdapterIsSetWithNetworkAddressAndDefinitionButNoResets) {
+  UseFamily(GetParam());
+  const std::string instance = std::string(kEnum9x) + kFastLink + "\\" + kSlotA;
+  registry.PutString(kHkeyLocalMachine, instance, "Driver", "Net\\0000");
+  registry.PutString(kHkeyLocalMachine, instance, "DeviceDesc", "Fenwick FastLink 100");
+  registry.PutString(kHkeyDynData, std::string(kConfigManager) + "C1000000", "HardWareKey",
+                     HardwarePath(kFastLink, kSlotA));
+  const std::string driverKey = std::string(kClass9x) + "Net\\0000";
+  registry.PutString(kHkeyLocalMachine, driverKey, "IpsecInlineReceiveEnabled", "1");
+  registry.Ensure(kHkeyLocalMachine, driverKey + "\\PROSetNdi\\Params");
+
+  EXPECT_FALSE(theApp.InitInstance());
+
+  EXPECT_EQ(Outcome, 2);
+  ASSERT_EQ(windows.templatesRun, std::vector<unsigned>{140});
+  EXPECT_EQ(windows.lists[1004], std::vector<std::string>{"Fenwick FastLink 100"});
+  EXPECT_EQ(SetsIn(registry, driverKey), std::vector<std::string>{"NetworkAddress=0/1"});
+  const std::string definition = driverKey + "\\Ndi\\Params\\NetworkAddress";
+  EXPECT_EQ(SetsIn(registry, definition), kDefinitionSets);
+  ASSERT_EQ(registry.Writes().size(), 1u + 1u + 8u);
+  EXPECT_EQ(registry.Writes()[1].op, WriteRecord::Op::kCreate);
+  EXPECT_EQ(registry.Writes()[1].path, definition);
+  EXPECT_EQ(registry.Writes()[1].disposition, 1u);
+  for (const WriteRecord& write : registry.Writes()) EXPECT_EQ(write.root, kHkeyLocalMachine);
+  EXPECT_EQ(ReadString(registry, kHkeyLocalMachine, driverKey, "IpsecInlineReceiveEnabled"), "1");
+  EXPECT_EQ(registry.OpenHandles(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, LegacyRunTest, ::testing::Values(1, 2),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                           return info.param == 1 ? std::string("Win95") : std::string("Win98");
+                         });
+
+TEST_F(UtilityTest, Nt4RunSetsTheServiceParametersKeyAndReportsBothLists) {
+  UseFamily(4);
+  const std::string cards = kCards;
+  registry.PutString(kHkeyLocalMachine, cards + "1", "ServiceName", "e100b");
+  registry.PutString(kHkeyLocalMachine, cards + "1", "Title", "[1] Fenwick FastLink 100");
+  registry.PutString(kHkeyLocalMachine, cards + "2", "ServiceName", "E1000");
+  registry.PutString(kHkeyLocalMachine, cards + "2", "Title", "[2] Fenwick GigaLink 1000");
+  const std::string fastLink = std::string(kServices) + "E100B\\Parameters";
+  registry.PutString(kHkeyLocalMachine, fastLink, "NetworkAddress", "02AABBCCDDEE");
+  registry.Ensure(kHkeyLocalMachine, fastLink + "\\PROSetNdi\\Params");
+  // E1000 has a Parameters key but no PROSetNdi\Params: it fails.
+  const std::string gigaLink = std::string(kServices) + "E1000\\Parameters";
+  registry.Ensure(kHkeyLocalMachine, gigaLink);
+
+  EXPECT_FALSE(theApp.InitInstance());
+
+  EXPECT_EQ(Outcome, 1);
+  ASSERT_EQ(windows.templatesRun, std::vector<unsigned>{139});
+  EXPECT_EQ(windows.lists[1004], std::vector<std::string>{"[1] Fenwick FastLink 100"});
+  EXPECT_EQ(windows.lists[1005], std::vector<std::string>{"[2] Fenwick GigaLink 1000"});
+  EXPECT_EQ(SetsIn(registry, fastLink), std::vector<std::string>{});  // its NetworkAddress stays
+  EXPECT_EQ(SetsIn(registry, fastLink + "\\Ndi\\Params\\NetworkAddress"), kDefinitionSets);
+  EXPECT_EQ(SetsIn(registry, gigaLink), std::vector<std::string>{"NetworkAddress=0/1"});
+  EXPECT_EQ(registry.Find(kHkeyLocalMachine, gigaLink + "\\Ndi"), nullptr);
+  EXPECT_EQ(registry.Writes().size(), 1u + 8u + 1u);
+  EXPECT_EQ(ReadString(registry, kHkeyLocalMachine, fastLink, "NetworkAddress"), "02AABBCCDDEE");
+  EXPECT_EQ(registry.OpenHandles(), 0u);
+}
+
+}  // namespace
+}  // namespace korvane::testing
