@@ -1,0 +1,14 @@
+// The benchmarks korvane-bench runs; each prints its figures and returns an exit status.
+#pragma once
+
+#include <string>
+
+namespace korvane::bench {
+
+int LoadBench(const std::string& self);
+int LoadChild(const char* file);  // the load of LoadBench's child process
+int WalkBench(int family, int runs);
+// Writes the XP worst machine with `deviceKeys` device keys as a 5.00 UTF-16LE .reg file.
+int WriteXpMachine(const char* file, int deviceKeys);
+
+}  // namespace korvane::bench
