@@ -113,6 +113,8 @@ void FillEveryKind(MemoryRegistry& registry) {
   values.PutValue("EmbeddedZero", 1, Bytes("a\0b\0"sv));
   values.PutValue("NoData", 1, {});
   values.PutValue("Lines", 1, Bytes("two\r\nlines\0"sv));
+  values.PutValue("Name\nbroken", 1, Bytes("x\0"sv));
+  values.PutValue("\r\n", 4, Bytes("\x01\0\0\0"sv));
   values.PutValue("Count", 4, Bytes("\x2A\0\0\0"sv));
   values.PutValue("ShortDword", 4, Bytes("\x01\x02"));
   std::vector<std::uint8_t> blob;
@@ -410,6 +412,16 @@ TEST(LoadMachineText, DeletesKeysWithTheirSubtreeAndValues) {
   EXPECT_EQ(Dump(registry),
             "HKLM\nHKLM\\A\nHKLM\\A\\B\nHKLM\\A\\B\\C\n  \"new\" 1: 31 00\nHKLM\\A\\D\n  \"keep\" 1: 31 "
             "00\nHKDD\n");
+}
+
+TEST(LoadError, ShowsControlBytesOfAJunkLineEscaped) {
+  MemoryRegistry registry;
+  LoadError error;
+  ASSERT_FALSE(Load("REGEDIT4\n[HKEY_LOCAL_MACHINE\\Q]\nJ\x01\x1b[2J\x7f\xC3\xA9\n"sv, registry, nullptr, &error));
+  const std::string shown = error.ToString();
+  EXPECT_TRUE(Contains(shown, ":3: ")) << shown;
+  EXPECT_EQ(shown.find_first_of("\x01\x1b\x7f"), std::string::npos) << shown;
+  EXPECT_TRUE(Contains(shown, "J\\x01\\x1B[2J\\x7F\xC3\xA9")) << shown;
 }
 
 TEST(LoadMachineText, MalformedInputGivesOneErrorWithItsLine) {

@@ -595,9 +595,16 @@ class RegWriter {
 
   void AppendQuoted(std::string_view text) {
     out_ += '"';
+    // Line breaks as the reader's escapes: written as they are, they would cut the line.
     for (char c : text) {
-      if (c == '\\' || c == '"') out_ += '\\';
-      out_ += c;
+      if (c == '\n') {
+        out_ += "\\n";
+      } else if (c == '\r') {
+        out_ += "\\r";
+      } else {
+        if (c == '\\' || c == '"') out_ += '\\';
+        out_ += c;
+      }
     }
     out_ += '"';
   }
