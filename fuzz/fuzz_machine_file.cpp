@@ -1,0 +1,104 @@
+// Fuzz target for the machine-file reader: any bytes either load or are refused with an error
+// that names the file; whatever loads is saved again in each of the three forms a machine
+// file can take, and reading that back must give the same registry, key for key and byte
+// for byte.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "platform/hosted/machine_file.h"
+#include "platform/hosted/memory_registry.h"
+
+namespace {
+
+using korvane::hosted::LoadError;
+using korvane::hosted::LoadMachineText;
+using korvane::hosted::MachineFileInfo;
+using korvane::hosted::MemoryRegistry;
+using korvane::hosted::RegFileFormat;
+using korvane::hosted::RegNode;
+
+constexpr std::string_view kFileName = "fuzz.reg";
+
+[[noreturn]] void Fail(const std::string& what, const std::string& where) {
+  std::fprintf(stderr, "fuzz_machine_file: %s (at %s)\n", what.c_str(), where.empty() ? "<root>" : where.c_str());
+  std::abort();
+}
+
+std::string Describe(const MachineFileInfo& info) {
+  if (info.format == RegFileFormat::kRegedit4) return "REGEDIT4";
+  return info.utf16 ? "5.00 UTF-16LE" : "5.00 8-bit";
+}
+
+// Same names (exactly: a save must not change their letter case), same values in the same
+// order with the same types and bytes, same subkeys in the same enumeration order.
+void CompareTrees(const RegNode& expected, const RegNode& actual, const std::string& path) {
+  if (expected.Name() != actual.Name()) Fail("key name changed to '" + actual.Name() + "'", path);
+  const auto& expectedValues = expected.Values();
+  const auto& actualValues = actual.Values();
+  if (expectedValues.size() != actualValues.size())
+    Fail(std::to_string(expectedValues.size()) + " values became " + std::to_string(actualValues.size()), path);
+  for (std::size_t i = 0; i < expectedValues.size(); ++i) {
+    const auto& want = expectedValues[i];
+    const auto& got = actualValues[i];
+    if (want.name != got.name) Fail("value name '" + want.name + "' became '" + got.name + "'", path);
+    if (want.type != got.type)
+      Fail("value '" + want.name + "' of type " + std::to_string(want.type) + " became type " +
+               std::to_string(got.type),
+           path);
+    if (want.data != got.data)
+      Fail("value '" + want.name + "' of " + std::to_string(want.data.size()) + " bytes came back as " +
+               std::to_string(got.data.size()) + " different bytes",
+           path);
+  }
+  const auto& expectedKeys = expected.Subkeys();
+  const auto& actualKeys = actual.Subkeys();
+  if (expectedKeys.size() != actualKeys.size())
+    Fail(std::to_string(expectedKeys.size()) + " subkeys became " + std::to_string(actualKeys.size()), path);
+  for (std::size_t i = 0; i < expectedKeys.size(); ++i)
+    CompareTrees(*expectedKeys[i], *actualKeys[i], path + "\\" + expectedKeys[i]->Name());
+}
+
+void CheckRoundTrip(const MemoryRegistry& loaded, const MachineFileInfo& format) {
+  const std::string saved = korvane::hosted::FormatMachine(loaded, format);
+  MemoryRegistry reloaded;
+  MachineFileInfo reloadedInfo;
+  LoadError error;
+  if (!LoadMachineText(saved, kFileName, reloaded, &reloadedInfo, &error))
+    Fail("the " + Describe(format) + " save does not load again: " + error.ToString(), "");
+  // REGEDIT4 is always written as 8-bit text, whatever it was read from.
+  const bool utf16 = format.format == RegFileFormat::kVersion5 && format.utf16;
+  if (reloadedInfo.format != format.format || reloadedInfo.utf16 != utf16)
+    Fail("a " + Describe(format) + " save reads back as " + Describe(reloadedInfo), "");
+  for (const auto root : {korvane::platform::kHkeyLocalMachine, korvane::platform::kHkeyDynData})
+    CompareTrees(loaded.Root(root), reloaded.Root(root), korvane::hosted::RootName(root));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  MemoryRegistry loaded;
+  MachineFileInfo info;
+  LoadError error;
+  if (!LoadMachineText(bytes, kFileName, loaded, &info, &error)) {
+    // A refusal says where: this file, a line no further than the file has lines.
+    if (error.file != kFileName) Fail("an error names the file '" + error.file + "'", "");
+    if (error.message.empty()) Fail("an error without a message", "");
+    if (error.line < 0 || static_cast<std::size_t>(error.line) > size + 1)
+      Fail("an error on line " + std::to_string(error.line) + " of a file of " + std::to_string(size) + " bytes",
+           "");
+    return 0;
+  }
+
+  // The form it was read in first: that is what korvane-sim --save writes.
+  CheckRoundTrip(loaded, info);
+  for (const MachineFileInfo other : {MachineFileInfo{RegFileFormat::kRegedit4, false},
+                                      MachineFileInfo{RegFileFormat::kVersion5, false},
+                                      MachineFileInfo{RegFileFormat::kVersion5, true}})
+    if (other.format != info.format || other.utf16 != info.utf16) CheckRoundTrip(loaded, other);
+  return 0;
+}
