@@ -52,6 +52,46 @@ class SampleMachines(unittest.TestCase):
         finally:
             shutil.rmtree(folder)
 
+    def test_sample_98_on_each_windows_of_its_family(self):
+        # 95 and 98/Me walk the same keys; the Config Manager's list confirms each adapter.
+        for os_name in ("win95", "win98", "winme"):
+            with self.subTest(os=os_name):
+                r = simhost.report("--os", os_name, "--machine", machine("sample-98.reg"))
+                self.assertEqual((r["outcome"], r["shown"]["template"]), (1, 139))
+                self.assertEqual(r["shown"]["lists"]["1004"], ["Fenwick FastLink 100 Ethernet Adapter"])
+                self.assertEqual(r["shown"]["lists"]["1005"], ["Fenwick FastLink 100 Dual Port Adapter"])
+                # No resets on these families, even for a DEV_1229 adapter.
+                self.assertEqual(sets(r), [("0000", "NetworkAddress")] + [("NetworkAddress", name) for name in
+                                 ("", "Type", "Default", "Base", "ParamDesc", "UpperCase", "LimitText",
+                                  "Optional")] + [("0001", "NetworkAddress")])
+                self.assertEqual(r["registry"]["keysLeftOpen"], 0)
+
+    def test_sample_98_without_its_config_manager_entries_has_no_adapter(self):
+        # The same machine with an empty HKEY_DYN_DATA list: no adapter is present.
+        folder = tempfile.mkdtemp(prefix="korvane-samples-")
+        try:
+            copy = os.path.join(folder, "machine.reg")
+            with open(machine("sample-98.reg"), encoding="latin-1") as source:
+                text = source.read()
+            with open(copy, "w", encoding="latin-1") as target:
+                target.write(text.split("[HKEY_DYN_DATA\\Config Manager\\Enum\\")[0])
+            r = simhost.report("--os", "win98", "--machine", copy)
+            self.assertEqual(r["registry"]["writes"], [])
+            self.assertEqual((r["shown"]["kind"], r["shown"]["text"]), ("notice", "Adapter was not found"))
+        finally:
+            shutil.rmtree(folder)
+
+    def test_sample_nt4_lists_cards_by_title_and_upper_cases_the_service(self):
+        r = simhost.report("--os", "nt40", "--machine", machine("sample-nt4.reg"))
+        self.assertEqual((r["outcome"], r["shown"]["template"]), (1, 139))
+        self.assertEqual(r["shown"]["lists"]["1004"], ["[1] Fenwick FastLink 100 Ethernet Adapter"])
+        self.assertEqual(r["shown"]["lists"]["1005"], ["[3] Fenwick GigaLink 1000 Server Adapter"])
+        paths = {w["path"] for w in r["registry"]["writes"]}
+        self.assertIn("SYSTEM\\CurrentControlSet\\Services\\E10003\\Parameters", paths)
+        self.assertFalse(any("TR81001" in path.upper() for path in paths))
+        self.assertEqual(len(sets(r)), 1 + 8 + 1)
+        self.assertEqual(r["registry"]["keysLeftOpen"], 0)
+
 
 if __name__ == "__main__":
     unittest.main()
