@@ -9,6 +9,7 @@ import machine_runs
 import winehost
 
 MACHINES = os.path.join(winehost.SOURCE, "machines")
+FIXTURES = os.path.join(winehost.SOURCE, "tests", "sim", "fixtures")
 
 
 class SameRunUnderWine(unittest.TestCase):
@@ -46,6 +47,27 @@ class SameRunUnderWine(unittest.TestCase):
 
     def test_sample_xp_machine(self):
         self.compare(os.path.join(MACHINES, "sample-xp.reg"), "winxp", "winxp")
+
+    def test_sample_xp_machine_on_windows_2000(self):
+        self.compare(os.path.join(MACHINES, "sample-xp.reg"), "win2k", "win2k")
+
+    def test_sample_98_machine_on_windows_98(self):
+        self.compare(os.path.join(MACHINES, "sample-98.reg"), "win98", "win98")
+
+    def test_sample_98_machine_on_windows_95(self):
+        self.compare(os.path.join(MACHINES, "sample-98.reg"), "win95", "win95")
+
+    def test_sample_nt4_machine(self):
+        self.compare(os.path.join(MACHINES, "sample-nt4.reg"), "nt40", "nt40")
+
+    def test_windows_98_edges(self):
+        self.compare(os.path.join(FIXTURES, "98-edges.reg"), "win98", "win98")
+
+    def test_windows_95_edges(self):
+        self.compare(os.path.join(FIXTURES, "98-edges.reg"), "win95", "win95")
+
+    def test_nt4_edges(self):
+        self.compare(os.path.join(FIXTURES, "nt4-edges.reg"), "nt40", "nt40")
 
 
 if __name__ == "__main__":
