@@ -5,7 +5,11 @@ import unittest
 
 import simhost
 
-MACHINES = [os.path.join(simhost.MACHINES, "sample-xp.reg"), simhost.fixture("xp-all-set.reg")]
+# (machine, Windows version) pairs, one or more per platform family.
+MACHINES = [(os.path.join(simhost.MACHINES, "sample-xp.reg"), "winxp"), (simhost.fixture("xp-all-set.reg"), "winxp"),
+            (os.path.join(simhost.MACHINES, "sample-98.reg"), "win98"),
+            (os.path.join(simhost.MACHINES, "sample-98.reg"), "win95"),
+            (os.path.join(simhost.MACHINES, "sample-nt4.reg"), "nt40")]
 
 
 def under(path, keys):
@@ -14,14 +18,14 @@ def under(path, keys):
 
 class FaultSweep(unittest.TestCase):
     def test_each_call_failed_in_turn(self):
-        for machine in MACHINES:
-            clean = simhost.report("--machine", machine)
+        for machine, os_name in MACHINES:
+            clean = simhost.report("--os", os_name, "--machine", machine)
             calls = clean["registry"]["calls"]
             self.assertGreater(calls, 10)
             allowed = {a["paramKeyPath"] for a in clean["adapters"]}
             for failing in range(1, calls + 2):
-                with self.subTest(machine=os.path.basename(machine), call=failing):
-                    report = simhost.report("--machine", machine, "--fail-call", str(failing))
+                with self.subTest(machine=os.path.basename(machine), os=os_name, call=failing):
+                    report = simhost.report("--os", os_name, "--machine", machine, "--fail-call", str(failing))
                     self.assertIn(report["shown"]["kind"], ("dialog", "notice"))
                     self.assertEqual(report["registry"]["keysLeftOpen"], 0)
                     self.assertLessEqual(report["adapterCount"], clean["adapterCount"])
