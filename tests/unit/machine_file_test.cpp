@@ -414,14 +414,46 @@ TEST(LoadMachineText, DeletesKeysWithTheirSubtreeAndValues) {
             "00\nHKDD\n");
 }
 
-TEST(LoadError, ShowsControlBytesOfAJunkLineEscaped) {
+TEST(LoadError, ShowsAJunkLineAsUtf8WithItsControlBytesEscaped) {
   MemoryRegistry registry;
   LoadError error;
-  ASSERT_FALSE(Load("REGEDIT4\n[HKEY_LOCAL_MACHINE\\Q]\nJ\x01\x1b[2J\x7f\xC3\xA9\n"sv, registry, nullptr, &error));
+  // ANSI text: e-acute (E9) and a single right angle quote (9B) are characters; 01, ESC, DEL
+  // and 81 (no character in Windows-1252, a C1 control to a terminal) are not.
+  ASSERT_FALSE(Load("REGEDIT4\n[HKEY_LOCAL_MACHINE\\Q]\nJ\x01\x1b[2J\x7f\xE9\x81\x9B\n"sv, registry, nullptr, &error));
   const std::string shown = error.ToString();
   EXPECT_TRUE(Contains(shown, ":3: ")) << shown;
-  EXPECT_EQ(shown.find_first_of("\x01\x1b\x7f"), std::string::npos) << shown;
-  EXPECT_TRUE(Contains(shown, "J\\x01\\x1B[2J\\x7F\xC3\xA9")) << shown;
+  EXPECT_EQ(shown.find_first_of("\x01\x1b\x7f\x81"), std::string::npos) << shown;
+  EXPECT_TRUE(Contains(shown, "J\\x01\\x1B[2J\\x7F\xC3\xA9\\x81\xE2\x80\xBA'")) << shown;
+}
+
+TEST(LoadMachineText, RefusesKeysAndValueNamesNoRegistryHolds) {
+  const std::string header = "REGEDIT4\n";
+  const auto refused = [&](const std::string& body, const std::string& message) {
+    MemoryRegistry registry;
+    LoadError error;
+    EXPECT_FALSE(Load(header + body, registry, nullptr, &error)) << message;
+    EXPECT_TRUE(Contains(error.ToString(), message)) << error.ToString();
+    EXPECT_EQ(error.line, 2) << message;
+  };
+  const auto loads = [&](const std::string& body) {
+    MemoryRegistry registry;
+    LoadError error;
+    EXPECT_TRUE(Load(header + body, registry, nullptr, &error)) << error.ToString();
+  };
+  loads("[HKEY_LOCAL_MACHINE\\" + std::string(255, 'K') + "]\n\"" + std::string(16383, 'V') + "\"=\"x\"\n");
+  refused("[HKEY_LOCAL_MACHINE\\Software\\" + std::string(256, 'K') + "]\n", "key name of 256 characters");
+  loads("[HKEY_LOCAL_MACHINE\\Q]\n\"" + std::string(16383, 'V') + "\"=\"x\"\n");
+  {
+    MemoryRegistry registry;
+    LoadError error;
+    EXPECT_FALSE(Load(header + "[HKEY_LOCAL_MACHINE\\Q]\n\"" + std::string(16384, 'V') + "\"=\"x\"\n", registry,
+                      nullptr, &error));
+    EXPECT_TRUE(Contains(error.ToString(), ":3: value name of 16384 characters")) << error.ToString();
+  }
+  std::string deep = "[HKEY_LOCAL_MACHINE";
+  for (int level = 0; level < 512; ++level) deep += "\\K" + std::to_string(level);
+  loads(deep + "]\n");
+  refused(deep + "\\K512]\n", "key nested 513 levels deep");
 }
 
 TEST(LoadMachineText, MalformedInputGivesOneErrorWithItsLine) {

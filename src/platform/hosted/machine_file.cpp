@@ -133,12 +133,22 @@ std::string Quote(std::string_view text) {
   std::string quoted = "'";
   for (std::size_t i = 0; i < text.size() && i < kLimit; ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
-    if (c < 0x20 || c == 0x7F) {
+    // The text is ANSI (Windows-1252); the message goes to a UTF-8 terminal. Control bytes,
+    // C1 ones included, are shown as escapes so that junk cannot drive the terminal.
+    const char16_t unicode = AnsiToUnicode(c);
+    if (c < 0x20 || c == 0x7F || (unicode >= 0x80 && unicode < 0xA0)) {
       char escaped[8];
       std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
       quoted += escaped;
-    } else {
+    } else if (unicode < 0x80) {
       quoted += static_cast<char>(c);
+    } else if (unicode < 0x800) {
+      quoted += static_cast<char>(0xC0 | (unicode >> 6));
+      quoted += static_cast<char>(0x80 | (unicode & 0x3F));
+    } else {
+      quoted += static_cast<char>(0xE0 | (unicode >> 12));
+      quoted += static_cast<char>(0x80 | ((unicode >> 6) & 0x3F));
+      quoted += static_cast<char>(0x80 | (unicode & 0x3F));
     }
   }
   if (text.size() > kLimit) quoted += "...";
@@ -262,8 +272,12 @@ class Parser {
       return true;
     }
     current_ = EnsureKey(root, rest);
-    return true;
+    return current_ != nullptr;
   }
+
+  static constexpr std::size_t kMaxKeyDepth = 512;
+  static constexpr std::size_t kMaxKeyNameLength = 255;
+  static constexpr std::size_t kMaxValueNameLength = 16383;
 
   // Exports list a key's subkeys right after it, so each key line shares all but its last
   // component with the one before: the path walked last is kept, and only the part that
@@ -281,6 +295,18 @@ class Parser {
       if (end > start) parts_.push_back(path.substr(start, end - start));
       start = end + 1;
     }
+    // No Windows registry holds a key past these limits, and regedit would not import one.
+    if (parts_.size() > kMaxKeyDepth) {
+      Fail("key nested " + std::to_string(parts_.size()) + " levels deep: the registry allows " +
+           std::to_string(kMaxKeyDepth));
+      return nullptr;
+    }
+    for (std::string_view part : parts_)
+      if (part.size() > kMaxKeyNameLength) {
+        Fail("key name of " + std::to_string(part.size()) + " characters (" + Quote(part) +
+             "): a registry key name has at most " + std::to_string(kMaxKeyNameLength));
+        return nullptr;
+      }
     std::size_t common = 0;
     while (common < chain_.size() && common < parts_.size() &&
            EqualsFolded(chain_[common]->Name(), parts_[common]))
@@ -349,6 +375,9 @@ class Parser {
     } else if (!ParseQuoted(&at, &name_, "value name")) {
       return false;
     }
+    if (name_.size() > kMaxValueNameLength)
+      return Fail("value name of " + std::to_string(name_.size()) + " characters: a registry value name has at most " +
+                  std::to_string(kMaxValueNameLength));
     SkipBlanks(&at);
     if (at == line_.size() || line_[at] != '=') return Fail("expected '=' after the value name");
     ++at;

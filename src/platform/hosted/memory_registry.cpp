@@ -72,28 +72,60 @@ bool RegNode::RemoveSubkey(std::string_view name) {
   return true;
 }
 
+namespace {
+
+constexpr std::size_t kIndexedFrom = 16;  // a handful of values is faster to scan
+
+char FoldChar(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (FoldChar(a[i]) != FoldChar(b[i])) return false;
+  return true;
+}
+
+}  // namespace
+
+std::size_t RegNode::ValuePosition(std::string_view name) const {
+  if (values_.size() < kIndexedFrom) {
+    for (std::size_t i = 0; i < values_.size(); ++i)
+      if (SameName(values_[i].name, name)) return i;
+    return kNoValue;
+  }
+  if (!indexValid_) {
+    valueIndex_.clear();
+    valueIndex_.reserve(values_.size() * 2);
+    for (std::size_t i = 0; i < values_.size(); ++i) valueIndex_.emplace(FoldName(values_[i].name), i);
+    indexValid_ = true;
+  }
+  const auto found = valueIndex_.find(FoldName(name));
+  return found == valueIndex_.end() ? kNoValue : found->second;
+}
+
 const RegValue* RegNode::FindValue(std::string_view name) const {
-  for (const RegValue& value : values_)
-    if (value.name.size() == name.size() && FoldName(value.name) == FoldName(name)) return &value;
-  return nullptr;
+  const std::size_t position = ValuePosition(name);
+  return position == kNoValue ? nullptr : &values_[position];
 }
 
 void RegNode::PutValue(std::string_view name, std::uint32_t type, std::vector<std::uint8_t> data) {
-  for (RegValue& value : values_)
-    if (value.name.size() == name.size() && FoldName(value.name) == FoldName(name)) {
-      value.type = type;
-      value.data = std::move(data);
-      return;
-    }
+  const std::size_t position = ValuePosition(name);
+  if (position != kNoValue) {
+    values_[position].type = type;
+    values_[position].data = std::move(data);
+    return;
+  }
   values_.push_back(RegValue{std::string(name), type, std::move(data)});
+  if (indexValid_) valueIndex_.emplace(FoldName(name), values_.size() - 1);
 }
 
 bool RegNode::RemoveValue(std::string_view name) {
-  const auto found = std::find_if(values_.begin(), values_.end(), [&](const RegValue& value) {
-    return value.name.size() == name.size() && FoldName(value.name) == FoldName(name);
-  });
-  if (found == values_.end()) return false;
-  values_.erase(found);
+  const std::size_t position = ValuePosition(name);
+  if (position == kNoValue) return false;
+  values_.erase(values_.begin() + static_cast<std::ptrdiff_t>(position));
+  // The values after it moved down one place.
+  indexValid_ = false;
+  valueIndex_.clear();
   return true;
 }
 

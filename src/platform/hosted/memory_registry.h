@@ -40,11 +40,18 @@ class RegNode {
   bool RemoveValue(std::string_view name);
 
  private:
+  static constexpr std::size_t kNoValue = static_cast<std::size_t>(-1);
+  std::size_t ValuePosition(std::string_view name) const;
+
   std::string name_;
   std::map<std::string, std::unique_ptr<RegNode>> subkeys_;  // by upper-cased name
   mutable std::vector<RegNode*> order_;
   mutable bool orderValid_ = true;
   std::vector<RegValue> values_;
+  // Positions in values_ by upper-cased name, kept once a key holds many values (an export
+  // can put thousands in one key, and a scan per value would make loading it quadratic).
+  mutable std::unordered_map<std::string, std::size_t> valueIndex_;
+  mutable bool indexValid_ = false;
 };
 
 // Upper-cases the ASCII letters, as the registry folds names when it compares them.
