@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the native, win64 and win32 trees and a sanitizer build,
-# and runs every test: unit tests, korvane-sim end to end, and korvane.exe under Wine.
+# and runs every test: unit tests, korvane-sim end to end, korvane.exe under Wine, and each
+# fuzz target for a minute.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -31,4 +32,7 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 
 step "tests"
 ctest --preset native -j "$jobs" || status=1
+
+step "fuzz targets, a minute each"
+scripts/fuzz.sh 60 || status=1
 exit $status
