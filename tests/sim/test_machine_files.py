@@ -94,6 +94,32 @@ class MachineFiles(unittest.TestCase):
                 written.append(key)
         self.assertEqual(keys, written)
 
+    def test_japanese_machine_lists_its_descriptions_and_saves_them_unchanged(self):
+        path = os.path.join(self.directory, "japanese.reg")
+        shutil.copyfile(simhost.fixture("xp-japanese.reg"), path)
+        report = simhost.report("--lang", "0x0411", "--machine", path, "--save")
+        self.assertEqual(report["shown"]["template"], 132)
+        self.assertEqual(report["shown"]["lists"], {
+            "1004": ["フェンウィック FastLink 100 イーサネット アダプタ"],
+            "1005": ["フェンウィック GigaLink 1000 サーバー アダプタ（ソフト制御）"]})
+        with open(path, "rb") as saved:
+            text = saved.read().decode("utf-16")
+        self.assertIn('"DeviceDesc"="フェンウィック GigaLink 1000 サーバー アダプタ（ソフト制御）"', text)
+        self.assertIn('"ParamDesc"="リンク速度とデュプレックス表示"', text)
+
+        # On a Western machine the same file's Japanese has no ANSI form: refused, unchanged.
+        before = digest(path)
+        result = simhost.run("--json", "--machine", path, "--save", check=False)
+        self.assertEqual(result.returncode, 2)
+        self.assertIn(b"has no form in code page 1252", result.stderr)
+        self.assertEqual(digest(path), before)
+
+    def test_japanese_98_machine_reads_its_8_bit_text_a_character_at_a_time(self):
+        report = simhost.report("--os", "win98", "--lang", "0x0411", "--machine", simhost.fixture("98-japanese.reg"))
+        self.assertEqual(report["shown"]["lists"], {
+            "1004": ["フェンウィック FastLink 100 イーサネット アダプタ"],
+            "1005": ["フェンウィック FastLink 100 デュアル ポート 代表"]})
+
     def test_no_admin_sets_nothing_and_reports_every_adapter_failed(self):
         path = self.copy_sample()
         report = simhost.report("--machine", path, "--no-admin", "--save")

@@ -13,28 +13,30 @@ FIXTURES = os.path.join(winehost.SOURCE, "tests", "sim", "fixtures")
 
 
 class SameRunUnderWine(unittest.TestCase):
-    def compare(self, machine, version, os_name):
-        sim = machine_runs.SimRun(machine, os_name)
+    def compare(self, machine, version, os_name, language="0x0409", locale="C.UTF-8"):
+        sim = machine_runs.SimRun(machine, os_name, language)
         self.addCleanup(sim.close)
         keys = sim.written_keys()
         self.assertTrue(keys, "korvane-sim wrote nothing on this machine")
 
-        with winehost.Prefix(version) as prefix:
+        with winehost.Prefix(version, locale) as prefix:
             prefix.import_reg(machine)
             run = prefix.start_korvane(trace=True)
             shown = prefix.probe("ok")
             self.assertTrue(shown["found"], run.stderr()[-2000:])
             self.assertEqual(run.wait(), 0)
             self.assertEqual(machine_runs.trace_writes(run.registry_writes()), sim.writes())
-            lists = {c["id"]: [winehost.text(e) for e in c["entries"]] for c in shown["controls"] if "entries" in c}
+            codepage = "cp932" if language == "0x0411" else "cp1252"
+            lists = {c["id"]: [winehost.text(e, codepage) for e in c["entries"]]
+                     for c in shown["controls"] if "entries" in c}
             self.assertEqual(lists, sim.lists())
             after_run = machine_runs.dump_keys(prefix, keys)
 
-        with winehost.Prefix(version) as prefix:
+        with winehost.Prefix(version, locale) as prefix:
             prefix.import_reg(machine)
             prefix.import_reg(sim.changes)
             with_changes = machine_runs.dump_keys(prefix, keys)
-        with winehost.Prefix(version) as prefix:
+        with winehost.Prefix(version, locale) as prefix:
             prefix.import_reg(sim.saved)
             saved = machine_runs.dump_keys(prefix, keys)
 
@@ -59,6 +61,14 @@ class SameRunUnderWine(unittest.TestCase):
 
     def test_sample_nt4_machine(self):
         self.compare(os.path.join(MACHINES, "sample-nt4.reg"), "nt40", "nt40")
+
+    def test_japanese_xp_machine(self):
+        # Descriptions in code page 932, some with a backslash for a trail byte (ソ is 83 5C).
+        self.compare(os.path.join(FIXTURES, "xp-japanese.reg"), "winxp", "winxp", "0x0411", "ja_JP.UTF-8")
+
+    def test_japanese_98_machine(self):
+        # REGEDIT4 in code page 932: a description ends in a trail byte 5C before its quote.
+        self.compare(os.path.join(FIXTURES, "98-japanese.reg"), "win98", "win98", "0x0411", "ja_JP.UTF-8")
 
     def test_windows_98_edges(self):
         self.compare(os.path.join(FIXTURES, "98-edges.reg"), "win98", "win98")

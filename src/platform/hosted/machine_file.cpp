@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/hosted/text_encoding.h"
+
 namespace korvane::hosted {
 
 using platform::kHkeyDynData;
@@ -28,28 +30,6 @@ constexpr std::string_view kHeader4 = "REGEDIT4";
 constexpr std::string_view kHeader5 = "Windows Registry Editor Version 5.00";
 constexpr std::string_view kNewline = "\r\n";
 
-// --- Code page 1252, the ANSI view of the machine's texts ---
-
-// The characters of the bytes 0x80 to 0x9F. The five bytes the code page leaves undefined
-// stand for the C1 control of the same number, as MultiByteToWideChar has them, so that
-// every byte has exactly one character and UTF-16 text converts back to the same bytes.
-constexpr std::array<char16_t, 32> kCp1252High = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-char16_t AnsiToUnicode(unsigned char byte) {
-  return byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : static_cast<char16_t>(byte);
-}
-
-// -1 when the character has no byte in the code page.
-int UnicodeToAnsi(char32_t c) {
-  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<int>(c);
-  for (std::size_t i = 0; i < kCp1252High.size(); ++i)
-    if (kCp1252High[i] == c) return static_cast<int>(0x80 + i);
-  return -1;
-}
-
 std::string CodePointName(char32_t c) {
   char text[16];
   std::snprintf(text, sizeof text, "U+%04X", static_cast<unsigned>(c));
@@ -60,16 +40,19 @@ std::string CodePointName(char32_t c) {
 // the line that holds it is refused unless it is a comment.
 struct Unmappable {
   std::size_t offset;  // in the decoded text
-  char32_t character;
+  char32_t character;  // 0: the bytes below are no character
+  std::string bytes = {};
 };
 
-// One pass over the UTF-16LE code units (after the byte-order mark).
-void DecodeUtf16(std::string_view bytes, std::string* text, std::vector<Unmappable>* unmappable) {
-  text->resize(bytes.size() / 2);
+// One pass over the UTF-16LE code units (after the byte-order mark), into the ANSI text of
+// `codePage`.
+void DecodeUtf16(std::string_view bytes, unsigned codePage, std::string* text, std::vector<Unmappable>* unmappable) {
+  const std::size_t units = bytes.size() / 2;
+  // A code unit gives one byte, or two for a character of code page 932.
+  text->resize(codePage == kCodePageJapanese ? 2 * units : units);
   char* out = text->data();
   std::size_t length = 0;
   const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
-  const std::size_t units = bytes.size() / 2;
   for (std::size_t i = 0; i < units; ++i) {
     const char16_t unit = static_cast<char16_t>(in[2 * i] | (in[2 * i + 1] << 8));
     if (unit < 0x80) {
@@ -84,11 +67,39 @@ void DecodeUtf16(std::string_view bytes, std::string* text, std::vector<Unmappab
         ++i;
       }
     }
-    const int byte = UnicodeToAnsi(c);
-    if (byte < 0) unmappable->push_back({length, c});
-    out[length++] = byte < 0 ? '?' : static_cast<char>(byte);
+    const std::size_t count = UnicodeToAnsiBytes(codePage, c, out + length);
+    if (count == 0) {
+      unmappable->push_back({length, c});
+      out[length++] = '?';
+    }
+    length += count;
   }
   text->resize(length);
+}
+
+// A 5.00 file in 8-bit text, on a machine whose code page is double-byte: its text is taken
+// through Unicode as the ANSI functions of Windows NT take it, so that the registry holds
+// each character in the one form Windows gives it back in (code page 932 has two forms for
+// some), and every text it holds has a UTF-16 form for a 5.00 file. Bytes that are no
+// character are kept, and refused unless they stand in a comment.
+void CanonicalizeAnsi(std::string_view bytes, unsigned codePage, std::string* text,
+                      std::vector<Unmappable>* unmappable) {
+  text->clear();
+  text->reserve(bytes.size());
+  for (std::size_t at = 0; at < bytes.size();) {
+    const std::size_t length = AnsiCharLength(codePage, bytes, at);
+    const std::string_view character = bytes.substr(at, length);
+    at += length;
+    if (static_cast<unsigned char>(character[0]) < 0x80) {
+      text->push_back(character[0]);
+      continue;
+    }
+    if (!IsAnsiCharacter(codePage, character) ||
+        !UnicodeToAnsiChar(codePage, AnsiCharToUnicode(codePage, character), text)) {
+      unmappable->push_back({text->size(), 0, std::string(character)});
+      text->append(character);
+    }
+  }
 }
 
 // --- Small text helpers ---
@@ -127,31 +138,45 @@ int HexDigit(char c) {
   return -1;
 }
 
-// A short, printable excerpt of the text an error is about.
-std::string Quote(std::string_view text) {
+void AppendUtf8(char32_t c, std::string* out) {
+  if (c < 0x80) {
+    out->push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out->push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    out->push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out->push_back(static_cast<char>(0xF0 | (c >> 18)));
+    out->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+// A short, printable excerpt of the ANSI text an error is about, for a UTF-8 terminal.
+// Control bytes, C1 ones included, and bytes that are no character are shown as escapes, so
+// that junk cannot drive the terminal.
+std::string QuoteAnsi(std::string_view text, unsigned codePage) {
   constexpr std::size_t kLimit = 24;
   std::string quoted = "'";
-  for (std::size_t i = 0; i < text.size() && i < kLimit; ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    // The text is ANSI (Windows-1252); the message goes to a UTF-8 terminal. Control bytes,
-    // C1 ones included, are shown as escapes so that junk cannot drive the terminal.
-    const char16_t unicode = AnsiToUnicode(c);
-    if (c < 0x20 || c == 0x7F || (unicode >= 0x80 && unicode < 0xA0)) {
+  std::size_t at = 0;
+  while (at < text.size() && at < kLimit) {
+    const std::size_t length = AnsiCharLength(codePage, text, at);
+    const char32_t c = AnsiCharToUnicode(codePage, text.substr(at, length));
+    const auto first = static_cast<unsigned char>(text[at]);
+    if (c < 0x20 || (c >= 0x7F && c < 0xA0) || IsLoneLeadByte(codePage, text, at)) {
       char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", first);
       quoted += escaped;
-    } else if (unicode < 0x80) {
-      quoted += static_cast<char>(c);
-    } else if (unicode < 0x800) {
-      quoted += static_cast<char>(0xC0 | (unicode >> 6));
-      quoted += static_cast<char>(0x80 | (unicode & 0x3F));
     } else {
-      quoted += static_cast<char>(0xE0 | (unicode >> 12));
-      quoted += static_cast<char>(0x80 | ((unicode >> 6) & 0x3F));
-      quoted += static_cast<char>(0x80 | (unicode & 0x3F));
+      AppendUtf8(c, &quoted);
     }
+    at += length;
   }
-  if (text.size() > kLimit) quoted += "...";
+  if (at < text.size()) quoted += "...";
   return quoted + "'";
 }
 
@@ -165,7 +190,12 @@ class Parser {
  public:
   Parser(std::string_view text, std::string_view file, const std::vector<Unmappable>& unmappable,
          MemoryRegistry& registry, LoadError* error)
-      : text_(text), file_(file), unmappable_(unmappable), registry_(registry), error_(error) {}
+      : text_(text),
+        file_(file),
+        codePage_(registry.AnsiCodePage()),
+        unmappable_(unmappable),
+        registry_(registry),
+        error_(error) {}
 
   // The first line names the format; false when it is neither header.
   bool ReadHeader(RegFileFormat* format) {
@@ -194,6 +224,20 @@ class Parser {
   bool Fail(std::string message) { return FailAt(lineNumber_, std::move(message)); }
 
  private:
+  std::string Quote(std::string_view text) const { return QuoteAnsi(text, codePage_); }
+
+  std::string NoFormText() const {
+    return "has no form in code page " + std::to_string(codePage_) + ", the machine's ANSI code page";
+  }
+
+  // Where `c` (ASCII) next stands in `text` from `from` as a character of its own, not as
+  // the trail byte of a double-byte character; npos when it does not.
+  std::size_t FindChar(std::string_view text, char c, std::size_t from = 0) const {
+    if (codePage_ != kCodePageJapanese) return text.find(c, from);
+    for (std::size_t at = from; at < text.size(); at += AnsiCharLength(codePage_, text, at))
+      if (text[at] == c) return at;
+    return std::string_view::npos;
+  }
   bool NextLine() {
     if (next_ > text_.size() || (next_ == text_.size() && lineNumber_ > 0)) return false;
     lineStart_ = next_;
@@ -222,10 +266,18 @@ class Parser {
   bool CheckEncodable() {
     while (nextUnmappable_ < unmappable_.size() && unmappable_[nextUnmappable_].offset < lineStart_)
       ++nextUnmappable_;
-    if (nextUnmappable_ < unmappable_.size() && unmappable_[nextUnmappable_].offset < lineEnd_)
-      return Fail("character " + CodePointName(unmappable_[nextUnmappable_].character) +
-                  " has no form in code page 1252, the machine's ANSI code page");
-    return true;
+    if (nextUnmappable_ == unmappable_.size() || unmappable_[nextUnmappable_].offset >= lineEnd_) return true;
+    const Unmappable& bad = unmappable_[nextUnmappable_];
+    if (bad.character != 0) return Fail("character " + CodePointName(bad.character) + " " + NoFormText());
+    std::string shown;
+    for (char byte : bad.bytes) {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, " %02X", static_cast<unsigned char>(byte));
+      shown += hex;
+    }
+    return Fail(std::string(bad.bytes.size() == 1 ? "byte" : "bytes") + shown +
+                (bad.bytes.size() == 1 ? " is" : " are") + " no character in code page " +
+                std::to_string(codePage_) + ", the machine's ANSI code page");
   }
 
   bool ResolveRoot(std::string_view name, platform::RegKey* root) {
@@ -249,14 +301,17 @@ class Parser {
   }
 
   bool ParseKeyLine() {
-    const std::size_t close = line_.rfind(']');
+    // The last ']' that is a character of its own closes the key line.
+    std::size_t close = std::string_view::npos;
+    for (std::size_t at = FindChar(line_, ']'); at != std::string_view::npos; at = FindChar(line_, ']', at + 1))
+      close = at;
     if (close == std::string_view::npos) return Fail("key line without its closing ']'");
     if (!IsBlankText(line_.substr(close + 1)))
       return Fail("junk after the key line's ']': " + Quote(line_.substr(close + 1)));
     std::string_view path = line_.substr(1, close - 1);
     const bool deletion = !path.empty() && path.front() == '-';
     if (deletion) path.remove_prefix(1);
-    const std::size_t separator = path.find('\\');
+    const std::size_t separator = FindChar(path, '\\');
     platform::RegKey root = 0;
     if (!ResolveRoot(path.substr(0, separator), &root)) return false;
     std::string_view rest =
@@ -290,7 +345,7 @@ class Parser {
     parts_.clear();
     std::size_t start = 0;
     while (start < path.size()) {
-      std::size_t end = path.find('\\', start);
+      std::size_t end = FindChar(path, '\\', start);
       if (end == std::string_view::npos) end = path.size();
       if (end > start) parts_.push_back(path.substr(start, end - start));
       start = end + 1;
@@ -325,7 +380,11 @@ class Parser {
     std::size_t i = *at + 1;
     for (;;) {
       std::size_t j = i;
-      while (j < line_.size() && line_[j] != '"' && line_[j] != '\\') ++j;
+      if (codePage_ == kCodePageJapanese) {
+        while (j < line_.size() && line_[j] != '"' && line_[j] != '\\') j += AnsiCharLength(codePage_, line_, j);
+      } else {
+        while (j < line_.size() && line_[j] != '"' && line_[j] != '\\') ++j;
+      }
       out->append(line_.data() + i, j - i);
       if (j == line_.size() || (line_[j] == '\\' && j + 1 == line_.size()))
         return Fail(std::string("unterminated ") + what + ": no closing '\"'");
@@ -492,15 +551,17 @@ class Parser {
     if (data_.size() % 2 != 0)
       return FailAt(valueLine,
                     std::string(name) + " data of odd length: a 5.00 file holds it as UTF-16LE text");
+    // Each code unit becomes at most two bytes, so the text narrows in place.
     std::size_t length = 0;
     for (std::size_t i = 0; i < data_.size(); i += 2) {
       const char32_t unit =
           static_cast<unsigned char>(data_[i]) | (static_cast<unsigned char>(data_[i + 1]) << 8);
-      const int byte = UnicodeToAnsi(unit);
-      if (byte < 0)
-        return FailAt(valueLine, std::string(name) + " data holds character " + CodePointName(unit) +
-                                     ", which has no form in code page 1252, the machine's ANSI code page");
-      data_[length++] = static_cast<char>(byte);
+      char bytes[2];
+      const std::size_t count = UnicodeToAnsiBytes(codePage_, unit, bytes);
+      if (count == 0)
+        return FailAt(valueLine, std::string(name) + " data holds character " + CodePointName(unit) + ", which " +
+                                     NoFormText());
+      for (std::size_t b = 0; b < count; ++b) data_[length++] = bytes[b];
     }
     data_.resize(length);
     return true;
@@ -508,6 +569,7 @@ class Parser {
 
   std::string_view text_;
   std::string_view file_;
+  unsigned codePage_;
   RegFileFormat format_ = RegFileFormat::kVersion5;
   const std::vector<Unmappable>& unmappable_;
   std::size_t nextUnmappable_ = 0;
@@ -533,7 +595,7 @@ class Parser {
 
 class RegWriter {
  public:
-  explicit RegWriter(RegFileFormat format) : format_(format) {
+  RegWriter(RegFileFormat format, unsigned codePage) : format_(format), codePage_(codePage) {
     out_ += format == RegFileFormat::kRegedit4 ? kHeader4 : kHeader5;
     out_ += kNewline;
     out_ += kNewline;
@@ -566,7 +628,7 @@ class RegWriter {
       AppendQuoted(name);
     }
     out_ += '=';
-    if (IsPlainString(type, data)) {
+    if (IsPlainString(type, data, codePage_)) {
       AppendQuoted(std::string_view(reinterpret_cast<const char*>(data.data()), data.size() - 1));
     } else if (type == kRegDword && data.size() == 4) {
       char text[16];
@@ -584,11 +646,7 @@ class RegWriter {
       }
       if (format_ == RegFileFormat::kVersion5 && IsTextType(type)) {
         wide_.clear();
-        for (std::uint8_t byte : data) {
-          const char16_t c = AnsiToUnicode(byte);
-          wide_.push_back(static_cast<std::uint8_t>(c & 0xFF));
-          wide_.push_back(static_cast<std::uint8_t>(c >> 8));
-        }
+        Widen(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), &wide_);
         AppendHexList(wide_, out_.size() - lineStart);
       } else {
         AppendHexList(data, out_.size() - lineStart);
@@ -600,33 +658,55 @@ class RegWriter {
   std::string Finish(bool utf16) {
     EndKey();
     if (!utf16) return std::move(out_);
-    std::string wide(2 + 2 * out_.size(), '\0');
-    wide[0] = '\xFF';
-    wide[1] = '\xFE';
-    char* at = wide.data() + 2;
-    for (char c : out_) {
-      const char16_t unit = AnsiToUnicode(static_cast<unsigned char>(c));
-      *at++ = static_cast<char>(unit & 0xFF);
-      *at++ = static_cast<char>(unit >> 8);
-    }
-    return wide;
+    std::vector<std::uint8_t> wide{0xFF, 0xFE};
+    wide.reserve(2 + 2 * out_.size());
+    Widen(out_, &wide);
+    return std::string(wide.begin(), wide.end());
   }
 
  private:
-  // Written as "text" only when reading it back gives the same bytes: one terminating zero
-  // and nothing a quoted text cannot carry to regedit.
-  static bool IsPlainString(std::uint32_t type, const std::vector<std::uint8_t>& data) {
+  // ANSI text as UTF-16LE, appended to `wide`.
+  void Widen(std::string_view text, std::vector<std::uint8_t>* wide) const {
+    for (std::size_t at = 0; at < text.size();) {
+      const std::size_t length = AnsiCharLength(codePage_, text, at);
+      char32_t c = AnsiCharToUnicode(codePage_, text.substr(at, length));
+      at += length;
+      if (c >= 0x10000) {
+        c -= 0x10000;
+        const char32_t high = 0xD800 + (c >> 10);
+        wide->push_back(static_cast<std::uint8_t>(high & 0xFF));
+        wide->push_back(static_cast<std::uint8_t>(high >> 8));
+        c = 0xDC00 + (c & 0x3FF);
+      }
+      wide->push_back(static_cast<std::uint8_t>(c & 0xFF));
+      wide->push_back(static_cast<std::uint8_t>(c >> 8));
+    }
+  }
+
+  // Written as "text" only when reading it back gives the same bytes: one terminating zero,
+  // no line break, and (in a double-byte code page) no lead byte without its trail byte,
+  // which would take the character after it, or the escape before a quote, for its trail.
+  static bool IsPlainString(std::uint32_t type, const std::vector<std::uint8_t>& data, unsigned codePage) {
     if (type != kRegSz || data.empty() || data.back() != 0) return false;
-    for (std::size_t i = 0; i + 1 < data.size(); ++i)
-      if (data[i] == 0 || data[i] == '\r' || data[i] == '\n') return false;
+    const std::string_view text(reinterpret_cast<const char*>(data.data()), data.size() - 1);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (text[i] == 0 || text[i] == '\r' || text[i] == '\n') return false;
+      if (IsLoneLeadByte(codePage, text, i)) return false;
+      i += AnsiCharLength(codePage, text, i) - 1;
+    }
     return true;
   }
 
   void AppendQuoted(std::string_view text) {
     out_ += '"';
-    // Line breaks as the reader's escapes: written as they are, they would cut the line.
-    for (char c : text) {
-      if (c == '\n') {
+    // Line breaks as the reader's escapes: written as they are, they would cut the line. A
+    // double-byte character goes as it stands: its trail byte may be a backslash.
+    for (std::size_t at = 0; at < text.size(); ++at) {
+      const char c = text[at];
+      if (AnsiCharLength(codePage_, text, at) == 2) {
+        out_ += c;
+        out_ += text[++at];
+      } else if (c == '\n') {
         out_ += "\\n";
       } else if (c == '\r') {
         out_ += "\\r";
@@ -657,6 +737,7 @@ class RegWriter {
   }
 
   RegFileFormat format_;
+  unsigned codePage_;
   std::string out_;
   std::vector<std::uint8_t> wide_;
   bool open_ = false;
@@ -681,9 +762,9 @@ void WriteTree(RegWriter& writer, platform::RegKey root, std::string& path, cons
   path.resize(parentLength);
 }
 
-std::string NormalizedPath(std::string_view path) {
+std::string NormalizedPath(std::string_view path, unsigned codePage) {
   std::vector<std::string_view> parts;
-  SplitRegistryPath(path, &parts);
+  SplitRegistryPath(path, &parts, codePage);
   std::string joined;
   for (std::string_view part : parts) {
     if (!joined.empty()) joined += '\\';
@@ -712,13 +793,14 @@ bool LoadMachineText(std::string_view bytes, std::string_view displayName, Memor
   if (bytes.empty()) return fail(0, "the file is empty");
 
   MachineFileInfo found;
+  found.codePage = registry.AnsiCodePage();
   std::string decoded;
   std::vector<Unmappable> unmappable;
   std::string_view text = bytes;
   if (bytes.substr(0, 2) == "\xFF\xFE") {
     if (bytes.size() % 2 != 0) return fail(0, "the UTF-16LE text ends in half a character");
     found.utf16 = true;
-    DecodeUtf16(bytes.substr(2), &decoded, &unmappable);
+    DecodeUtf16(bytes.substr(2), registry.AnsiCodePage(), &decoded, &unmappable);
     text = decoded;
   } else if (bytes.substr(0, 2) == "\xFE\xFF") {
     return fail(1, "UTF-16 big-endian text: regedit files are UTF-16LE or 8-bit");
@@ -726,6 +808,9 @@ bool LoadMachineText(std::string_view bytes, std::string_view displayName, Memor
     return fail(1, "UTF-8 text: regedit files are UTF-16LE (with its byte-order mark) or 8-bit ANSI");
   } else if (bytes.size() >= 2 && bytes[0] != '\0' && bytes[1] == '\0') {
     return fail(1, "UTF-16LE text without its byte-order mark (FF FE)");
+  } else if (registry.AnsiCodePage() == kCodePageJapanese && bytes.substr(0, kHeader5.size()) == kHeader5) {
+    CanonicalizeAnsi(bytes, registry.AnsiCodePage(), &decoded, &unmappable);
+    text = decoded;
   }
 
   Parser parser(text, displayName, unmappable, registry, error);
@@ -777,7 +862,7 @@ bool LoadMachineFile(const std::string& path, MemoryRegistry& registry, MachineF
 }
 
 std::string FormatMachine(const MemoryRegistry& registry, const MachineFileInfo& info) {
-  RegWriter writer(info.format);
+  RegWriter writer(info.format, info.codePage);
   for (const platform::RegKey root : {kHkeyLocalMachine, kHkeyDynData}) {
     const RegNode& node = registry.Root(root);
     std::string path;
@@ -789,13 +874,13 @@ std::string FormatMachine(const MemoryRegistry& registry, const MachineFileInfo&
 }
 
 std::string FormatChanges(const std::vector<WriteRecord>& writes, const MachineFileInfo& info) {
-  RegWriter writer(info.format);
+  RegWriter writer(info.format, info.codePage);
   bool open = false;
   platform::RegKey openRoot = 0;
   std::string openPath;
   for (const WriteRecord& write : writes) {
     if (write.status != platform::kErrorSuccess || write.root == 0) continue;
-    std::string path = NormalizedPath(write.path);
+    std::string path = NormalizedPath(write.path, info.codePage);
     if (!open || write.root != openRoot || !EqualsFolded(path, openPath)) {
       writer.KeyLine(write.root, path);
       open = true;

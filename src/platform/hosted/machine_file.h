@@ -2,10 +2,17 @@
 // Registry Editor Version 5.00"; UTF-16LE with BOM or 8-bit; CRLF or LF), read into and
 // written back from a MemoryRegistry.
 //
-// The registry holds the ANSI view the utility reads, in code page 1252: UTF-16 text (a
-// UTF-16LE file, and the hex(1), hex(2) and hex(7) data of a 5.00 file) is converted through
-// it, and a character it cannot hold is an error unless it stands in a comment. 8-bit text
-// and the text-type data of REGEDIT4 files are ANSI already and kept as they are.
+// The registry holds the ANSI view the utility reads, in the machine's code page (the
+// registry's AnsiCodePage: 1252, or 932 on a Japanese machine): UTF-16 text (a UTF-16LE
+// file, and the hex(1), hex(2) and hex(7) data of a 5.00 file) is converted through it, and
+// a character it cannot hold is an error unless it stands in a comment. 8-bit text and the
+// text-type data of REGEDIT4 files are ANSI already and kept as they are; in code page 932
+// they are read a character at a time, so that a trail byte that is a backslash, a quote or
+// a bracket is never taken for syntax. An 8-bit 5.00 file is taken through Unicode as
+// Windows NT takes ANSI text, each character in the one form Windows gives back, and bytes
+// that are no character of the code page are refused; a REGEDIT4 file (Windows 95/98 keep
+// ANSI bytes as they are given) keeps them, and only its REGEDIT4 form can hold them:
+// written as UTF-16 they become U+30FB, as Windows converts them.
 #pragma once
 
 #include <string>
@@ -31,6 +38,7 @@ struct LoadError {
 struct MachineFileInfo {
   RegFileFormat format = RegFileFormat::kVersion5;
   bool utf16 = false;  // the file was UTF-16LE with a BOM
+  unsigned codePage = 1252;  // the ANSI code page of the registry's texts
 };
 
 // Reads `bytes` (the whole file) into `registry`, on top of what it holds, as regedit applies

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/hosted/text_encoding.h"
+
 namespace korvane::hosted {
 
 using namespace platform;
@@ -20,13 +22,13 @@ const char* RootName(RegKey root) {
   return "";
 }
 
-bool SplitRegistryPath(std::string_view path, std::vector<std::string_view>* parts) {
+bool SplitRegistryPath(std::string_view path, std::vector<std::string_view>* parts, unsigned codePage) {
   parts->clear();
   if (!path.empty() && path.front() == '\\') return false;
   std::size_t start = 0;
   while (start <= path.size()) {
-    std::size_t end = path.find('\\', start);
-    if (end == std::string_view::npos) end = path.size();
+    std::size_t end = start;
+    while (end < path.size() && path[end] != '\\') end += AnsiCharLength(codePage, path, end);
     if (end > start) parts->push_back(path.substr(start, end - start));
     start = end + 1;
   }
@@ -140,7 +142,7 @@ const RegNode& MemoryRegistry::Root(RegKey root) const {
 
 RegNode* MemoryRegistry::Find(RegKey root, std::string_view path) {
   std::vector<std::string_view> parts;
-  if (!SplitRegistryPath(path, &parts)) return nullptr;
+  if (!SplitRegistryPath(path, &parts, codePage_)) return nullptr;
   RegNode* node = &Root(root);
   for (std::string_view part : parts) {
     node = node->FindSubkey(part);
@@ -152,7 +154,7 @@ RegNode* MemoryRegistry::Find(RegKey root, std::string_view path) {
 RegNode& MemoryRegistry::Ensure(RegKey root, std::string_view path) {
   const std::size_t first = path.find_first_not_of('\\');
   std::vector<std::string_view> parts;
-  SplitRegistryPath(first == std::string_view::npos ? std::string_view() : path.substr(first), &parts);
+  SplitRegistryPath(first == std::string_view::npos ? std::string_view() : path.substr(first), &parts, codePage_);
   RegNode* node = &Root(root);
   for (std::string_view part : parts) node = &node->EnsureSubkey(part);
   return *node;
@@ -160,7 +162,7 @@ RegNode& MemoryRegistry::Ensure(RegKey root, std::string_view path) {
 
 bool MemoryRegistry::DeleteKey(RegKey root, std::string_view path) {
   std::vector<std::string_view> parts;
-  if (!SplitRegistryPath(path, &parts) || parts.empty()) return false;
+  if (!SplitRegistryPath(path, &parts, codePage_) || parts.empty()) return false;
   RegNode* parent = &Root(root);
   for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
     parent = parent->FindSubkey(parts[i]);
@@ -259,7 +261,7 @@ std::int32_t MemoryRegistry::OpenKey(RegKey key, const char* path, std::uint32_t
   Resolved base;
   if (!Resolve(key, &base)) return kErrorInvalidHandle;
   std::vector<std::string_view> parts;
-  if (!SplitRegistryPath(path == nullptr ? "" : path, &parts)) return kErrorBadPathname;
+  if (!SplitRegistryPath(path == nullptr ? "" : path, &parts, codePage_)) return kErrorBadPathname;
   std::string fullPath = JoinPath(*base.fullPath, parts);
   std::int32_t status = 0;
   if (Injected(fullPath, &status)) return status;
@@ -326,7 +328,7 @@ std::int32_t MemoryRegistry::CreateKey(RegKey key, const char* path, std::uint32
   if (!Resolve(key, &base)) return finish(kErrorInvalidHandle);
   record.root = base.root;
   std::vector<std::string_view> parts;
-  if (!SplitRegistryPath(record.path, &parts)) return finish(kErrorBadPathname);
+  if (!SplitRegistryPath(record.path, &parts, codePage_)) return finish(kErrorBadPathname);
   std::string fullPath = JoinPath(*base.fullPath, parts);
   std::int32_t status = 0;
   if (Injected(fullPath, &status)) return finish(status);

@@ -93,6 +93,11 @@ class MemoryRegistry final : public platform::RegistryService {
   bool DeleteKey(RegKey root, std::string_view path);
   void PutString(RegKey root, std::string_view path, std::string_view name, std::string_view text);
 
+  // The ANSI code page of the machine's names and texts (1252, or 932 on a Japanese machine):
+  // paths are split a character at a time in it.
+  void SetAnsiCodePage(unsigned codePage) { codePage_ = codePage; }
+  unsigned AnsiCodePage() const { return codePage_; }
+
   // Behaviour for the run.
   void RefuseWriteAccess(bool refuse) { refuseWrite_ = refuse; }
   // Fails the call with this 1-based number (counting every one of the six operations).
@@ -131,6 +136,7 @@ class MemoryRegistry final : public platform::RegistryService {
   RegKey nextHandle_ = 0x1000;
   std::uint64_t calls_ = 0;
   std::vector<WriteRecord> writes_;
+  unsigned codePage_ = 1252;
   bool refuseWrite_ = false;
   std::uint64_t failCall_ = 0;
   std::int32_t failCallStatus_ = 0;
@@ -138,7 +144,8 @@ class MemoryRegistry final : public platform::RegistryService {
   std::int32_t failPatternStatus_ = 0;
 };
 
-// Splits a registry path into its components. False for a leading backslash.
-bool SplitRegistryPath(std::string_view path, std::vector<std::string_view>* parts);
+// Splits a registry path into its components, a character at a time in `codePage` (a trail
+// byte of code page 932 can be a backslash). False for a leading backslash.
+bool SplitRegistryPath(std::string_view path, std::vector<std::string_view>* parts, unsigned codePage = 1252);
 
 }  // namespace korvane::hosted

@@ -46,13 +46,15 @@ bool LoadMachine(const SimOptions& options, MemoryRegistry& registry, MachineFil
 
 int RunSimulatedMachine(const SimOptions& options, std::FILE* out, std::FILE* err) {
   MemoryRegistry registry;
+  // The machine's texts are in the ANSI code page of its user's language.
+  const unsigned codePage = AnsiCodePageFor(options.languageId);
+  registry.SetAnsiCodePage(codePage);
   MachineFileInfo info;
   if (!LoadMachine(options, registry, &info, err)) return 2;
   registry.RefuseWriteAccess(options.noAdmin);
   if (options.failCall != 0) registry.FailCall(options.failCall, options.failStatus);
   if (!options.failPath.empty()) registry.FailPaths(options.failPath, options.failStatus);
 
-  const unsigned codePage = AnsiCodePageFor(options.languageId);
   InstanceRegistry instances(MachineKey(options));
   Screen screen(!options.json, codePage);
   screen.SetWindowHooks([&] { instances.WindowOpened(); }, [&] { instances.WindowClosed(); });

@@ -1,13 +1,50 @@
-// Conversions between the simulated machine's ANSI code page and the terminal's UTF-8.
+// The simulated machine's ANSI code page: 1252, or 932 (Japanese, double-byte), as Windows
+// has them; and conversions from it to the terminal's UTF-8.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace korvane::hosted {
 
+constexpr unsigned kCodePageWestern = 1252;
+constexpr unsigned kCodePageJapanese = 932;
+
 // 932 (Japanese) for a user language whose primary language is Japanese, else 1252.
 unsigned AnsiCodePageFor(unsigned languageId);
+
+// The bytes of the character at text[at]: 2 for a lead byte of code page 932 followed by a
+// trail byte, else 1. A trail byte can be '\\', '[', ']' or a letter, so anything that
+// scans ANSI text for ASCII syntax must step by this.
+inline std::size_t AnsiCharLength(unsigned codePage, std::string_view text, std::size_t at) {
+  if (codePage != kCodePageJapanese || at + 1 >= text.size()) return 1;
+  const auto lead = static_cast<unsigned char>(text[at]);
+  const auto trail = static_cast<unsigned char>(text[at + 1]);
+  const bool isLead = (lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC);
+  const bool isTrail = trail >= 0x40 && trail <= 0xFC && trail != 0x7F;
+  return isLead && isTrail ? 2 : 1;
+}
+// A lead byte of code page 932 not followed by a trail byte: text that is no character.
+bool IsLoneLeadByte(unsigned codePage, std::string_view text, std::size_t at);
+
+// The character of one ANSI character's bytes (AnsiCharLength of them), as
+// MultiByteToWideChar gives it: every byte of 1252 has one (its five undefined bytes the C1
+// control of the same number); in 932 a lone lead byte or an unassigned pair is U+30FB.
+char32_t AnsiCharToUnicode(unsigned codePage, std::string_view bytes);
+// False for a lone lead byte and for a pair code page 932 leaves unassigned.
+bool IsAnsiCharacter(unsigned codePage, std::string_view bytes);
+// Writes the ANSI bytes of `c` (one or two) to `out` and returns their count; 0 when the
+// code page has none.
+std::size_t UnicodeToAnsiBytes(unsigned codePage, char32_t c, char out[2]);
+// Appends the ANSI bytes of `c`; false when the code page has none.
+inline bool UnicodeToAnsiChar(unsigned codePage, char32_t c, std::string* out) {
+  char bytes[2];
+  const std::size_t count = UnicodeToAnsiBytes(codePage, c, bytes);
+  out->append(bytes, count);
+  return count != 0;
+}
+
 // Bytes that do not convert become U+FFFD.
 std::string AnsiToUtf8(std::string_view text, unsigned codePage);
 
