@@ -7,6 +7,7 @@
 
 #include "platform/hosted/machine_file.h"
 #include "platform/hosted/text_encoding.h"
+#include "test_support.h"
 
 namespace korvane::hosted {
 namespace {
@@ -14,15 +15,7 @@ namespace {
 using namespace std::string_literals;
 using namespace std::string_view_literals;
 using platform::kHkeyLocalMachine;
-
-std::string Utf16File(std::u16string_view text) {
-  std::string bytes = "\xFF\xFE";
-  for (char16_t c : text) {
-    bytes += static_cast<char>(c & 0xFF);
-    bytes += static_cast<char>(c >> 8);
-  }
-  return bytes;
-}
+using testing::Utf16File;
 
 std::string Text(const RegValue* value) {
   return value == nullptr ? "<missing>" : std::string(value->data.begin(), value->data.end());

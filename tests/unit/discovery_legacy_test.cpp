@@ -140,6 +140,12 @@ class LegacyDiscoveryTest : public UtilityTest, public ::testing::WithParamInter
     if (driver != nullptr) registry.PutString(kHkeyLocalMachine, path, "Driver", driver);
     registry.PutString(kHkeyLocalMachine, path, "DeviceDesc", description);
   }
+  // Driver and DeviceDesc on the device key itself, read when no instance has a Driver.
+  void SetDeviceKeyValues(const std::string& device, const char* driver) {
+    const std::string path = std::string(kEnum9x) + device;
+    registry.PutString(kHkeyLocalMachine, path, "Driver", driver);
+    registry.PutString(kHkeyLocalMachine, path, "DeviceDesc", "the device key itself");
+  }
   // A Config Manager entry; a null hardware key leaves the value out.
   void AddEntry(const std::string& entry, const char* hardwareKey) {
     const std::string path = std::string(kConfigManager) + entry;
@@ -258,9 +264,7 @@ TEST_P(LegacyDiscoveryTest, NoSlotWithADriverReadsTheDeviceKeyItselfAndMatchesTh
   // One instance without a Driver: slot 15 leaves an empty name, found in every text, and
   // the "instance key" is the device key, which carries a Driver of its own.
   AddSlot(kGigaLink, kSlotA, nullptr, "instance without driver");
-  const std::string device = std::string(kEnum9x) + kGigaLink;
-  registry.PutString(kHkeyLocalMachine, device, "Driver", "Net\\0003");
-  registry.PutString(kHkeyLocalMachine, device, "DeviceDesc", "the device key itself");
+  SetDeviceKeyValues(kGigaLink, "Net\\0003");
   AddEntry("C1000000", "ROOT\\*PNP0C01\\0000");
   AddEntry("C2000000", "ROOT\\*PNP0A03\\0000");
   DiscoverAdapters();
@@ -272,9 +276,7 @@ TEST_P(LegacyDiscoveryTest, NoSlotWithADriverReadsTheDeviceKeyItselfAndMatchesTh
 }
 
 TEST_P(LegacyDiscoveryTest, EmptyNameMatchesEvenWithoutAnyConfigManagerKey) {
-  const std::string device = std::string(kEnum9x) + kGigaLink;
-  registry.PutString(kHkeyLocalMachine, device, "Driver", "Net\\0003");
-  registry.PutString(kHkeyLocalMachine, device, "DeviceDesc", "the device key itself");
+  SetDeviceKeyValues(kGigaLink, "Net\\0003");
   ASSERT_EQ(registry.Find(kHkeyDynData, "Config Manager"), nullptr);
   DiscoverAdapters();
   ASSERT_EQ(adapterCount, 1);
@@ -285,9 +287,7 @@ TEST_P(LegacyDiscoveryTest, EmptyDriverReadInThePassCountsAsNoDriver) {
   // The device key's own Driver is present but empty: every entry matches the empty name,
   // the read succeeds with nothing in it, and no record with the bare class root is made.
   AddSlot(kGigaLink, kSlotA, nullptr, "instance without driver");
-  const std::string device = std::string(kEnum9x) + kGigaLink;
-  registry.PutString(kHkeyLocalMachine, device, "Driver", "");
-  registry.PutString(kHkeyLocalMachine, device, "DeviceDesc", "the device key itself");
+  SetDeviceKeyValues(kGigaLink, "");
   AddEntry("C1000000", "ROOT\\*PNP0C01\\0000");
   DiscoverAdapters();
 

@@ -15,12 +15,15 @@
 #include <string>
 #include <string_view>
 
+#include "test_support.h"
+
 namespace korvane::hosted {
 namespace {
 
 using namespace std::string_view_literals;
 using platform::kHkeyDynData;
 using platform::kHkeyLocalMachine;
+using testing::Utf16File;
 
 constexpr MachineFileInfo kRegedit4{RegFileFormat::kRegedit4, false};
 constexpr MachineFileInfo kVersion5Ansi{RegFileFormat::kVersion5, false};
@@ -42,15 +45,6 @@ std::string Widen(std::string_view text, bool bom = true) {
     wide += '\0';
   }
   return wide;
-}
-
-std::string Utf16File(std::u16string_view text) {
-  std::string bytes = "\xFF\xFE";
-  for (char16_t c : text) {
-    bytes += static_cast<char>(c & 0xFF);
-    bytes += static_cast<char>(c >> 8);
-  }
-  return bytes;
 }
 
 // Every key, value, type and byte, in enumeration and stored order.

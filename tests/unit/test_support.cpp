@@ -151,6 +151,15 @@ void AddDriverKey(hosted::MemoryRegistry& registry, const std::string& classRoot
   if (withDriverParams) registry.Ensure(platform::kHkeyLocalMachine, path + "\\PROSetNdi\\Params");
 }
 
+std::string Utf16File(std::u16string_view text) {
+  std::string bytes = "\xFF\xFE";
+  for (char16_t c : text) {
+    bytes += static_cast<char>(c & 0xFF);
+    bytes += static_cast<char>(c >> 8);
+  }
+  return bytes;
+}
+
 std::string ReadString(hosted::MemoryRegistry& registry, platform::RegKey root, const std::string& path,
                        const std::string& name) {
   const hosted::RegNode* node = registry.Find(root, path);

@@ -6,6 +6,7 @@
 
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/hosted/memory_registry.h"
@@ -88,6 +89,9 @@ void AddXpInstance(hosted::MemoryRegistry& registry, const std::string& deviceKe
 // A driver class key, with PROSetNdi\Params when asked.
 void AddDriverKey(hosted::MemoryRegistry& registry, const std::string& classRoot, const std::string& driver,
                   bool withDriverParams);
+
+// A UTF-16LE file: the byte-order mark, then the text.
+std::string Utf16File(std::u16string_view text);
 
 // The string value's text (without its terminator), or "<absent>".
 std::string ReadString(hosted::MemoryRegistry& registry, platform::RegKey root, const std::string& path,

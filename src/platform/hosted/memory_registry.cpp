@@ -9,11 +9,23 @@ namespace korvane::hosted {
 
 using namespace platform;
 
+namespace {
+
+char FoldChar(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+}  // namespace
+
 std::string FoldName(std::string_view name) {
   std::string folded(name);
-  for (char& c : folded)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  for (char& c : folded) c = FoldChar(c);
   return folded;
+}
+
+bool EqualsFolded(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (FoldChar(a[i]) != FoldChar(b[i])) return false;
+  return true;
 }
 
 const char* RootName(RegKey root) {
@@ -78,21 +90,12 @@ namespace {
 
 constexpr std::size_t kIndexedFrom = 16;  // a handful of values is faster to scan
 
-char FoldChar(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (FoldChar(a[i]) != FoldChar(b[i])) return false;
-  return true;
-}
-
 }  // namespace
 
 std::size_t RegNode::ValuePosition(std::string_view name) const {
   if (values_.size() < kIndexedFrom) {
     for (std::size_t i = 0; i < values_.size(); ++i)
-      if (SameName(values_[i].name, name)) return i;
+      if (EqualsFolded(values_[i].name, name)) return i;
     return kNoValue;
   }
   if (!indexValid_) {

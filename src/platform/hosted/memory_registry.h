@@ -56,6 +56,8 @@ class RegNode {
 
 // Upper-cases the ASCII letters, as the registry folds names when it compares them.
 std::string FoldName(std::string_view name);
+// The two names are the same once folded.
+bool EqualsFolded(std::string_view a, std::string_view b);
 
 struct WriteRecord {
   enum class Op { kCreate, kSet };

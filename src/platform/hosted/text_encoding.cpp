@@ -22,9 +22,6 @@ constexpr std::array<char16_t, 32> kCp1252High = {
 
 constexpr char32_t kNoCharacter932 = 0x30FB;  // the code page's default character
 
-bool IsLead932(unsigned char byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
-bool IsTrail932(unsigned char byte) { return byte >= 0x40 && byte <= 0xFC && byte != 0x7F; }
-
 // Code page 932 as tables, built once from the C library's converter: the character of every
 // single byte and of every lead and trail pair, and the bytes of every character.
 class Tables932 {
@@ -34,8 +31,11 @@ class Tables932 {
     return tables;
   }
 
-  char32_t Single(unsigned char byte) const { return single_[byte]; }
-  char32_t Pair(unsigned char lead, unsigned char trail) const { return pairs_[lead << 8 | trail]; }
+  // The character of one character's bytes (AnsiCharLength of them); 0 for none.
+  char32_t Character(std::string_view bytes) const {
+    const auto first = static_cast<unsigned char>(bytes[0]);
+    return bytes.size() >= 2 ? pairs_[first << 8 | static_cast<unsigned char>(bytes[1])] : single_[first];
+  }
   // 0 when the character has no bytes; else one byte, or lead << 8 | trail.
   std::uint16_t Bytes(char32_t c) const {
     const auto found = bytes_.find(c);
@@ -47,7 +47,7 @@ class Tables932 {
     iconv_t toUnicode = iconv_open("UTF-32LE", "CP932");
     for (unsigned byte = 0; byte < 0x100; ++byte) {
       single_[byte] = 0;
-      if (IsLead932(static_cast<unsigned char>(byte))) continue;
+      if (IsLeadByte932(static_cast<unsigned char>(byte))) continue;
       const char in[1] = {static_cast<char>(byte)};
       single_[byte] = Convert(toUnicode, in, 1);
     }
@@ -58,9 +58,9 @@ class Tables932 {
     single_[0xFE] = 0xF8F2;
     single_[0xFF] = 0xF8F3;
     for (unsigned lead = 0x81; lead <= 0xFC; ++lead) {
-      if (!IsLead932(static_cast<unsigned char>(lead))) continue;
+      if (!IsLeadByte932(static_cast<unsigned char>(lead))) continue;
       for (unsigned trail = 0x40; trail <= 0xFC; ++trail) {
-        if (!IsTrail932(static_cast<unsigned char>(trail))) continue;
+        if (!IsTrailByte932(static_cast<unsigned char>(trail))) continue;
         const char in[2] = {static_cast<char>(lead), static_cast<char>(trail)};
         pairs_[lead << 8 | trail] = Convert(toUnicode, in, 2);
       }
@@ -120,7 +120,7 @@ unsigned AnsiCodePageFor(unsigned languageId) {
 }
 
 bool IsLoneLeadByte(unsigned codePage, std::string_view text, std::size_t at) {
-  return codePage == kCodePageJapanese && IsLead932(static_cast<unsigned char>(text[at])) &&
+  return codePage == kCodePageJapanese && IsLeadByte932(static_cast<unsigned char>(text[at])) &&
          AnsiCharLength(codePage, text, at) == 1;
 }
 
@@ -128,16 +128,14 @@ char32_t AnsiCharToUnicode(unsigned codePage, std::string_view bytes) {
   const auto first = static_cast<unsigned char>(bytes[0]);
   if (first < 0x80) return first;
   if (codePage != kCodePageJapanese) return first < 0xA0 ? kCp1252High[first - 0x80] : first;
-  const Tables932& tables = Tables932::Get();
-  char32_t c = bytes.size() >= 2 ? tables.Pair(first, static_cast<unsigned char>(bytes[1])) : tables.Single(first);
+  const char32_t c = Tables932::Get().Character(bytes);
   return c == 0 ? kNoCharacter932 : c;
 }
 
 bool IsAnsiCharacter(unsigned codePage, std::string_view bytes) {
   const auto first = static_cast<unsigned char>(bytes[0]);
   if (codePage != kCodePageJapanese || first < 0x80) return true;
-  const Tables932& tables = Tables932::Get();
-  return (bytes.size() >= 2 ? tables.Pair(first, static_cast<unsigned char>(bytes[1])) : tables.Single(first)) != 0;
+  return Tables932::Get().Character(bytes) != 0;
 }
 
 std::size_t UnicodeToAnsiBytes(unsigned codePage, char32_t c, char out[2]) {
