@@ -17,6 +17,14 @@ add_library(korvane_hosted STATIC
 target_include_directories(korvane_hosted PUBLIC src ${CMAKE_BINARY_DIR}/generated)
 target_link_libraries(korvane_hosted PUBLIC korvane_core)
 
+# Offline installations' registry hives are read and written through hivex.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(HIVEX REQUIRED IMPORTED_TARGET hivex)
+target_sources(korvane_hosted PRIVATE
+  src/platform/hosted/machine_files/hive_store.cpp
+  src/platform/hosted/machine_files/utf16_data.cpp)
+target_link_libraries(korvane_hosted PRIVATE PkgConfig::HIVEX)
+
 # The resource script (the one definition of the six dialog templates) and the default
 # machine are built into korvane-sim.
 set(KORVANE_EMBEDDED_FILES
