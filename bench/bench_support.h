@@ -17,6 +17,10 @@ double Median(std::vector<double> samples);
 // A field of /proc/self/status in kB (VmHWM, VmRSS), or -1.
 long StatusKilobytes(const char* field);
 
+// Runs this program (`self`) again with `args`, and gives what it printed and its ru_maxrss in
+// kB; false when it could not run or did not exit with 0.
+bool RunSelf(const std::string& self, const std::vector<std::string>& args, std::string* output, long* maxRssKb);
+
 // Answers as Windows of `family` (2: Windows 98, 5: Windows XP) in English, with no other
 // instance running; message boxes are counted, not shown.
 class QuietSystem final : public platform::SystemServices {

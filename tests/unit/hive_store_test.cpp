@@ -80,7 +80,7 @@ class HiveStoreTest : public ::testing::Test {
   std::string OpenError(const HivePaths& paths) {
     HiveStore store;
     std::string error;
-    EXPECT_FALSE(store.Open(paths, &error));
+    EXPECT_FALSE(store.Open(paths, false, &error));
     return error;
   }
 
@@ -100,7 +100,7 @@ TEST_F(HiveStoreTest, EachSampleLoadsAsItsMachineFileHoldsIt) {
 
     HiveStore store;
     std::string error;
-    ASSERT_TRUE(store.Open(paths_, &error)) << error;
+    ASSERT_TRUE(store.Open(paths_, false, &error)) << error;
     EXPECT_EQ(store.CurrentControlSet(), controlSet);
     MemoryRegistry loaded;
     ASSERT_TRUE(store.Load(loaded, &error)) << error;
@@ -119,7 +119,7 @@ TEST_F(HiveStoreTest, TextsAndNamesConvertThroughTheMachinesCodePage) {
 
   HiveStore store;
   std::string error;
-  ASSERT_TRUE(store.Open(paths_, &error)) << error;
+  ASSERT_TRUE(store.Open(paths_, false, &error)) << error;
   MemoryRegistry japanese;
   japanese.SetAnsiCodePage(kCodePageJapanese);
   ASSERT_TRUE(store.Load(japanese, &error)) << error;
@@ -173,7 +173,7 @@ TEST_F(HiveStoreTest, DefaultsComeFromTheInstallation) {
       MakeInstallation("machines/sample-xp.reg", setup);
       HiveStore store;
       std::string error;
-      ASSERT_TRUE(store.Open(paths_, &error)) << error;
+      ASSERT_TRUE(store.Open(paths_, false, &error)) << error;
       std::string result;
       EXPECT_EQ(read(store, &result, &error), c.expected != nullptr) << error;
       if (c.expected != nullptr) {
@@ -208,7 +208,7 @@ TEST_F(HiveStoreTest, DefaultsComeFromTheInstallation) {
   // A hive left out says nothing.
   HiveStore store;
   std::string error, name;
-  ASSERT_TRUE(store.Open({paths_.system, ""}, &error)) << error;
+  ASSERT_TRUE(store.Open({paths_.system, ""}, false, &error)) << error;
   EXPECT_FALSE(store.ReadOsName(&name, &error));
   EXPECT_EQ(error, "no SOFTWARE hive to take the Windows version from");
 }
@@ -244,7 +244,7 @@ TEST_F(HiveStoreTest, TheRunsWritesGoIntoTheCurrentControlSetAsUtf16) {
 
   HiveStore store;
   std::string error;
-  ASSERT_TRUE(store.Open(paths_, &error)) << error;
+  ASSERT_TRUE(store.Open(paths_, false, &error)) << error;
   MemoryRegistry registry;
   ASSERT_TRUE(store.Load(registry, &error)) << error;
   platform::RegKey key = 0;
@@ -283,7 +283,7 @@ TEST_F(HiveStoreTest, TheRunsWritesGoIntoTheCurrentControlSetAsUtf16) {
 
   // The committed hive opens again, and the same writes change nothing in it.
   HiveStore again;
-  ASSERT_TRUE(again.Open(paths_, &error)) << error;
+  ASSERT_TRUE(again.Open(paths_, true, &error)) << error;
   MemoryRegistry reloaded;
   ASSERT_TRUE(again.Load(reloaded, &error)) << error;
   EXPECT_EQ(Text(reloaded), Text(registry));
@@ -295,7 +295,7 @@ TEST_F(HiveStoreTest, AWriteNoGivenHiveHoldsIsAnError) {
   MakeInstallation("machines/sample-xp.reg");
   HiveStore store;
   std::string error;
-  ASSERT_TRUE(store.Open({paths_.system, ""}, &error)) << error;
+  ASSERT_TRUE(store.Open({paths_.system, ""}, false, &error)) << error;
   const auto apply = [&](platform::RegKey root, const char* path) {
     WriteRecord write;
     write.root = root;

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <hivex.h>
 #include <sys/mman.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,7 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
-#include <unordered_set>
 
 #include "platform/hosted/machine_files/utf16_data.h"
 #include "platform/hosted/text_encoding.h"
@@ -96,34 +96,17 @@ std::string ControlSetName(unsigned number) {
 // --- Files ---
 
 bool ReadAll(int fd, std::string* bytes) {
-  bytes->clear();
   struct stat status {};
   if (fstat(fd, &status) != 0) return false;
-  bytes->resize(static_cast<std::size_t>(status.st_size));
-  std::size_t done = 0;
-  while (done < bytes->size()) {
-    const ssize_t count = pread(fd, bytes->data() + done, bytes->size() - done, static_cast<off_t>(done));
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) {
-      if (count == 0) errno = EIO;
-      return false;
-    }
-    done += static_cast<std::size_t>(count);
+  const auto size = static_cast<std::size_t>(status.st_size);
+  if (size == 0) {
+    bytes->clear();
+    return true;
   }
-  return true;
-}
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t written = write(fd, data, size);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      if (written == 0) errno = EIO;
-      return false;
-    }
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
+  void* mapped = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+  if (mapped == MAP_FAILED) return false;
+  bytes->assign(static_cast<const char*>(mapped), size);
+  munmap(mapped, size);
   return true;
 }
 
@@ -131,8 +114,8 @@ std::string FdPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
 // The file's bytes in an anonymous memory file: hivex opens only paths, and through this one
 // it sees exactly the bytes read here, whatever happens to the file afterwards; they are also
-// what a backup of the original keeps. A file is read as a stream with a limit, so a device
-// or a pipe cannot make this read forever.
+// what a backup of the original keeps. The kernel copies them; a file is read as a stream
+// with a limit, so a device or a pipe cannot make this read forever.
 int CopyIntoMemory(const std::string& path, std::string* error) {
   const int in = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
   if (in < 0) {
@@ -145,10 +128,9 @@ int CopyIntoMemory(const std::string& path, std::string* error) {
     close(in);
     return -1;
   }
-  std::vector<char> buffer(1 << 20);
   std::uint64_t total = 0;
   for (;;) {
-    const ssize_t count = read(in, buffer.data(), buffer.size());
+    const ssize_t count = sendfile(memory, in, nullptr, 1 << 24);
     if (count < 0 && errno == EINTR) continue;
     if (count < 0) {
       *error = path + ": cannot read the hive: " + ErrnoText(errno);
@@ -161,10 +143,6 @@ int CopyIntoMemory(const std::string& path, std::string* error) {
     total += static_cast<std::uint64_t>(count);
     if (total > kMaxHiveBytes) {
       *error = path + ": more than 1 GiB, far more than any registry hive of Windows NT 4.0 to XP holds";
-      break;
-    }
-    if (!WriteAll(memory, buffer.data(), static_cast<std::size_t>(count))) {
-      *error = path + ": cannot hold the hive in memory: " + ErrnoText(errno);
       break;
     }
   }
@@ -226,12 +204,26 @@ struct HiveStore::Hive {
   HiveKind kind;
   std::string path;
   int original = -1;  // the memory file with the bytes that were read
+  std::size_t size = 0;
   hive_h* handle = nullptr;
+  bool writable = false;
   bool changed = false;
 
   ~Hive() {
     if (handle != nullptr) hivex_close(handle);
     if (original >= 0) close(original);
+  }
+
+  // hivex reads a hive it may change into memory of its own; one it only reads it maps. The
+  // memory file never changes, so the keys keep their offsets.
+  bool MakeWritable(std::string* error) {
+    if (writable) return true;
+    hive_h* copy = hivex_open(FdPath(original).c_str(), HIVEX_OPEN_WRITE);
+    if (copy == nullptr) return Fail("cannot open the hive for changes: " + ErrnoText(errno), error);
+    hivex_close(handle);
+    handle = copy;
+    writable = true;
+    return true;
   }
 
   const char* Label() const { return kind == HiveKind::kSystem ? "SYSTEM" : "SOFTWARE"; }
@@ -300,7 +292,7 @@ bool HiveStore::Changed(HiveKind kind) const {
   return hive != nullptr && hive->changed;
 }
 
-bool HiveStore::Open(const HivePaths& paths, std::string* error) {
+bool HiveStore::Open(const HivePaths& paths, bool forChanges, std::string* error) {
   system_.reset();
   software_.reset();
   if (paths.system.empty() && paths.software.empty()) {
@@ -315,7 +307,11 @@ bool HiveStore::Open(const HivePaths& paths, std::string* error) {
     hive->path = path;
     hive->original = CopyIntoMemory(path, error);
     if (hive->original < 0) return false;
-    hive->handle = hivex_open(FdPath(hive->original).c_str(), HIVEX_OPEN_WRITE);
+    struct stat status {};
+    fstat(hive->original, &status);
+    hive->size = static_cast<std::size_t>(status.st_size);
+    hive->handle = hivex_open(FdPath(hive->original).c_str(), forChanges ? HIVEX_OPEN_WRITE : 0);
+    hive->writable = forChanges;
     if (hive->handle == nullptr) {
       const int number = errno;
       if (number == ENOTSUP || number == EINVAL || number == EFAULT)
@@ -436,15 +432,17 @@ bool HiveStore::Load(MemoryRegistry& registry, std::string* error) {
       std::size_t depth;
     };
     std::vector<Pending> pending{{hivex_root(h), &registry.Ensure(kHkeyLocalMachine, hive->Label()), 0}};
-    // A damaged or hostile hive can link a key below itself; each key is read once.
-    std::unordered_set<hive_node_h> seen;
+    // A damaged or hostile hive can link a key below itself; each key is read once. Keys
+    // are cells, which start on multiples of 8.
+    std::vector<bool> seen(hive->size / 8 + 1);
     const bool system = hive->kind == HiveKind::kSystem;
     const std::string current = ControlSetName(currentControlSet_);
     while (!pending.empty()) {
       const Pending at = pending.back();
       pending.pop_back();
-      if (!seen.insert(at.node).second)
+      if (seen[at.node / 8])
         return hive->Fail("damaged hive: the key " + hive->NodePath(at.node) + " is linked in twice", error);
+      seen[at.node / 8] = true;
 
       Freed<hive_value_h> values(hivex_node_values(h, at.node));
       if (values.pointer == nullptr)
@@ -512,6 +510,7 @@ bool HiveStore::Resolve(const std::vector<std::string_view>& parts, bool create,
              (known ? ", but its hive was not given" : ", which is in neither the SYSTEM nor the SOFTWARE hive");
     return false;
   }
+  if (!(*hive)->MakeWritable(error)) return false;
   hive_h* const h = (*hive)->handle;
   hive_node_h at = hivex_root(h);
   for (std::size_t i = 1; i < parts.size(); ++i) {
@@ -578,6 +577,7 @@ bool HiveStore::Commit(HiveKind kind, std::string* bytes, std::string* error) {
     *error = "no hive to commit";
     return false;
   }
+  if (!hive->MakeWritable(error)) return false;
   const int memory = memfd_create("korvane-hive-commit", MFD_CLOEXEC);
   if (memory < 0) return hive->Fail("cannot hold the new hive in memory: " + ErrnoText(errno), error);
   const bool committed = hivex_commit(hive->handle, FdPath(memory).c_str(), 0) == 0 && ReadAll(memory, bytes);
