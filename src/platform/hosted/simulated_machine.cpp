@@ -46,8 +46,9 @@ bool LoadMachine(const SimOptions& options, MemoryRegistry& registry, MachineFil
 
 int RunSimulatedMachine(const SimOptions& options, std::FILE* out, std::FILE* err) {
   MemoryRegistry registry;
-  // The machine's texts are in the ANSI code page of its user's language.
-  const unsigned codePage = AnsiCodePageFor(options.languageId);
+  // Unless told otherwise, the machine's texts are in the ANSI code page of its user's
+  // language, as a Windows installed in that language has it.
+  const unsigned codePage = options.codePage != 0 ? options.codePage : AnsiCodePageFor(options.languageId);
   registry.SetAnsiCodePage(codePage);
   MachineFileInfo info;
   if (!LoadMachine(options, registry, &info, err)) return 2;
@@ -58,7 +59,7 @@ int RunSimulatedMachine(const SimOptions& options, std::FILE* out, std::FILE* er
   InstanceRegistry instances(MachineKey(options));
   Screen screen(!options.json, codePage);
   screen.SetWindowHooks([&] { instances.WindowOpened(); }, [&] { instances.WindowClosed(); });
-  HostedSystem system(options.version, options.languageId, screen, instances);
+  HostedSystem system(options.version, options.languageId, codePage, screen, instances);
   HostedWindows windows(screen);
 
   platform::Install({&registry, &system, &windows});
