@@ -255,6 +255,12 @@ TEST_F(HiveStoreTest, TheRunsWritesGoIntoTheCurrentControlSetAsUtf16) {
   ASSERT_EQ(registry.SetValue(key, "ParamDesc", platform::kRegSz, "\xC9t\xE9\0", 4), 0);
   ASSERT_EQ(registry.SetValue(key, "Count", platform::kRegDword, "\x01\x02\x03\x04", 4), 0);
   registry.CloseKey(key);
+  // A key made and taken away again in the same run.
+  ASSERT_EQ(registry.CreateKey(kHkeyLocalMachine, "SYSTEM\\CurrentControlSet\\Control\\Class\\0000\\Gone",
+                               platform::kKeyAllAccess, &key, &disposition),
+            0);
+  registry.CloseKey(key);
+  ASSERT_EQ(registry.DeleteKey(kHkeyLocalMachine, "SYSTEM\\CurrentControlSet\\Control\\Class\\0000\\Gone"), 0);
   // The same type and bytes as the value has already: no change.
   ASSERT_EQ(registry.OpenKey(kHkeyLocalMachine, "SYSTEM\\CurrentControlSet\\Control\\Class\\0000",
                              platform::kKeyAllAccess, &key),
@@ -278,6 +284,7 @@ TEST_F(HiveStoreTest, TheRunsWritesGoIntoTheCurrentControlSetAsUtf16) {
             "4:\x01\x02\x03\x04");
   EXPECT_EQ(HiveValue(paths_.system, {"ControlSet001", "Control", "Class", "0000", "Ndi", "Params"}, "ParamDesc"),
             "<absent>");
+  EXPECT_EQ(HiveValue(paths_.system, {"ControlSet002", "Control", "Class", "0000", "Gone"}, ""), "<absent>");
   EXPECT_EQ(HiveValue(paths_.system, {"ControlSet001", "Control", "Class", "0000"}, "DriverDesc"),
             std::string("1:o\0l\0d\0\0\0", 10));
 

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <unordered_set>
 
 #include "platform/hosted/machine_files/utf16_data.h"
 #include "platform/hosted/text_encoding.h"
@@ -207,7 +208,10 @@ struct HiveStore::Hive {
   std::size_t size = 0;
   hive_h* handle = nullptr;
   bool writable = false;
+  // What the writes did: a key added is no change when a later write takes it away again,
+  // as a run does with a definition whose values did not all take.
   bool changed = false;
+  std::unordered_set<hive_node_h> added;
 
   ~Hive() {
     if (handle != nullptr) hivex_close(handle);
@@ -289,7 +293,7 @@ const std::string& HiveStore::Path(HiveKind kind) const {
 
 bool HiveStore::Changed(HiveKind kind) const {
   const Hive* hive = Find(kind);
-  return hive != nullptr && hive->changed;
+  return hive != nullptr && (hive->changed || !hive->added.empty());
 }
 
 bool HiveStore::Open(const HivePaths& paths, bool forChanges, std::string* error) {
@@ -521,7 +525,7 @@ bool HiveStore::Resolve(const std::vector<std::string_view>& parts, bool create,
     if (child == 0 && create) {
       child = hivex_node_add_child(h, at, name.c_str());
       if (child == 0) return (*hive)->Fail("cannot add the key " + joined() + ": " + ErrnoText(errno), error);
-      (*hive)->changed = true;
+      (*hive)->added.insert(child);
     }
     if (child == 0) return (*hive)->Fail("the run wrote to " + joined() + ", which the hive does not hold", error);
     at = child;
@@ -543,6 +547,12 @@ bool HiveStore::Apply(const std::vector<WriteRecord>& writes, unsigned codePage,
     Hive* hive = nullptr;
     hive_node_h node = 0;
     if (!Resolve(parts, write.op == WriteRecord::Op::kCreate, codePage, &hive, &node, error)) return false;
+    if (write.op == WriteRecord::Op::kDelete) {
+      if (hivex_node_delete_child(hive->handle, node) != 0)
+        return hive->Fail("cannot delete the key " + hive->NodePath(node) + ": " + ErrnoText(errno), error);
+      if (hive->added.erase(node) == 0) hive->changed = true;
+      continue;
+    }
     if (write.op != WriteRecord::Op::kSet) continue;
 
     data.clear();
@@ -566,7 +576,7 @@ bool HiveStore::Apply(const std::vector<WriteRecord>& writes, unsigned codePage,
     if (hivex_node_set_value(hive->handle, node, &value, 0) != 0)
       return hive->Fail("cannot set the value " + write.name + " of " + hive->NodePath(node) + ": " + ErrnoText(errno),
                         error);
-    hive->changed = true;
+    if (hive->added.count(node) == 0) hive->changed = true;
   }
   return true;
 }
