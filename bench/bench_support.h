@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,15 @@
 namespace korvane::bench {
 
 double NowSeconds();
+
+// snprintf into a string, for the names and texts of generated machines.
+template <typename... Args>
+std::string Format(const char* format, Args... args) {
+  char text[512];
+  std::snprintf(text, sizeof text, format, args...);
+  return text;
+}
+
 double Median(std::vector<double> samples);
 
 // A field of /proc/self/status in kB (VmHWM, VmRSS), or -1.

@@ -42,13 +42,6 @@ constexpr int kInstancesPerDevice = 8;
 constexpr int kClasses = 100;
 constexpr int kInterfaceClasses = 160;
 
-template <typename... Args>
-std::string Format(const char* format, Args... args) {
-  char text[512];
-  std::snprintf(text, sizeof text, format, args...);
-  return text;
-}
-
 std::vector<std::uint8_t> Text(const std::string& text) {
   std::vector<std::uint8_t> bytes(text.begin(), text.end());
   bytes.push_back(0);

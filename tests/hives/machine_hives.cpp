@@ -71,6 +71,11 @@ bool CopyTree(hive_h* hive, hive_node_h node, const RegNode& from, unsigned code
   return true;
 }
 
+void CopyNode(const RegNode& from, RegNode& to) {
+  for (const hosted::RegValue& value : from.Values()) to.PutValue(value.name, value.type, value.data);
+  for (const RegNode* subkey : from.Subkeys()) CopyNode(*subkey, to.EnsureSubkey(subkey->Name()));
+}
+
 std::string ReadFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   std::ostringstream bytes;
@@ -117,6 +122,11 @@ void AddInstallationValues(MemoryRegistry& machine, const InstallationSetup& set
   if (!setup.currentVersion.empty())
     machine.PutString(kHkeyLocalMachine, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "CurrentVersion",
                       setup.currentVersion);
+}
+
+void CopyControlSet(MemoryRegistry& machine, unsigned number) {
+  const RegNode* current = machine.Find(kHkeyLocalMachine, "SYSTEM\\CurrentControlSet");
+  if (current != nullptr) CopyNode(*current, machine.Ensure(kHkeyLocalMachine, "SYSTEM\\" + ControlSetName(number)));
 }
 
 bool MakeHives(const MemoryRegistry& machine, unsigned controlSet, std::string* system, std::string* software,

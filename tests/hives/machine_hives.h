@@ -22,6 +22,10 @@ struct InstallationSetup {
 // SOFTWARE.
 void AddInstallationValues(hosted::MemoryRegistry& machine, const InstallationSetup& setup);
 
+// Copies SYSTEM\CurrentControlSet, as it stands, to SYSTEM\ControlSet%03u of `number`: a
+// second control set such as the last known good one.
+void CopyControlSet(hosted::MemoryRegistry& machine, unsigned number);
+
 // The machine's HKEY_LOCAL_MACHINE\SYSTEM and \SOFTWARE as hive files' bytes, SYSTEM's
 // CurrentControlSet stored as ControlSet%03u of `controlSet`; texts in UTF-16LE.
 bool MakeHives(const hosted::MemoryRegistry& machine, unsigned controlSet, std::string* system,

@@ -2,11 +2,14 @@
 // file, for korvane-sim's end-to-end tests.
 //
 //   korvane-make-hives MACHINE.reg --system FILE --software FILE [--control-set N]
-//       [--version TEXT] [--language HEX] [--acp N] [--lang ID] [--unfinished]
+//       [--copy-control-set M] [--version TEXT] [--language HEX] [--acp N] [--lang ID]
+//       [--unfinished]
 //
-// --version, --language and --acp set what the hives say (default 5.1, 0409, 1252; "-"
-// leaves the value out); --lang is the language the machine file's texts are read in;
-// --unfinished makes each hive's two sequence numbers differ.
+// --control-set is the number of the current control set (default 1); --copy-control-set
+// adds a copy of it as ControlSet%03u of M; --version, --language and --acp set what the
+// hives say (default 5.1, 0409, 1252; "-" leaves the value out); --lang is the language the
+// machine file's texts are read in; --unfinished makes each hive's two sequence numbers
+// differ.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +26,7 @@ int main(int argc, char** argv) {
   std::string machinePath, systemPath, softwarePath;
   testing::InstallationSetup setup;
   unsigned language = 0x0409;
+  unsigned copy = 0;
   bool unfinished = false;
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
@@ -44,6 +48,9 @@ int main(int argc, char** argv) {
       text(&softwarePath);
     } else if (option == "--control-set") {
       setup.controlSet = static_cast<unsigned>(std::strtoul(value, nullptr, 10));
+      ++i;
+    } else if (option == "--copy-control-set") {
+      copy = static_cast<unsigned>(std::strtoul(value, nullptr, 10));
       ++i;
     } else if (option == "--version") {
       text(&setup.currentVersion);
@@ -72,6 +79,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   testing::AddInstallationValues(machine, setup);
+  if (copy != 0) testing::CopyControlSet(machine, copy);
   std::string system, software, error;
   if (!testing::MakeHives(machine, setup.controlSet, &system, &software, &error)) {
     std::fprintf(stderr, "korvane-make-hives: %s\n", error.c_str());

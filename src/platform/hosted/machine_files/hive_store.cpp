@@ -385,41 +385,37 @@ bool HiveStore::ReadOsName(std::string* name, std::string* error) const {
   return true;
 }
 
-bool HiveStore::ReadLanguage(std::uint16_t* languageId, std::string* error) const {
+bool HiveStore::ReadNlsNumber(const char* key, const char* valueName, int base, const char* what,
+                              unsigned* number, std::string* error) const {
   if (system_ == nullptr) {
-    *error = "no SYSTEM hive to take the language from";
+    *error = std::string("no SYSTEM hive to take the ") + what + " from";
     return false;
   }
+  const std::string controlSet = ControlSetName(currentControlSet_);
   std::string text;
-  if (!system_->ReadText({ControlSetName(currentControlSet_), "Control", "Nls", "Language"}, "Default", &text))
-    return system_->Fail("no text value Default under " + ControlSetName(currentControlSet_) +
-                             "\\Control\\Nls\\Language",
+  if (!system_->ReadText({controlSet, "Control", "Nls", key}, valueName, &text))
+    return system_->Fail(std::string("no text value ") + valueName + " under " + controlSet + "\\Control\\Nls\\" + key,
                          error);
-  char* end = nullptr;
-  const unsigned long id = std::strtoul(text.c_str(), &end, 16);
-  if (text.empty() || text.size() > 4 || *end != '\0' || text.find_first_of("+- ") != std::string::npos || id == 0)
-    return system_->Fail("Control\\Nls\\Language value Default \"" + text + "\" is no language id", error);
+  const char* digits = base == 16 ? "0123456789ABCDEFabcdef" : "0123456789";
+  const unsigned long parsed = std::strtoul(text.c_str(), nullptr, base);
+  if (text.empty() || text.size() > 5 || text.find_first_not_of(digits) != std::string::npos || parsed == 0 ||
+      parsed > 0xFFFF)
+    return system_->Fail(std::string("Control\\Nls\\") + key + " value " + valueName + " \"" + text + "\" is no " +
+                             what,
+                         error);
+  *number = static_cast<unsigned>(parsed);
+  return true;
+}
+
+bool HiveStore::ReadLanguage(std::uint16_t* languageId, std::string* error) const {
+  unsigned id = 0;
+  if (!ReadNlsNumber("Language", "Default", 16, "language id", &id, error)) return false;
   *languageId = static_cast<std::uint16_t>(id);
   return true;
 }
 
 bool HiveStore::ReadCodePage(unsigned* codePage, std::string* error) const {
-  if (system_ == nullptr) {
-    *error = "no SYSTEM hive to take the code page from";
-    return false;
-  }
-  std::string text;
-  if (!system_->ReadText({ControlSetName(currentControlSet_), "Control", "Nls", "CodePage"}, "ACP", &text))
-    return system_->Fail("no text value ACP under " + ControlSetName(currentControlSet_) +
-                             "\\Control\\Nls\\CodePage",
-                         error);
-  char* end = nullptr;
-  const unsigned long number = std::strtoul(text.c_str(), &end, 10);
-  if (text.empty() || text.size() > 5 || *end != '\0' || text.find_first_not_of("0123456789") != std::string::npos ||
-      number == 0 || number > 0xFFFF)
-    return system_->Fail("Control\\Nls\\CodePage value ACP \"" + text + "\" is no code page", error);
-  *codePage = static_cast<unsigned>(number);
-  return true;
+  return ReadNlsNumber("CodePage", "ACP", 10, "code page", codePage, error);
 }
 
 // --- Loading ---

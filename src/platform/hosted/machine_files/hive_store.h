@@ -77,6 +77,9 @@ class HiveStore {
  private:
   struct Hive;
   Hive* Find(HiveKind kind) const;
+  // A number written as text under Control\Nls of the current control set: 1 to 0xFFFF.
+  bool ReadNlsNumber(const char* key, const char* valueName, int base, const char* what, unsigned* number,
+                     std::string* error) const;
   bool Resolve(const std::vector<std::string_view>& parts, bool create, unsigned codePage, Hive** hive,
                std::size_t* node, std::string* error);
 
