@@ -272,8 +272,14 @@ TEST_F(HiveStoreTest, TheRunsWritesGoIntoTheCurrentControlSetAsUtf16) {
   EXPECT_TRUE(store.Changed(HiveKind::kSystem));
   EXPECT_FALSE(store.Changed(HiveKind::kSoftware));
   std::string committed, kept;
-  ASSERT_TRUE(store.Commit(HiveKind::kSystem, &committed, &error)) << error;
-  ASSERT_TRUE(store.Original(HiveKind::kSystem, &kept, &error)) << error;
+  const auto into = [](std::string* bytes) {
+    return [bytes](std::string_view given, std::string*) {
+      bytes->assign(given);
+      return true;
+    };
+  };
+  ASSERT_TRUE(store.Commit(HiveKind::kSystem, into(&committed), &error)) << error;
+  ASSERT_TRUE(store.Original(HiveKind::kSystem, into(&kept), &error)) << error;
   EXPECT_EQ(kept, original);
   ASSERT_TRUE(testing::WriteFile(paths_.system, committed, &error)) << error;
 

@@ -96,19 +96,22 @@ std::string ControlSetName(unsigned number) {
 
 // --- Files ---
 
-bool ReadAll(int fd, std::string* bytes) {
+// Hands `use` the whole memory file, mapped.
+bool UseMapped(int fd, const HiveStore::BytesUse& use, std::string* error) {
   struct stat status {};
-  if (fstat(fd, &status) != 0) return false;
-  const auto size = static_cast<std::size_t>(status.st_size);
-  if (size == 0) {
-    bytes->clear();
-    return true;
+  if (fstat(fd, &status) != 0) {
+    *error = "cannot map the hive: " + ErrnoText(errno);
+    return false;
   }
-  void* mapped = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
-  if (mapped == MAP_FAILED) return false;
-  bytes->assign(static_cast<const char*>(mapped), size);
-  munmap(mapped, size);
-  return true;
+  const auto size = static_cast<std::size_t>(status.st_size);
+  void* mapped = size == 0 ? nullptr : mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+  if (mapped == MAP_FAILED) {
+    *error = "cannot map the hive: " + ErrnoText(errno);
+    return false;
+  }
+  const bool used = use(std::string_view(static_cast<const char*>(mapped), size), error);
+  if (mapped != nullptr) munmap(mapped, size);
+  return used;
 }
 
 std::string FdPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
@@ -577,7 +580,7 @@ bool HiveStore::Apply(const std::vector<WriteRecord>& writes, unsigned codePage,
   return true;
 }
 
-bool HiveStore::Commit(HiveKind kind, std::string* bytes, std::string* error) {
+bool HiveStore::Commit(HiveKind kind, const BytesUse& use, std::string* error) {
   Hive* hive = Find(kind);
   if (hive == nullptr) {
     *error = "no hive to commit";
@@ -586,21 +589,23 @@ bool HiveStore::Commit(HiveKind kind, std::string* bytes, std::string* error) {
   if (!hive->MakeWritable(error)) return false;
   const int memory = memfd_create("korvane-hive-commit", MFD_CLOEXEC);
   if (memory < 0) return hive->Fail("cannot hold the new hive in memory: " + ErrnoText(errno), error);
-  const bool committed = hivex_commit(hive->handle, FdPath(memory).c_str(), 0) == 0 && ReadAll(memory, bytes);
-  const int number = errno;
+  if (hivex_commit(hive->handle, FdPath(memory).c_str(), 0) != 0) {
+    const int number = errno;
+    close(memory);
+    return hive->Fail("cannot write the new hive: " + ErrnoText(number), error);
+  }
+  const bool used = UseMapped(memory, use, error);
   close(memory);
-  if (!committed) return hive->Fail("cannot write the new hive: " + ErrnoText(number), error);
-  return true;
+  return used;
 }
 
-bool HiveStore::Original(HiveKind kind, std::string* bytes, std::string* error) const {
+bool HiveStore::Original(HiveKind kind, const BytesUse& use, std::string* error) const {
   const Hive* hive = Find(kind);
   if (hive == nullptr) {
     *error = "no hive was read";
     return false;
   }
-  if (!ReadAll(hive->original, bytes)) return hive->Fail("cannot read back the hive: " + ErrnoText(errno), error);
-  return true;
+  return UseMapped(hive->original, use, error);
 }
 
 }  // namespace korvane::hosted

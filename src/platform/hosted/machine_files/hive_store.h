@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/hosted/memory_registry.h"
@@ -70,9 +72,12 @@ class HiveStore {
   bool Apply(const std::vector<WriteRecord>& writes, unsigned codePage, std::string* error);
   bool Changed(HiveKind kind) const;
 
-  // The bytes of the hive with the writes applied, and the bytes its file held when Open read it.
-  bool Commit(HiveKind kind, std::string* bytes, std::string* error);
-  bool Original(HiveKind kind, std::string* bytes, std::string* error) const;
+  // Hands `use` the bytes of the hive with the writes applied, or the bytes its file held when
+  // Open read it; they are mapped from memory, not copied, and valid only during the call.
+  // False when they cannot be made, or when `use` returns false; `error` then says why.
+  using BytesUse = std::function<bool(std::string_view bytes, std::string* error)>;
+  bool Commit(HiveKind kind, const BytesUse& use, std::string* error);
+  bool Original(HiveKind kind, const BytesUse& use, std::string* error) const;
 
  private:
   struct Hive;
