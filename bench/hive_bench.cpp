@@ -64,8 +64,7 @@ void AddDevice(hosted::RegNode& controlSet, const std::string& bus, const std::s
   const std::string driver = Format("%s\\%04d", ClassGuid(classIndex).c_str(), number / kClasses);
   hosted::RegNode& key = controlSet.EnsureSubkey("Enum").EnsureSubkey(bus).EnsureSubkey(device).EnsureSubkey(instance);
   key.PutValue("DeviceDesc", kRegSz, Text(Format("Tarvo %s Device %d", bus.c_str(), number)));
-  key.PutValue("HardwareID", kRegMultiSz,
-               Text(bus + "\\" + device + '\0' + bus + "\\" + device.substr(0, 17) + '\0'));
+  key.PutValue("HardwareID", kRegMultiSz, Text(bus + "\\" + device + '\0' + bus + "\\" + device.substr(0, 17) + '\0'));
   key.PutValue("CompatibleIDs", kRegMultiSz,
                Text(bus + "\\Class_08&SubClass_06&Prot_50" + '\0' + bus + "\\Class_08" + '\0'));
   key.PutValue("ConfigFlags", kRegDword, Dword(0));
@@ -79,12 +78,14 @@ void AddDevice(hosted::RegNode& controlSet, const std::string& bus, const std::s
   std::vector<std::uint8_t> blob(176);
   for (std::size_t i = 0; i < blob.size(); ++i) blob[i] = static_cast<std::uint8_t>(i * 7 + number);
   key.EnsureSubkey("LogConf").PutValue("BasicConfigVector", 0xA, blob);
-  key.EnsureSubkey("Device Parameters").PutValue("SymbolicName", kRegSz,
-                                                 Text("\\??\\" + bus + "#" + device + "#" + instance));
+  key.EnsureSubkey("Device Parameters")
+      .PutValue("SymbolicName", kRegSz, Text("\\??\\" + bus + "#" + device + "#" + instance));
   key.EnsureSubkey("Control").PutValue("ActiveService", kRegSz, Text("tarvostor"));
 
-  hosted::RegNode& driverKey = controlSet.EnsureSubkey("Control").EnsureSubkey("Class").EnsureSubkey(
-      ClassGuid(classIndex)).EnsureSubkey(Format("%04d", number / kClasses));
+  hosted::RegNode& driverKey = controlSet.EnsureSubkey("Control")
+                                   .EnsureSubkey("Class")
+                                   .EnsureSubkey(ClassGuid(classIndex))
+                                   .EnsureSubkey(Format("%04d", number / kClasses));
   driverKey.PutValue("InfPath", kRegSz, Text(Format("oem%d.inf", number % 40)));
   driverKey.PutValue("InfSection", kRegSz, Text("TarvoStor_Install"));
   driverKey.PutValue("ProviderName", kRegSz, Text("Tarvo Systems"));
@@ -95,8 +96,8 @@ void AddDevice(hosted::RegNode& controlSet, const std::string& bus, const std::s
 
   const std::string interfaceGuid = InterfaceGuid(number % kInterfaceClasses);
   const std::string link = "##?#" + bus + "#" + device + "#" + instance + "#" + interfaceGuid;
-  hosted::RegNode& interface = controlSet.EnsureSubkey("Control").EnsureSubkey("DeviceClasses").EnsureSubkey(
-      interfaceGuid).EnsureSubkey(link);
+  hosted::RegNode& interface =
+      controlSet.EnsureSubkey("Control").EnsureSubkey("DeviceClasses").EnsureSubkey(interfaceGuid).EnsureSubkey(link);
   interface.PutValue("DeviceInstance", kRegSz, Text(bus + "\\" + device + "\\" + instance));
   interface.EnsureSubkey("#").PutValue("SymbolicLink", kRegSz, Text("\\\\?\\" + link.substr(4)));
   interface.EnsureSubkey("Control").PutValue("Linked", kRegDword, Dword(0));
@@ -116,8 +117,8 @@ void AddService(hosted::RegNode& controlSet, int number) {
   key.EnsureSubkey("Security").PutValue("Security", kRegBinary, std::vector<std::uint8_t>(160, 0x11));
   if (number % 3 != 0) return;
   key.EnsureSubkey("Enum").PutValue("0", kRegSz, Text("Root\\LEGACY_" + name + "\\0000"));
-  hosted::RegNode& legacy = controlSet.EnsureSubkey("Enum").EnsureSubkey("Root").EnsureSubkey(
-      "LEGACY_" + name).EnsureSubkey("0000");
+  hosted::RegNode& legacy =
+      controlSet.EnsureSubkey("Enum").EnsureSubkey("Root").EnsureSubkey("LEGACY_" + name).EnsureSubkey("0000");
   legacy.PutValue("Service", kRegSz, Text(name));
   legacy.PutValue("Legacy", kRegDword, Dword(1));
   legacy.PutValue("DeviceDesc", kRegSz, Text(Format("Tarvo Service %d", number)));
@@ -128,7 +129,8 @@ void AddService(hosted::RegNode& controlSet, int number) {
 void AddAdapters(hosted::RegNode& controlSet) {
   const std::string netClass = "{4D36E972-E325-11CE-BFC1-08002BE10318}";
   for (int i = 0; i < 2; ++i) {
-    hosted::RegNode& instance = controlSet.EnsureSubkey("Enum").EnsureSubkey("PCI")
+    hosted::RegNode& instance = controlSet.EnsureSubkey("Enum")
+                                    .EnsureSubkey("PCI")
                                     .EnsureSubkey(Format("VEN_5AB1&DEV_103B&SUBSYS_%08X&REV_81", 0x10005AB1 + i))
                                     .EnsureSubkey("4&2a77c1e&0&10F0");
     instance.PutValue("DeviceDesc", kRegSz, Text("Fenwick GigaLink 1000 Server Adapter"));
@@ -300,9 +302,10 @@ int HiveBench(const std::string& self) {
   std::size_t systemBytes = 0, softwareBytes = 0, keys = 0;
   const double start = NowSeconds();
   if (!WriteInstallation(windows, &systemBytes, &softwareBytes, &keys)) return 1;
-  std::printf("installation: %s, SYSTEM hive %zu bytes (%.1f MiB), SOFTWARE %zu bytes, %zu keys, "
-              "generated in %.1f s\n",
-              windows.c_str(), systemBytes, systemBytes / 1048576.0, softwareBytes, keys, NowSeconds() - start);
+  std::printf(
+      "installation: %s, SYSTEM hive %zu bytes (%.1f MiB), SOFTWARE %zu bytes, %zu keys, "
+      "generated in %.1f s\n",
+      windows.c_str(), systemBytes, systemBytes / 1048576.0, softwareBytes, keys, NowSeconds() - start);
 
   std::vector<double> opens, loads, runs, commits, totals;
   Figures last;
@@ -316,12 +319,13 @@ int HiveBench(const std::string& self) {
     commits.push_back(last.commit);
     totals.push_back(last.total);
   }
-  std::printf("hives, median of %d: reading the files %.3f s, loading the registry %.3f s, the run %.3f s, "
-              "applying and committing %.3f s; in all %.3f s (min %.3f, max %.3f); %d adapters set, "
-              "committed SYSTEM hive %zu bytes\n",
-              kTimedRuns, Median(opens), Median(loads), Median(runs), Median(commits), Median(totals),
-              *std::min_element(totals.begin(), totals.end()), *std::max_element(totals.begin(), totals.end()),
-              last.applied, last.committedBytes);
+  std::printf(
+      "hives, median of %d: reading the files %.3f s, loading the registry %.3f s, the run %.3f s, "
+      "applying and committing %.3f s; in all %.3f s (min %.3f, max %.3f); %d adapters set, "
+      "committed SYSTEM hive %zu bytes\n",
+      kTimedRuns, Median(opens), Median(loads), Median(runs), Median(commits), Median(totals),
+      *std::min_element(totals.begin(), totals.end()), *std::max_element(totals.begin(), totals.end()), last.applied,
+      last.committedBytes);
 
   std::string output;
   long maxRss = 0;
@@ -330,9 +334,10 @@ int HiveBench(const std::string& self) {
   const bool measured = RunSelf(self, {"hive-child", windows}, &output, &maxRss) &&
                         std::sscanf(output.c_str(), "%lf %ld %ld", &seconds, &hwmBefore, &hwmAfter) == 3;
   if (measured)
-    std::printf("peak memory of one in its own process: VmHWM %.1f MiB above the %.1f MiB before it "
-                "(ru_maxrss %.1f MiB in all); it took %.3f s\n",
-                (hwmAfter - hwmBefore) / 1024.0, hwmBefore / 1024.0, maxRss / 1024.0, seconds);
+    std::printf(
+        "peak memory of one in its own process: VmHWM %.1f MiB above the %.1f MiB before it "
+        "(ru_maxrss %.1f MiB in all); it took %.3f s\n",
+        (hwmAfter - hwmBefore) / 1024.0, hwmBefore / 1024.0, maxRss / 1024.0, seconds);
   else
     std::fprintf(stderr, "the run in a child process failed\n");
   std::filesystem::remove_all(directory);

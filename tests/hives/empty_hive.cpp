@@ -44,23 +44,23 @@ std::size_t Aligned(std::size_t size) { return (size + 7) & ~std::size_t{7}; }
 // and its subkeys: self-relative, as a security record holds it.
 std::string SecurityDescriptor() {
   std::string sd(76, '\0');
-  PutBytes(&sd, 0, {1, 0});                 // revision, padding
-  Put16(&sd, 2, 0x8004);                    // SE_SELF_RELATIVE | SE_DACL_PRESENT
-  Put32(&sd, 4, 20);                        // owner
-  Put32(&sd, 8, 36);                        // group
-  Put32(&sd, 12, 0);                        // no SACL
-  Put32(&sd, 16, 48);                       // DACL
+  PutBytes(&sd, 0, {1, 0});                     // revision, padding
+  Put16(&sd, 2, 0x8004);                        // SE_SELF_RELATIVE | SE_DACL_PRESENT
+  Put32(&sd, 4, 20);                            // owner
+  Put32(&sd, 8, 36);                            // group
+  Put32(&sd, 12, 0);                            // no SACL
+  Put32(&sd, 16, 48);                           // DACL
   PutBytes(&sd, 20, {1, 2, 0, 0, 0, 0, 0, 5});  // S-1-5-32-544
   Put32(&sd, 28, 32);
   Put32(&sd, 32, 544);
   PutBytes(&sd, 36, {1, 1, 0, 0, 0, 0, 0, 5});  // S-1-5-18
   Put32(&sd, 44, 18);
-  PutBytes(&sd, 48, {2, 0});                // ACL revision
-  Put16(&sd, 50, 28);                       // ACL size
-  Put16(&sd, 52, 1);                        // one ACE
-  PutBytes(&sd, 56, {0, 2});                // ACCESS_ALLOWED, CONTAINER_INHERIT
+  PutBytes(&sd, 48, {2, 0});  // ACL revision
+  Put16(&sd, 50, 28);         // ACL size
+  Put16(&sd, 52, 1);          // one ACE
+  PutBytes(&sd, 56, {0, 2});  // ACCESS_ALLOWED, CONTAINER_INHERIT
   Put16(&sd, 58, 20);
-  Put32(&sd, 60, 0xF003F);                  // KEY_ALL_ACCESS
+  Put32(&sd, 60, 0xF003F);                      // KEY_ALL_ACCESS
   PutBytes(&sd, 64, {1, 1, 0, 0, 0, 0, 0, 1});  // S-1-1-0
   Put32(&sd, 72, 0);
   return sd;

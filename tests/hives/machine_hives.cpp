@@ -84,8 +84,8 @@ std::string ReadFile(const std::string& path) {
 }
 
 // One hive: an empty one written to a scratch file, opened by hivex, filled, committed.
-bool MakeHive(const RegNode* from, unsigned codePage, const std::string& controlSet, bool system,
-              std::string* bytes, std::string* error) {
+bool MakeHive(const RegNode* from, unsigned codePage, const std::string& controlSet, bool system, std::string* bytes,
+              std::string* error) {
   char path[] = "/tmp/korvane-hive-XXXXXX";
   const int fd = mkstemp(path);
   if (fd < 0) {

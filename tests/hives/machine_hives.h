@@ -28,8 +28,8 @@ void CopyControlSet(hosted::MemoryRegistry& machine, unsigned number);
 
 // The machine's HKEY_LOCAL_MACHINE\SYSTEM and \SOFTWARE as hive files' bytes, SYSTEM's
 // CurrentControlSet stored as ControlSet%03u of `controlSet`; texts in UTF-16LE.
-bool MakeHives(const hosted::MemoryRegistry& machine, unsigned controlSet, std::string* system,
-               std::string* software, std::string* error);
+bool MakeHives(const hosted::MemoryRegistry& machine, unsigned controlSet, std::string* system, std::string* software,
+               std::string* error);
 
 // Writes `bytes` to `path`; false with a message.
 bool WriteFile(const std::string& path, const std::string& bytes, std::string* error);

@@ -134,6 +134,26 @@ TEST_F(HiveStoreTest, TextsAndNamesConvertThroughTheMachinesCodePage) {
   EXPECT_EQ(key->FindValue("???")->data, std::vector<std::uint8_t>({'L', 'A', 'N', ' ', '?', '?', '?', 0}));
 }
 
+TEST_F(HiveStoreTest, SubkeysComeInTheOrderTheHiveKeeps) {
+  // Sorted by their UTF-16 names, as in the hive: "B", "\u3042", "\uFF21"; by their code
+  // page 932 bytes "\x82\x60" (U+FF21) would come before "\x82\xA0" (U+3042).
+  machine_.SetAnsiCodePage(kCodePageJapanese);
+  testing::AddInstallationValues(machine_, {});
+  for (const char* name : {"\x82\xA0", "\x82\x60", "B"})
+    machine_.Ensure(kHkeyLocalMachine, std::string("SOFTWARE\\Order\\") + name);
+  WriteHives(1);
+
+  HiveStore store;
+  std::string error;
+  ASSERT_TRUE(store.Open(paths_, false, &error)) << error;
+  MemoryRegistry loaded;
+  loaded.SetAnsiCodePage(kCodePageJapanese);
+  ASSERT_TRUE(store.Load(loaded, &error)) << error;
+  std::vector<std::string> names;
+  for (const RegNode* key : loaded.Find(kHkeyLocalMachine, "SOFTWARE\\Order")->Subkeys()) names.push_back(key->Name());
+  EXPECT_EQ(names, (std::vector<std::string>{"B", "\x82\xA0", "\x82\x60"}));
+}
+
 TEST_F(HiveStoreTest, RefusesHivesThatCannotBeTrusted) {
   MakeInstallation("machines/sample-xp.reg");
   const std::string system = ReadFile(paths_.system);
@@ -183,27 +203,37 @@ TEST_F(HiveStoreTest, DefaultsComeFromTheInstallation) {
       }
     }
   };
-  check("CurrentVersion",
-        {{"4.0", "nt40"}, {"5.0", "win2k"}, {"5.1", "winxp"}, {"5.2", "win2003"}, {"6.1", "2.6.1"},
-         {"", nullptr}, {"XP", nullptr}, {"5.", nullptr}, {"5.1.2600", nullptr}},
-        [](InstallationSetup& s, const char* v) { s.currentVersion = v; },
-        [](HiveStore& store, std::string* out, std::string* error) { return store.ReadOsName(out, error); });
-  check("Language", {{"0411", "1041"}, {"409", "1033"}, {"", nullptr}, {"04G9", nullptr}, {"10409", nullptr}},
-        [](InstallationSetup& s, const char* v) { s.language = v; },
-        [](HiveStore& store, std::string* out, std::string* error) {
-          std::uint16_t id = 0;
-          const bool read = store.ReadLanguage(&id, error);
-          *out = std::to_string(id);
-          return read;
-        });
-  check("ACP", {{"932", "932"}, {"1252", "1252"}, {"", nullptr}, {"cp1252", nullptr}, {"70000", nullptr}},
-        [](InstallationSetup& s, const char* v) { s.codePage = v; },
-        [](HiveStore& store, std::string* out, std::string* error) {
-          unsigned codePage = 0;
-          const bool read = store.ReadCodePage(&codePage, error);
-          *out = std::to_string(codePage);
-          return read;
-        });
+  check(
+      "CurrentVersion",
+      {{"4.0", "nt40"},
+       {"5.0", "win2k"},
+       {"5.1", "winxp"},
+       {"5.2", "win2003"},
+       {"6.1", "2.6.1"},
+       {"", nullptr},
+       {"XP", nullptr},
+       {"5.", nullptr},
+       {"5.1.2600", nullptr}},
+      [](InstallationSetup& s, const char* v) { s.currentVersion = v; },
+      [](HiveStore& store, std::string* out, std::string* error) { return store.ReadOsName(out, error); });
+  check(
+      "Language", {{"0411", "1041"}, {"409", "1033"}, {"", nullptr}, {"04G9", nullptr}, {"10409", nullptr}},
+      [](InstallationSetup& s, const char* v) { s.language = v; },
+      [](HiveStore& store, std::string* out, std::string* error) {
+        std::uint16_t id = 0;
+        const bool read = store.ReadLanguage(&id, error);
+        *out = std::to_string(id);
+        return read;
+      });
+  check(
+      "ACP", {{"932", "932"}, {"1252", "1252"}, {"", nullptr}, {"cp1252", nullptr}, {"70000", nullptr}},
+      [](InstallationSetup& s, const char* v) { s.codePage = v; },
+      [](HiveStore& store, std::string* out, std::string* error) {
+        unsigned codePage = 0;
+        const bool read = store.ReadCodePage(&codePage, error);
+        *out = std::to_string(codePage);
+        return read;
+      });
 
   // A hive left out says nothing.
   HiveStore store;

@@ -191,8 +191,7 @@ bool FindEntryFolded(const std::string& directory, const char* name, std::string
 
 bool FindInstallationHives(const std::string& windowsDir, HivePaths* paths, std::string* error) {
   std::string config;
-  if (!FindEntryFolded(windowsDir, "system32", &config, error) ||
-      !FindEntryFolded(config, "config", &config, error))
+  if (!FindEntryFolded(windowsDir, "system32", &config, error) || !FindEntryFolded(config, "config", &config, error))
     return false;
   HivePaths found;
   if (!FindEntryFolded(config, "SYSTEM", &found.system, error) ||
@@ -347,15 +346,13 @@ bool HiveStore::Open(const HivePaths& paths, bool forChanges, std::string* error
     const hive_value_h current = select == 0 ? 0 : hivex_node_get_value(system_->handle, select, "Current");
     hive_type type{};
     std::size_t length = 0;
-    if (current == 0 || hivex_value_type(system_->handle, current, &type, &length) != 0 ||
-        type != hive_t_REG_DWORD || length != 4)
-      return system_->Fail("no DWORD value Current under Select: not the SYSTEM hive of a Windows installation",
-                           error);
+    if (current == 0 || hivex_value_type(system_->handle, current, &type, &length) != 0 || type != hive_t_REG_DWORD ||
+        length != 4)
+      return system_->Fail("no DWORD value Current under Select: not the SYSTEM hive of a Windows installation", error);
     currentControlSet_ = static_cast<std::uint32_t>(hivex_value_dword(system_->handle, current));
     if (system_->FindKey({ControlSetName(currentControlSet_)}) == 0)
-      return system_->Fail("Select\\Current names " + ControlSetName(currentControlSet_) +
-                               ", which the hive does not hold",
-                           error);
+      return system_->Fail(
+          "Select\\Current names " + ControlSetName(currentControlSet_) + ", which the hive does not hold", error);
   }
   return true;
 }
@@ -381,15 +378,15 @@ bool HiveStore::ReadOsName(std::string* name, std::string* error) const {
     }
   const std::size_t dot = text.find('.');
   const bool digits = !text.empty() && text.find_first_not_of("0123456789.") == std::string::npos;
-  if (!digits || dot == 0 || dot == std::string::npos || dot + 1 == text.size() || text.find('.', dot + 1) != std::string::npos ||
-      text.size() > 9)
+  if (!digits || dot == 0 || dot == std::string::npos || dot + 1 == text.size() ||
+      text.find('.', dot + 1) != std::string::npos || text.size() > 9)
     return software_->Fail("CurrentVersion \"" + text + "\" is no Windows version", error);
   *name = "2." + text;
   return true;
 }
 
-bool HiveStore::ReadNlsNumber(const char* key, const char* valueName, int base, const char* what,
-                              unsigned* number, std::string* error) const {
+bool HiveStore::ReadNlsNumber(const char* key, const char* valueName, int base, const char* what, unsigned* number,
+                              std::string* error) const {
   if (system_ == nullptr) {
     *error = std::string("no SYSTEM hive to take the ") + what + " from";
     return false;
@@ -403,9 +400,8 @@ bool HiveStore::ReadNlsNumber(const char* key, const char* valueName, int base, 
   const unsigned long parsed = std::strtoul(text.c_str(), nullptr, base);
   if (text.empty() || text.size() > 5 || text.find_first_not_of(digits) != std::string::npos || parsed == 0 ||
       parsed > 0xFFFF)
-    return system_->Fail(std::string("Control\\Nls\\") + key + " value " + valueName + " \"" + text + "\" is no " +
-                             what,
-                         error);
+    return system_->Fail(
+        std::string("Control\\Nls\\") + key + " value " + valueName + " \"" + text + "\" is no " + what, error);
   *number = static_cast<unsigned>(parsed);
   return true;
 }
@@ -465,8 +461,7 @@ bool HiveStore::Load(MemoryRegistry& registry, std::string* error) {
         } else {
           bytes.assign(data.pointer, data.pointer + length);
         }
-        at.target->PutValue(Utf8NameToAnsi(name.pointer, codePage), static_cast<std::uint32_t>(type),
-                            std::move(bytes));
+        at.target->PutValue(Utf8NameToAnsi(name.pointer, codePage), static_cast<std::uint32_t>(type), std::move(bytes));
       }
 
       Freed<hive_node_h> children(hivex_node_children(h, at.node));
@@ -487,7 +482,7 @@ bool HiveStore::Load(MemoryRegistry& registry, std::string* error) {
           if (EqualsFolded(ansiName, "CurrentControlSet")) continue;
           if (EqualsFolded(ansiName, current)) ansiName = "CurrentControlSet";
         }
-        pending.push_back({*child, &at.target->EnsureSubkey(ansiName), at.depth + 1});
+        pending.push_back({*child, &at.target->AppendSubkey(ansiName), at.depth + 1});
       }
     }
   }
@@ -503,7 +498,7 @@ bool HiveStore::Resolve(const std::vector<std::string_view>& parts, bool create,
     for (std::string_view part : parts) (path += '\\') += part;
     return path;
   };
-  *hive = parts.empty() ? nullptr
+  *hive = parts.empty()                        ? nullptr
           : EqualsFolded(parts[0], "SYSTEM")   ? system_.get()
           : EqualsFolded(parts[0], "SOFTWARE") ? software_.get()
                                                : nullptr;

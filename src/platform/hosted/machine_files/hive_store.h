@@ -66,9 +66,10 @@ class HiveStore {
   bool Load(MemoryRegistry& registry, std::string* error);
 
   // Gives the hives the successful writes of `writes` in their order (creates, sets and
-  // deletes), CurrentControlSet as the real control set and text data as UTF-16LE. A write no given hive can hold (another
-  // root, another HKEY_LOCAL_MACHINE key, a hive left out) is an error. Setting a value to
-  // the type and bytes it has already is no change, nor is a key added and deleted again.
+  // deletes), CurrentControlSet as the real control set and text data as UTF-16LE. A write
+  // no given hive can hold (another root, another HKEY_LOCAL_MACHINE key, a hive left out) is
+  // an error. Setting a value to the type and bytes it has already is no change, nor is a key
+  // added and deleted again.
   bool Apply(const std::vector<WriteRecord>& writes, unsigned codePage, std::string* error);
   bool Changed(HiveKind kind) const;
 

@@ -9,8 +9,7 @@ bool IsTextType(std::uint32_t type) {
   return type == platform::kRegSz || type == platform::kRegExpandSz || type == platform::kRegMultiSz;
 }
 
-bool NarrowUtf16Data(std::string_view utf16, unsigned codePage, char substitute, std::string* ansi,
-                     char32_t* missing) {
+bool NarrowUtf16Data(std::string_view utf16, unsigned codePage, char substitute, std::string* ansi, char32_t* missing) {
   ansi->reserve(ansi->size() + utf16.size());
   for (std::size_t i = 0; i + 1 < utf16.size(); i += 2) {
     const char32_t unit = static_cast<unsigned char>(utf16[i]) | (static_cast<unsigned char>(utf16[i + 1]) << 8);
