@@ -1,0 +1,29 @@
+// Input files read as streams with a stated limit, so that no input (a device that never
+// ends, a huge sparse file, a pipe that keeps writing) makes korvane-sim read forever or fill
+// its memory.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace korvane::hosted {
+
+// The most a machine file may hold: far above any real registry export (a Windows XP
+// machine's whole HKEY_LOCAL_MACHINE is some tens of megabytes as UTF-16 text), and little
+// enough to read in a moment.
+inline constexpr std::size_t kMachineFileLimit = std::size_t{256} << 20;
+
+// Reads everything `path` gives, through symbolic links, from a regular file, a FIFO or
+// pipe (also /dev/fd/N, as process substitution gives), or a character device. A regular
+// file larger than `limit` is refused at once, without reading; any other input as soon as
+// more than `limit` bytes have come. False with `error` saying why, `what` naming the input
+// ("cannot read WHAT: REASON", "WHAT is longer than the limit of N bytes (M MiB)"); `bytes`
+// is then unspecified.
+bool ReadInputFile(const std::string& path, std::string_view what, std::size_t limit, std::string* bytes,
+                   std::string* error);
+
+// "N bytes (M MiB)", the way the limit is named in errors and in the README.
+std::string DescribeLimit(std::size_t limit);
+
+}  // namespace korvane::hosted
