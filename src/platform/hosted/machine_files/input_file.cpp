@@ -7,21 +7,16 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 namespace korvane::hosted {
-
-namespace {
-
-constexpr std::size_t kFirstBlock = std::size_t{1} << 16;
-
-}  // namespace
 
 std::string DescribeLimit(std::size_t limit) {
   return std::to_string(limit) + " bytes (" + std::to_string(limit >> 20) + " MiB)";
 }
 
 bool ReadInputFile(const std::string& path, std::string_view what, std::size_t limit, std::string* bytes,
-                   std::string* error) {
+                   std::string* error, const InputDecided& decided) {
   const auto failWith = [&](int number) {
     *error = "cannot read " + std::string(what) + ": " + std::strerror(number);
     return false;
@@ -38,24 +33,35 @@ bool ReadInputFile(const std::string& path, std::string_view what, std::size_t l
     close(fd);
     return failWith(number);
   }
-  // A regular file says its size: one past it shows whether it grew while it was read.
-  std::size_t block = kFirstBlock;
-  if (S_ISREG(status.st_mode)) {
-    if (static_cast<std::uintmax_t>(status.st_size) > limit) {
-      close(fd);
-      return tooLong();
-    }
-    block = static_cast<std::size_t>(status.st_size) + 1;
+  // A regular file says its size, and is read straight into `bytes`; one byte past it shows
+  // whether it grew meanwhile. Anything else is read into room for the limit, which costs
+  // only the memory it fills, and copied once: growing a buffer as it fills would copy it
+  // again and again.
+  const bool regular = S_ISREG(status.st_mode);
+  if (regular && static_cast<std::uintmax_t>(status.st_size) > limit) {
+    close(fd);
+    return tooLong();
   }
-  bytes->clear();
-  bytes->resize(std::min(block, limit + 1));
+  std::unique_ptr<char[]> room;
+  char* buffer = nullptr;
+  if (regular) {
+    bytes->resize(static_cast<std::size_t>(status.st_size) + 1);
+    buffer = bytes->data();
+  } else {
+    room = std::make_unique_for_overwrite<char[]>(limit + 1);
+    buffer = room.get();
+  }
+  std::size_t capacity = regular ? bytes->size() : limit + 1;
   std::size_t length = 0;
   for (;;) {
-    if (length == bytes->size()) {
+    if (length == capacity) {
       if (length > limit) break;
-      bytes->resize(std::min(std::max(2 * length, kFirstBlock), limit + 1));
+      // A regular file that grows while it is read: the rest, up to the limit.
+      bytes->resize(std::min(2 * capacity, limit + 1));
+      buffer = bytes->data();
+      capacity = bytes->size();
     }
-    const ssize_t count = read(fd, bytes->data() + length, bytes->size() - length);
+    const ssize_t count = read(fd, buffer + length, capacity - length);
     if (count < 0 && errno == EINTR) continue;
     if (count < 0) {
       const int number = errno;
@@ -63,11 +69,21 @@ bool ReadInputFile(const std::string& path, std::string_view what, std::size_t l
       return failWith(number);
     }
     if (count == 0) break;
+    const std::size_t from = length;
     length += static_cast<std::size_t>(count);
+    if (!decided) continue;
+    const std::size_t end = decided(std::string_view(buffer, std::min(length, limit)), from);
+    if (end != std::string_view::npos) {
+      length = std::min(end, length);
+      break;
+    }
   }
   close(fd);
   if (length > limit) return tooLong();
-  bytes->resize(length);
+  if (regular)
+    bytes->resize(length);
+  else
+    bytes->assign(buffer, length);
   return true;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -14,14 +15,19 @@ namespace korvane::hosted {
 // enough to read in a moment.
 inline constexpr std::size_t kMachineFileLimit = std::size_t{256} << 20;
 
+// Called as bytes come in, with everything read so far and where the new bytes start. A
+// length makes that the whole input and ends the reading: a reader that refuses what it has
+// seen whatever follows need not wait for the rest. npos reads on.
+using InputDecided = std::function<std::size_t(std::string_view read, std::size_t from)>;
+
 // Reads everything `path` gives, through symbolic links, from a regular file, a FIFO or
 // pipe (also /dev/fd/N, as process substitution gives), or a character device. A regular
 // file larger than `limit` is refused at once, without reading; any other input as soon as
 // more than `limit` bytes have come. False with `error` saying why, `what` naming the input
 // ("cannot read WHAT: REASON", "WHAT is longer than the limit of N bytes (M MiB)"); `bytes`
-// is then unspecified.
+// is then unspecified. `decided`, when given, may end the input early.
 bool ReadInputFile(const std::string& path, std::string_view what, std::size_t limit, std::string* bytes,
-                   std::string* error);
+                   std::string* error, const InputDecided& decided = {});
 
 // "N bytes (M MiB)", the way the limit is named in errors and in the README.
 std::string DescribeLimit(std::size_t limit);

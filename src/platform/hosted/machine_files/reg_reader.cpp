@@ -184,10 +184,11 @@ class Parser {
 
   bool Run() {
     while (NextLine()) {
+      if (!CheckNoNul()) return false;
       std::size_t at = 0;
       SkipBlanks(&at);
       if (at == line_.size() || line_[at] == ';') continue;
-      if (!CheckLine()) return false;
+      if (!CheckEncodable()) return false;
       line_.remove_prefix(at);
       const bool parsed = line_[0] == '[' ? ParseKeyLine() : ParseValueLine();
       if (!parsed) return false;
@@ -245,11 +246,16 @@ class Parser {
     while (*at < line_.size() && IsBlank(line_[*at])) ++*at;
   }
 
-  // A line to parse holds no NUL (which would cut a text short, or stand in a key name that
-  // no registry holds) and only characters of the machine's code page.
-  bool CheckLine() {
-    if (std::memchr(line_.data(), '\0', line_.size()) != nullptr)
-      return Fail("NUL character in the line: no key name, value name or text holds one");
+  // No line holds a NUL, a comment's included: it would cut a text short, or stand in a key
+  // name that no registry holds. Reading stops at the first one (EndAtNul), so the line that
+  // holds it must be refused, never skipped.
+  bool CheckNoNul() {
+    if (std::memchr(line_.data(), '\0', line_.size()) == nullptr) return true;
+    return Fail("NUL character in the line: no key name, value name, text or comment holds one");
+  }
+
+  // A line to parse holds only characters of the machine's code page.
+  bool CheckEncodable() {
     while (nextUnmappable_ < unmappable_.size() && unmappable_[nextUnmappable_].offset < lineStart_)
       ++nextUnmappable_;
     if (nextUnmappable_ == unmappable_.size() || unmappable_[nextUnmappable_].offset >= lineEnd_) return true;
@@ -500,7 +506,7 @@ class Parser {
         if (!IsBlankText(line_.substr(at + 1)))
           return Fail("junk after the '\\' that continues the hex data: " + Quote(line_.substr(at + 1)));
         if (!NextLine()) return Fail("truncated hex data: the file ends after a '\\' that continues it");
-        if (!CheckLine()) return false;
+        if (!CheckNoNul() || !CheckEncodable()) return false;
         at = 0;
         SkipBlanks(&at);
         if (at == line_.size() || (HexDigit(line_[at]) < 0 && line_[at] != ','))
@@ -577,6 +583,18 @@ class Parser {
   std::string data_;
 };
 
+// A NUL makes the line that holds it an error whatever follows, so the input read up to it
+// decides the load: a device that gives NULs or random bytes forever is refused at once.
+std::size_t EndAtNul(std::string_view read, std::size_t from) {
+  if (read.substr(0, 2) == "\xFF\xFE") {
+    for (std::size_t at = std::max<std::size_t>(2, from - from % 2); at + 1 < read.size(); at += 2)
+      if (read[at] == '\0' && read[at + 1] == '\0') return at + 2;
+    return std::string_view::npos;
+  }
+  const void* nul = std::memchr(read.data() + from, '\0', read.size() - from);
+  return nul == nullptr ? std::string_view::npos : static_cast<std::size_t>(static_cast<const char*>(nul) - read.data()) + 1;
+}
+
 }  // namespace
 
 std::string LoadError::ToString() const {
@@ -625,7 +643,7 @@ bool LoadMachineFile(const std::string& path, MemoryRegistry& registry, MachineF
                      LoadError* error) {
   std::string bytes;
   std::string message;
-  if (!ReadInputFile(path, "the machine file", kMachineFileLimit, &bytes, &message)) {
+  if (!ReadInputFile(path, "the machine file", kMachineFileLimit, &bytes, &message, EndAtNul)) {
     if (error != nullptr) *error = LoadError{path, 0, std::move(message)};
     return false;
   }
