@@ -26,10 +26,15 @@ FAMILIES = {
 
 class EveryRelease(unittest.TestCase):
     def test_each_os_in_both_languages(self):
+        # Japanese only where the machine's ANSI code page can show it: by default the one its
+        # language implies, or as --codepage sets it.
+        languages = (("0x0409", [], False), ("0x0411", [], True), ("1041", [], True), ("0x0C11", [], True),
+                     ("0x0411", ["--codepage", "1252"], False), ("0x0409", ["--codepage", "932"], False),
+                     ("0x0411", ["--codepage", "932"], True))
         for name, family in FAMILIES.items():
-            for lang, japanese in (("0x0409", False), ("0x0411", True), ("1041", True), ("0x0C11", True)):
-                with self.subTest(os=name, lang=lang):
-                    r = simhost.report("--machine", EMPTY_MACHINE, "--os", name, "--lang", lang)
+            for lang, codepage, japanese in languages:
+                with self.subTest(os=name, lang=lang, codepage=codepage):
+                    r = simhost.report("--machine", EMPTY_MACHINE, "--os", name, "--lang", lang, *codepage)
                     self.assertEqual(r["osFamily"], family)
                     self.assertEqual(r["japaneseUi"], japanese)
                     shown = r["shown"]

@@ -578,6 +578,32 @@ TEST(FormatChanges, WritesTheRunsCreatesAndSetsSoThatApplyingThemGivesTheSameMac
   }
 }
 
+TEST(FormatChanges, LeavesOutAKeyCreatedAndDeletedAgainAndDeletesOneThatWasThere) {
+  MemoryRegistry registry;
+  ASSERT_TRUE(Load(kBaseMachine, registry));
+  platform::RegKey key = 0;
+  std::uint32_t disposition = 0;
+  // Made with a parent of its own on the way, which the deletion leaves.
+  ASSERT_EQ(registry.CreateKey(kHkeyLocalMachine, "System\\Class\\0000\\Ndi\\Params\\Made\\Undone",
+                               platform::kKeyAllAccess, &key, &disposition),
+            0);
+  registry.SetValue(key, "Type", 1, "edit", 4);
+  registry.CloseKey(key);
+  ASSERT_EQ(registry.DeleteKey(kHkeyLocalMachine, "System\\Class\\0000\\Ndi\\Params\\Made\\Undone"), 0);
+  ASSERT_EQ(registry.DeleteKey(kHkeyLocalMachine, "System\\Class\\0000\\Ndi\\Params"), 5);  // not a leaf
+  ASSERT_EQ(registry.DeleteKey(kHkeyLocalMachine, "System\\Class\\0000\\Ndi\\Params\\Made"), 0);
+
+  for (const MachineFileInfo& info : {kRegedit4, kVersion5Utf16}) {
+    const std::string changes = FormatChanges(registry.Writes(), info);
+    EXPECT_EQ(changes.find(info.utf16 ? Widen("Undone", false) : "Undone"), std::string::npos);
+    MemoryRegistry applied;
+    LoadError error;
+    ASSERT_TRUE(Load(kBaseMachine, applied));
+    ASSERT_TRUE(Load(changes, applied, nullptr, &error)) << error.ToString();
+    EXPECT_EQ(Dump(applied), Dump(registry));
+  }
+}
+
 TEST(FormatChanges, GroupsConsecutiveWritesToOneKeyAndSkipsFailedOnes) {
   using Op = WriteRecord::Op;
   const std::vector<WriteRecord> writes = {

@@ -59,12 +59,13 @@ class InstanceRegistry {
 
 class HostedSystem final : public platform::SystemServices {
  public:
-  HostedSystem(const platform::OsVersionInfo& version, std::uint16_t languageId, Screen& screen,
-               InstanceRegistry& instances)
-      : version_(version), languageId_(languageId), screen_(screen), instances_(instances) {}
+  HostedSystem(const platform::OsVersionInfo& version, std::uint16_t languageId, unsigned codePage,
+               Screen& screen, InstanceRegistry& instances)
+      : version_(version), languageId_(languageId), codePage_(codePage), screen_(screen), instances_(instances) {}
 
   bool GetVersionEx(platform::OsVersionInfo* info) override;
   std::uint16_t GetUserDefaultLangId() override { return languageId_; }
+  std::uint32_t GetACP() override { return codePage_; }
   platform::WindowRef FindDialogClassWindow() override;
   platform::HandleRef CreateMutex(const char* name) override;
   std::uint32_t GetLastError() override { return lastError_; }
@@ -79,6 +80,7 @@ class HostedSystem final : public platform::SystemServices {
  private:
   platform::OsVersionInfo version_;
   std::uint16_t languageId_;
+  unsigned codePage_;
   Screen& screen_;
   InstanceRegistry& instances_;
   std::uint32_t lastError_ = 0;

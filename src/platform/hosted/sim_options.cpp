@@ -118,6 +118,14 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions* options, std
         return false;
       }
       options->languageId = static_cast<std::uint16_t>(id);
+    } else if (option == "--codepage") {
+      if (!value(&text)) return false;
+      unsigned long long codePage = 0;
+      if (!ParseNumber(text, 10, 0xFFFF, &codePage) || (codePage != 1252 && codePage != 932)) {
+        *error = std::string("bad --codepage '") + text + "' (1252 or 932)";
+        return false;
+      }
+      options->codePage = static_cast<unsigned>(codePage);
     } else if (option == "--fail-call") {
       unsigned long long n = 0;
       if (!value(&text)) return false;
@@ -146,8 +154,8 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions* options, std
 }
 
 std::string SimUsage() {
-  return std::string("usage: korvane-sim [--machine FILE] [--os NAME] [--lang ID] [--json] [--save]\n"
-         "                   [--changes OUT] [--no-admin]\n"
+  return std::string("usage: korvane-sim [--machine FILE] [--os NAME] [--lang ID] [--codepage CP] [--json]\n"
+         "                   [--save] [--changes OUT] [--no-admin]\n"
          "Runs Korvane on a simulated PC: its registry comes from a .reg file, its screen is\n"
          "this terminal.\n"
          "\n"
@@ -156,7 +164,11 @@ std::string SimUsage() {
          "  --os NAME       win32s, win95, win98, winme, nt351, nt40, win2k, winxp (default),\n"
          "                  win2003, vista, win7, win10, or PLATFORM.MAJOR.MINOR such as 2.5.1\n"
          "  --lang ID       the user default language id, hex (0x0411) or decimal;\n"
-         "                  default 0x0409 (English); 0x0411 gives the Japanese texts\n"
+         "                  default 0x0409 (English); 0x0411 gives the Japanese texts on a\n"
+         "                  machine whose ANSI code page is 932\n"
+         "  --codepage CP   the machine's ANSI code page, 1252 or 932, in which its texts and\n"
+         "                  the machine file are read; default 932 with a Japanese --lang,\n"
+         "                  else 1252\n"
          "  --json          draw nothing, end every notice or dialog at once as if OK were\n"
          "                  pressed, and print a JSON report of the run on stdout\n"
          "  --save          write the registry back to FILE after the run: replaced whole, through\n"

@@ -14,6 +14,7 @@ struct SimOptions {
   std::string osName = "winxp";
   platform::OsVersionInfo version{};
   std::uint16_t languageId = 0x0409;
+  unsigned codePage = 0;  // the machine's ANSI code page; 0: the one its language implies
   bool json = false;
   bool save = false;
   std::string changesPath;

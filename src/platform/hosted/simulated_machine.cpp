@@ -111,8 +111,9 @@ int RunSimulatedMachine(const SimOptions& options, std::FILE* out, std::FILE* er
   }
 
   MemoryRegistry registry;
-  // The machine's texts are in the ANSI code page of its user's language.
-  const unsigned codePage = AnsiCodePageFor(options.languageId);
+  // Unless told otherwise, the machine's texts are in the ANSI code page of its user's
+  // language, as a Windows installed in that language has it.
+  const unsigned codePage = options.codePage != 0 ? options.codePage : AnsiCodePageFor(options.languageId);
   registry.SetAnsiCodePage(codePage);
   MachineFileInfo info;
   // Another instance's machine is not this one's to read: the utility steps aside before it
@@ -125,7 +126,7 @@ int RunSimulatedMachine(const SimOptions& options, std::FILE* out, std::FILE* er
   // The changes may go to standard output: the screen is then drawn on standard error.
   Screen screen(!options.json, codePage, changes.kind == FileTarget::Kind::kStandardOutput ? stderr : stdout);
   screen.SetWindowHooks([&] { instances.WindowOpened(); }, [&] { instances.WindowClosed(); });
-  HostedSystem system(options.version, options.languageId, screen, instances);
+  HostedSystem system(options.version, options.languageId, codePage, screen, instances);
   HostedWindows windows(screen);
 
   platform::Install({&registry, &system, &windows});

@@ -312,7 +312,7 @@ class Parser {
 
     if (deletion) {
       if (rest.empty()) return Fail("a root key cannot be deleted");
-      registry_.DeleteKey(root, rest);
+      registry_.DeleteTree(root, rest);
       chain_.clear();
       current_ = nullptr;
       afterDeletion_ = true;

@@ -23,10 +23,10 @@ class RegWriter {
     out_ += kRegNewline;
   }
 
-  // Ends the key line's block first when one is open.
-  void KeyLine(platform::RegKey root, std::string_view path) {
+  // Ends the key line's block first when one is open. A deletion line removes the key.
+  void KeyLine(platform::RegKey root, std::string_view path, bool deletion = false) {
     EndKey();
-    out_ += '[';
+    out_ += deletion ? "[-" : "[";
     out_ += RootName(root);
     if (!path.empty()) {
       out_ += '\\';
@@ -195,6 +195,52 @@ std::string NormalizedPath(std::string_view path, unsigned codePage) {
   return joined;
 }
 
+// The path without its last key name; "" for a key right under its root.
+std::string ParentPath(std::string_view path, unsigned codePage) {
+  std::vector<std::string_view> parts;
+  SplitRegistryPath(path, &parts, codePage);
+  std::string joined;
+  for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+    if (!joined.empty()) joined += '\\';
+    joined += parts[i];
+  }
+  return joined;
+}
+
+// What the patch makes of each entry of the log.
+enum class Patch { kAsLogged, kLeftOut, kParentKey, kDeletion };
+
+// A key the run created and then deleted is left out of the patch with everything written
+// into it, its creation standing only for the parent keys it may have made on the way;
+// deleting a key that was there before is a deletion line.
+std::vector<Patch> PlanPatch(const std::vector<WriteRecord>& writes, const std::vector<std::string>& paths) {
+  std::vector<Patch> plan(writes.size(), Patch::kAsLogged);
+  for (std::size_t i = 0; i < writes.size(); ++i) {
+    if (writes[i].status != platform::kErrorSuccess || writes[i].root == 0) plan[i] = Patch::kLeftOut;
+    if (writes[i].op != WriteRecord::Op::kDelete || plan[i] == Patch::kLeftOut) continue;
+    const auto sameKey = [&](std::size_t j) {
+      return plan[j] != Patch::kLeftOut && writes[j].root == writes[i].root && EqualsFolded(paths[j], paths[i]);
+    };
+    std::size_t created = i;
+    for (std::size_t j = i; j-- > 0;) {
+      if (!sameKey(j)) continue;
+      if (writes[j].op == WriteRecord::Op::kDelete) break;
+      if (writes[j].op == WriteRecord::Op::kCreate && writes[j].disposition == platform::kCreatedNewKey) {
+        created = j;
+        break;
+      }
+    }
+    if (created == i) {
+      plan[i] = Patch::kDeletion;
+      continue;
+    }
+    for (std::size_t j = created; j <= i; ++j)
+      if (sameKey(j)) plan[j] = Patch::kLeftOut;
+    plan[created] = Patch::kParentKey;
+  }
+  return plan;
+}
+
 }  // namespace
 
 std::string FormatMachine(const MemoryRegistry& registry, const MachineFileInfo& info) {
@@ -210,20 +256,36 @@ std::string FormatMachine(const MemoryRegistry& registry, const MachineFileInfo&
 }
 
 std::string FormatChanges(const std::vector<WriteRecord>& writes, const MachineFileInfo& info) {
+  std::vector<std::string> paths;
+  paths.reserve(writes.size());
+  for (const WriteRecord& write : writes) paths.push_back(NormalizedPath(write.path, info.codePage));
+  const std::vector<Patch> plan = PlanPatch(writes, paths);
+
   RegWriter writer(info.format, info.codePage);
   bool open = false;
   platform::RegKey openRoot = 0;
   std::string openPath;
-  for (const WriteRecord& write : writes) {
-    if (write.status != platform::kErrorSuccess || write.root == 0) continue;
-    std::string path = NormalizedPath(write.path, info.codePage);
+  for (std::size_t i = 0; i < writes.size(); ++i) {
+    const WriteRecord& write = writes[i];
+    std::string path = paths[i];
+    if (plan[i] == Patch::kLeftOut) continue;
+    if (plan[i] == Patch::kDeletion) {
+      writer.KeyLine(write.root, path, /*deletion=*/true);
+      open = false;
+      continue;
+    }
+    if (plan[i] == Patch::kParentKey) {
+      path = ParentPath(path, info.codePage);
+      if (path.empty()) continue;
+    }
     if (!open || write.root != openRoot || !EqualsFolded(path, openPath)) {
       writer.KeyLine(write.root, path);
       open = true;
       openRoot = write.root;
       openPath = std::move(path);
     }
-    if (write.op == WriteRecord::Op::kSet) writer.Value(write.name, write.type, write.data);
+    if (plan[i] == Patch::kAsLogged && write.op == WriteRecord::Op::kSet)
+      writer.Value(write.name, write.type, write.data);
   }
   return writer.Finish(WritesUtf16(info));
 }

@@ -19,7 +19,9 @@ std::string FormatMachine(const MemoryRegistry& registry, const MachineFileInfo&
 
 // The keys the run created and the values it set (the successful entries of `writes`), as a
 // .reg file that regedit applies to the real machine: in the order of the log, with
-// consecutive writes to one key under one key line, values as FormatMachine writes them.
+// consecutive writes to one key under one key line, values as FormatMachine writes them. A
+// key the run created and deleted again is left out, with its values; a deleted key that was
+// there before the run is a [-KEY] line.
 std::string FormatChanges(const std::vector<WriteRecord>& writes, const MachineFileInfo& info);
 
 }  // namespace korvane::hosted
