@@ -134,7 +134,10 @@ InstanceRegistry::Take InstanceRegistry::TakeMachine(int* holder) {
 
 int InstanceRegistry::OpenMutex(const std::string& name, bool* existed) {
   *existed = !hasMachine_;
-  return OpenFile("." + Fingerprint(name) + ".mutex");
+  std::string suffix = ".";
+  suffix += Fingerprint(name);
+  suffix += ".mutex";
+  return OpenFile(suffix);
 }
 
 int InstanceRegistry::FindWindowOwner() const { return LockHolder(windowFd_); }

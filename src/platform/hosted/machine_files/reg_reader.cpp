@@ -641,13 +641,13 @@ bool LoadMachineText(std::string_view bytes, std::string_view displayName, Memor
 
 bool LoadMachineFile(const std::string& path, MemoryRegistry& registry, MachineFileInfo* info,
                      LoadError* error) {
-  std::string bytes;
+  InputBytes bytes;
   std::string message;
   if (!ReadInputFile(path, "the machine file", kMachineFileLimit, &bytes, &message, EndAtNul)) {
     if (error != nullptr) *error = LoadError{path, 0, std::move(message)};
     return false;
   }
-  return LoadMachineText(bytes, path, registry, info, error);
+  return LoadMachineText(bytes.View(), path, registry, info, error);
 }
 
 }  // namespace korvane::hosted

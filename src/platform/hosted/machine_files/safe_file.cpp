@@ -185,7 +185,9 @@ class IgnoredSigpipe {
 std::string TemporaryName(const std::string& name) {
   static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
   static std::mt19937 random{std::random_device{}()};
-  std::string temporary = "." + name.substr(0, NAME_MAX - 16) + ".";
+  std::string temporary = ".";
+  temporary.append(name, 0, NAME_MAX - 16);
+  temporary += '.';
   for (int i = 0; i < 6; ++i) temporary += kLetters[random() % (sizeof kLetters - 1)];
   return temporary;
 }
