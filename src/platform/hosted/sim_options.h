@@ -30,6 +30,6 @@ struct SimOptions {
 bool ParseSimOptions(int argc, const char* const* argv, SimOptions* options, std::string* error);
 // The version record of a release name (win95, winxp, ...) or of "P.MAJOR.MINOR".
 bool VersionFor(const std::string& name, platform::OsVersionInfo* version);
-const char* SimUsage();
+std::string SimUsage();
 
 }  // namespace korvane::hosted
