@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "hives/empty_hive.h"
+#include "platform/hosted/machine_files/reg_format.h"
 #include "platform/hosted/machine_files/utf16_data.h"
 #include "platform/hosted/text_encoding.h"
 

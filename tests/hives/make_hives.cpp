@@ -17,7 +17,7 @@
 
 #include "hives/empty_hive.h"
 #include "hives/machine_hives.h"
-#include "platform/hosted/machine_file.h"
+#include "platform/hosted/machine_files/reg_reader.h"
 #include "platform/hosted/text_encoding.h"
 
 using namespace korvane;

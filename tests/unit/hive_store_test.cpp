@@ -14,7 +14,8 @@
 
 #include "hives/empty_hive.h"
 #include "hives/machine_hives.h"
-#include "platform/hosted/machine_file.h"
+#include "platform/hosted/machine_files/reg_reader.h"
+#include "platform/hosted/machine_files/reg_writer.h"
 #include "platform/hosted/machine_files/utf16_data.h"
 #include "platform/hosted/text_encoding.h"
 

@@ -15,6 +15,7 @@
 #include <initializer_list>
 #include <unordered_set>
 
+#include "platform/hosted/machine_files/reg_format.h"
 #include "platform/hosted/machine_files/utf16_data.h"
 #include "platform/hosted/text_encoding.h"
 
@@ -32,24 +33,6 @@ constexpr std::size_t kMaxKeyDepth = 512;
 std::string ErrnoText(int number) { return std::strerror(number); }
 
 // --- Names: hivex speaks UTF-8, the utility the machine's ANSI code page ---
-
-void AppendUtf8(char32_t c, std::string* out) {
-  if (c < 0x80) {
-    out->push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
 
 std::string AnsiNameToUtf8(std::string_view name, unsigned codePage) {
   std::string utf8;

@@ -1,16 +1,10 @@
 #include "platform/hosted/machine_files/utf16_data.h"
 
 #include "platform/hosted/text_encoding.h"
-#include "platform/registry.h"
 
 namespace korvane::hosted {
 
-bool IsTextType(std::uint32_t type) {
-  return type == platform::kRegSz || type == platform::kRegExpandSz || type == platform::kRegMultiSz;
-}
-
 bool NarrowUtf16Data(std::string_view utf16, unsigned codePage, char substitute, std::string* ansi, char32_t* missing) {
-  ansi->reserve(ansi->size() + utf16.size());
   for (std::size_t i = 0; i + 1 < utf16.size(); i += 2) {
     const char32_t unit = static_cast<unsigned char>(utf16[i]) | (static_cast<unsigned char>(utf16[i + 1]) << 8);
     if (unit < 0x80) {
@@ -33,7 +27,6 @@ bool NarrowUtf16Data(std::string_view utf16, unsigned codePage, char substitute,
 }
 
 void WidenAnsiData(std::string_view ansi, unsigned codePage, std::vector<std::uint8_t>* utf16) {
-  utf16->reserve(utf16->size() + 2 * ansi.size());
   for (std::size_t at = 0; at < ansi.size();) {
     const std::size_t length = AnsiCharLength(codePage, ansi, at);
     char32_t c = AnsiCharToUnicode(codePage, ansi.substr(at, length));

@@ -1,7 +1,7 @@
-// Text-type registry data (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) as Windows NT stores it,
-// UTF-16LE, which is also how hives and 5.00 machine files hold it, and the ANSI form the
-// utility reads and writes through the machine's code page. Every format converts through
-// these two functions, so that a value reads and writes the same in each.
+// Text-type registry data (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ: IsTextType) as Windows NT
+// stores it, UTF-16LE, which is also how hives and 5.00 machine files hold it, and the ANSI
+// form the utility reads and writes through the machine's code page. Every format converts
+// through these two functions, so that a value reads and writes the same in each.
 #pragma once
 
 #include <cstdint>
@@ -10,9 +10,6 @@
 #include <vector>
 
 namespace korvane::hosted {
-
-// Types whose data the ANSI registry functions of Windows NT convert.
-bool IsTextType(std::uint32_t type);
 
 // Appends the ANSI form of UTF-16LE data to `ansi`, a code unit at a time, as the ANSI
 // registry functions of Windows NT give it. A unit the code page has no form for becomes
