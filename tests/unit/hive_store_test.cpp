@@ -78,6 +78,13 @@ class HiveStoreTest : public ::testing::Test {
     ASSERT_TRUE(testing::WriteFile(paths_.software, software, &error)) << error;
   }
 
+  // Opens the installation's hives into store_ and loads them into `registry`.
+  void OpenAndLoad(MemoryRegistry& registry) {
+    std::string error;
+    ASSERT_TRUE(store_.Open(paths_, false, &error)) << error;
+    ASSERT_TRUE(store_.Load(registry, &error)) << error;
+  }
+
   std::string OpenError(const HivePaths& paths) {
     HiveStore store;
     std::string error;
@@ -88,6 +95,7 @@ class HiveStoreTest : public ::testing::Test {
   std::string folder_;
   HivePaths paths_;
   MemoryRegistry machine_;
+  HiveStore store_;
 };
 
 TEST_F(HiveStoreTest, EachSampleLoadsAsItsMachineFileHoldsIt) {
@@ -99,14 +107,11 @@ TEST_F(HiveStoreTest, EachSampleLoadsAsItsMachineFileHoldsIt) {
     setup.controlSet = controlSet;
     MakeInstallation(file, setup);
 
-    HiveStore store;
-    std::string error;
-    ASSERT_TRUE(store.Open(paths_, false, &error)) << error;
-    EXPECT_EQ(store.CurrentControlSet(), controlSet);
     MemoryRegistry loaded;
-    ASSERT_TRUE(store.Load(loaded, &error)) << error;
+    OpenAndLoad(loaded);
+    EXPECT_EQ(store_.CurrentControlSet(), controlSet);
     EXPECT_EQ(Text(loaded), Text(machine_));
-    EXPECT_FALSE(store.Changed(HiveKind::kSystem) || store.Changed(HiveKind::kSoftware));
+    EXPECT_FALSE(store_.Changed(HiveKind::kSystem) || store_.Changed(HiveKind::kSoftware));
   }
 }
 
@@ -118,17 +123,15 @@ TEST_F(HiveStoreTest, TextsAndNamesConvertThroughTheMachinesCodePage) {
   machine_.PutString(kHkeyLocalMachine, "SOFTWARE\\" + net, net, "LAN " + net);
   WriteHives(1);
 
-  HiveStore store;
-  std::string error;
-  ASSERT_TRUE(store.Open(paths_, false, &error)) << error;
   MemoryRegistry japanese;
   japanese.SetAnsiCodePage(kCodePageJapanese);
-  ASSERT_TRUE(store.Load(japanese, &error)) << error;
+  OpenAndLoad(japanese);
   EXPECT_EQ(Text(japanese), Text(machine_));
 
   // The ANSI functions of Windows NT give '?' for each character the code page lacks.
   MemoryRegistry western;
-  ASSERT_TRUE(store.Load(western, &error)) << error;
+  std::string error;
+  ASSERT_TRUE(store_.Load(western, &error)) << error;
   const RegNode* key = western.Find(kHkeyLocalMachine, "SOFTWARE\\???");
   ASSERT_NE(key, nullptr);
   ASSERT_NE(key->FindValue("???"), nullptr);
@@ -144,12 +147,9 @@ TEST_F(HiveStoreTest, SubkeysComeInTheOrderTheHiveKeeps) {
     machine_.Ensure(kHkeyLocalMachine, std::string("SOFTWARE\\Order\\") + name);
   WriteHives(1);
 
-  HiveStore store;
-  std::string error;
-  ASSERT_TRUE(store.Open(paths_, false, &error)) << error;
   MemoryRegistry loaded;
   loaded.SetAnsiCodePage(kCodePageJapanese);
-  ASSERT_TRUE(store.Load(loaded, &error)) << error;
+  OpenAndLoad(loaded);
   std::vector<std::string> names;
   for (const RegNode* key : loaded.Find(kHkeyLocalMachine, "SOFTWARE\\Order")->Subkeys()) names.push_back(key->Name());
   EXPECT_EQ(names, (std::vector<std::string>{"B", "\x82\xA0", "\x82\x60"}));
@@ -273,11 +273,8 @@ TEST_F(HiveStoreTest, TheRunsWritesGoIntoTheCurrentControlSetAsUtf16) {
   WriteHives(2);
   const std::string original = ReadFile(paths_.system);
 
-  HiveStore store;
-  std::string error;
-  ASSERT_TRUE(store.Open(paths_, false, &error)) << error;
   MemoryRegistry registry;
-  ASSERT_TRUE(store.Load(registry, &error)) << error;
+  OpenAndLoad(registry);
   platform::RegKey key = 0;
   std::uint32_t disposition = 0;
   ASSERT_EQ(registry.CreateKey(kHkeyLocalMachine, "System\\CurrentControlSet\\Control\\Class\\0000\\Ndi\\Params",
@@ -299,9 +296,10 @@ TEST_F(HiveStoreTest, TheRunsWritesGoIntoTheCurrentControlSetAsUtf16) {
   ASSERT_EQ(registry.SetValue(key, "DriverDesc", platform::kRegSz, "Caf\xE9", 5), 0);
   registry.CloseKey(key);
 
-  ASSERT_TRUE(store.Apply(registry.Writes(), registry.AnsiCodePage(), &error)) << error;
-  EXPECT_TRUE(store.Changed(HiveKind::kSystem));
-  EXPECT_FALSE(store.Changed(HiveKind::kSoftware));
+  std::string error;
+  ASSERT_TRUE(store_.Apply(registry.Writes(), registry.AnsiCodePage(), &error)) << error;
+  EXPECT_TRUE(store_.Changed(HiveKind::kSystem));
+  EXPECT_FALSE(store_.Changed(HiveKind::kSoftware));
   std::string committed, kept;
   const auto into = [](std::string* bytes) {
     return [bytes](std::string_view given, std::string*) {
@@ -309,8 +307,8 @@ TEST_F(HiveStoreTest, TheRunsWritesGoIntoTheCurrentControlSetAsUtf16) {
       return true;
     };
   };
-  ASSERT_TRUE(store.Commit(HiveKind::kSystem, into(&committed), &error)) << error;
-  ASSERT_TRUE(store.Original(HiveKind::kSystem, into(&kept), &error)) << error;
+  ASSERT_TRUE(store_.Commit(HiveKind::kSystem, into(&committed), &error)) << error;
+  ASSERT_TRUE(store_.Original(HiveKind::kSystem, into(&kept), &error)) << error;
   EXPECT_EQ(kept, original);
   ASSERT_TRUE(testing::WriteFile(paths_.system, committed, &error)) << error;
 
