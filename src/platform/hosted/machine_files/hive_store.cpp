@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <hivex.h>
 #include <sys/mman.h>
-#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +14,7 @@
 #include <initializer_list>
 #include <unordered_set>
 
+#include "platform/hosted/machine_files/input_file.h"
 #include "platform/hosted/machine_files/reg_format.h"
 #include "platform/hosted/machine_files/utf16_data.h"
 #include "platform/hosted/text_encoding.h"
@@ -25,8 +25,6 @@ using platform::kHkeyLocalMachine;
 
 namespace {
 
-// No hive of these Windows comes near it; anything larger is not one, and is not read whole.
-constexpr std::uint64_t kMaxHiveBytes = 1ull << 30;
 // The deepest key the registry of Windows allows.
 constexpr std::size_t kMaxKeyDepth = 512;
 
@@ -101,40 +99,25 @@ std::string FdPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
 // The file's bytes in an anonymous memory file: hivex opens only paths, and through this one
 // it sees exactly the bytes read here, whatever happens to the file afterwards; they are also
-// what a backup of the original keeps. The kernel copies them; a file is read as a stream
-// with a limit, so a device or a pipe cannot make this read forever.
+// what a backup of the original keeps. The file is read as every input is, with a limit.
 int CopyIntoMemory(const std::string& path, std::string* error) {
-  const int in = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-  if (in < 0) {
-    *error = path + ": cannot read the hive: " + ErrnoText(errno);
+  InputBytes bytes;
+  std::string message;
+  if (!ReadInputFile(path, "the hive", kHiveFileLimit, &bytes, &message)) {
+    *error = path + ": " + message;
     return -1;
   }
   const int memory = memfd_create("korvane-hive", MFD_CLOEXEC);
-  if (memory < 0) {
-    *error = path + ": cannot hold the hive in memory: " + ErrnoText(errno);
-    close(in);
-    return -1;
+  std::string_view left = bytes.View();
+  while (memory >= 0 && !left.empty()) {
+    const ssize_t written = write(memory, left.data(), left.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) break;
+    left.remove_prefix(static_cast<std::size_t>(written));
   }
-  std::uint64_t total = 0;
-  for (;;) {
-    const ssize_t count = sendfile(memory, in, nullptr, 1 << 24);
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0) {
-      *error = path + ": cannot read the hive: " + ErrnoText(errno);
-      break;
-    }
-    if (count == 0) {
-      close(in);
-      return memory;
-    }
-    total += static_cast<std::uint64_t>(count);
-    if (total > kMaxHiveBytes) {
-      *error = path + ": more than 1 GiB, far more than any registry hive of Windows NT 4.0 to XP holds";
-      break;
-    }
-  }
-  close(in);
-  close(memory);
+  if (memory >= 0 && left.empty()) return memory;
+  *error = path + ": cannot hold the hive in memory: " + ErrnoText(errno);
+  if (memory >= 0) close(memory);
   return -1;
 }
 

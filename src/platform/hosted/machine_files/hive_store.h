@@ -4,6 +4,7 @@
 // files themselves, so the caller decides whether and how the changed hives are saved.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -16,6 +17,11 @@
 namespace korvane::hosted {
 
 enum class HiveKind { kSystem, kSoftware };
+
+// The most a hive file may hold. The registry of Windows NT 4.0 to XP lives in the kernel's
+// paged memory and stays far below it, so a file beyond it is no hive of theirs, and is not
+// read whole.
+inline constexpr std::size_t kHiveFileLimit = std::size_t{1} << 30;
 
 // The hive files of an installation; an empty path is a hive not given.
 struct HivePaths {
