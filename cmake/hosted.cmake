@@ -16,6 +16,7 @@ add_library(korvane_hosted STATIC
   src/platform/hosted/terminal_render.cpp
   src/platform/hosted/sim_options.cpp
   src/platform/hosted/report.cpp
+  src/platform/hosted/hive_machine.cpp
   src/platform/hosted/simulated_machine.cpp
   ${CMAKE_BINARY_DIR}/generated/embedded_files.cpp
 )

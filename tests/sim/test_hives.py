@@ -1,6 +1,7 @@
 """korvane-sim on an offline installation's hives end to end: the same report as on the
 machine file the hives were made from, the definitions where Samba's regtree finds them after
 --save, the first original kept as .bak, and refusals that leave every file as it was."""
+import glob
 import hashlib
 import os
 import re
@@ -8,6 +9,7 @@ import shutil
 import stat
 import subprocess
 import tempfile
+import time
 import unittest
 
 import simhost
@@ -141,6 +143,35 @@ class OfflineInstallations(unittest.TestCase):
                 self.assertEqual(result.stdout, b"", "a run started")
                 self.assertIn(message, result.stderr.decode())
                 self.assertEqual(self.files(), before)
+
+    def test_one_installation_is_one_pc_whichever_way_its_hives_are_named(self):
+        windows = self.install("sample-xp.reg", "5.1")
+        system = self.hive(windows, "SYSTEM")
+        with open(system, "rb") as file:
+            hive = file.read()
+        # The first instance has the installation while it waits for its SYSTEM hive to come.
+        os.remove(system)
+        os.mkfifo(system)
+        first = subprocess.Popen([simhost.SIM, "--json", "--windows", windows], stdout=subprocess.PIPE)
+        try:
+            locks = os.path.join(simhost.RUNTIME, f"korvane-sim-{os.geteuid()}", "*.lock")
+            deadline = time.time() + 20
+            while time.time() < deadline and not glob.glob(locks):
+                time.sleep(0.05)
+            link = os.path.join(self.directory, "SYSTEM.link")
+            os.symlink(system, link)
+            second = simhost.run("--hive", "SYSTEM=" + link, "--hive", "SOFTWARE=" + self.hive(windows, "SOFTWARE"),
+                                 "--changes", os.path.join(self.directory, "changes.reg"), check=False)
+            self.assertEqual(second.returncode, 3, second.stderr)
+            self.assertIn("another instance", second.stderr.decode())
+            with open(system, "wb") as fifo:
+                fifo.write(hive)
+            self.assertEqual(first.wait(timeout=20), 0)
+        finally:
+            if first.poll() is None:
+                first.kill()
+            first.wait()
+            first.stdout.close()
 
     def test_windows_folder_in_any_letter_case_and_the_installations_language(self):
         windows = self.install("sample-xp.reg", "5.1", "--language", "0411", "--acp", "932", folder="WINNT",
