@@ -231,7 +231,7 @@ Figures OneRun(const std::string& windows) {
   unsigned codePage = 0;
   hosted::HiveStore store;
   auto registry = std::make_unique<hosted::MemoryRegistry>();
-  if (!hosted::FindInstallationHives(windows, &paths, &error) || !store.Open(paths, true, &error)) {
+  if (!hosted::FindInstallationHives(windows, &paths, &error) || !store.Open(paths, &error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return figures;
   }

@@ -81,14 +81,14 @@ class HiveStoreTest : public ::testing::Test {
   // Opens the installation's hives into store_ and loads them into `registry`.
   void OpenAndLoad(MemoryRegistry& registry) {
     std::string error;
-    ASSERT_TRUE(store_.Open(paths_, false, &error)) << error;
+    ASSERT_TRUE(store_.Open(paths_, &error)) << error;
     ASSERT_TRUE(store_.Load(registry, &error)) << error;
   }
 
   std::string OpenError(const HivePaths& paths) {
     HiveStore store;
     std::string error;
-    EXPECT_FALSE(store.Open(paths, false, &error));
+    EXPECT_FALSE(store.Open(paths, &error));
     return error;
   }
 
@@ -194,7 +194,7 @@ TEST_F(HiveStoreTest, DefaultsComeFromTheInstallation) {
       MakeInstallation("machines/sample-xp.reg", setup);
       HiveStore store;
       std::string error;
-      ASSERT_TRUE(store.Open(paths_, false, &error)) << error;
+      ASSERT_TRUE(store.Open(paths_, &error)) << error;
       std::string result;
       EXPECT_EQ(read(store, &result, &error), c.expected != nullptr) << error;
       if (c.expected != nullptr) {
@@ -239,7 +239,7 @@ TEST_F(HiveStoreTest, DefaultsComeFromTheInstallation) {
   // A hive left out says nothing.
   HiveStore store;
   std::string error, name;
-  ASSERT_TRUE(store.Open({paths_.system, ""}, false, &error)) << error;
+  ASSERT_TRUE(store.Open({paths_.system, ""}, &error)) << error;
   EXPECT_FALSE(store.ReadOsName(&name, &error));
   EXPECT_EQ(error, "no SOFTWARE hive to take the Windows version from");
 }
@@ -325,7 +325,7 @@ TEST_F(HiveStoreTest, TheRunsWritesGoIntoTheCurrentControlSetAsUtf16) {
 
   // The committed hive opens again, and the same writes change nothing in it.
   HiveStore again;
-  ASSERT_TRUE(again.Open(paths_, true, &error)) << error;
+  ASSERT_TRUE(again.Open(paths_, &error)) << error;
   MemoryRegistry reloaded;
   ASSERT_TRUE(again.Load(reloaded, &error)) << error;
   EXPECT_EQ(Text(reloaded), Text(registry));
@@ -337,7 +337,7 @@ TEST_F(HiveStoreTest, AWriteNoGivenHiveHoldsIsAnError) {
   MakeInstallation("machines/sample-xp.reg");
   HiveStore store;
   std::string error;
-  ASSERT_TRUE(store.Open({paths_.system, ""}, false, &error)) << error;
+  ASSERT_TRUE(store.Open({paths_.system, ""}, &error)) << error;
   const auto apply = [&](platform::RegKey root, const char* path) {
     WriteRecord write;
     write.root = root;

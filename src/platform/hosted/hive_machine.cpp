@@ -30,7 +30,7 @@ bool HiveMachine::Prepare(const SimOptions& options, std::string* error) {
 
 bool HiveMachine::Load(const SimOptions& options, MemoryRegistry& registry, MachineSettings* settings,
                        std::string* error) {
-  if (!store_.Open(paths_, options.save, error)) return false;
+  if (!store_.Open(paths_, error)) return false;
   const auto unknown = [error](const char* what, const char* option) {
     *error = std::string("cannot tell the installation's ") + what + ": " + *error + "; give " + option;
     return false;

@@ -186,8 +186,9 @@ struct HiveStore::Hive {
     if (original >= 0) close(original);
   }
 
-  // hivex reads a hive it may change into memory of its own; one it only reads it maps. The
-  // memory file never changes, so the keys keep their offsets.
+  // hivex reads a hive it may change into memory of its own, which costs a copy of the whole
+  // file; one it only reads it maps. Only a write that changes the hive needs the copy, made
+  // from the same memory file, so the keys keep their offsets.
   bool MakeWritable(std::string* error) {
     if (writable) return true;
     hive_h* copy = hivex_open(FdPath(original).c_str(), HIVEX_OPEN_WRITE);
@@ -264,7 +265,7 @@ bool HiveStore::Changed(HiveKind kind) const {
   return hive != nullptr && (hive->changed || !hive->added.empty());
 }
 
-bool HiveStore::Open(const HivePaths& paths, bool forChanges, std::string* error) {
+bool HiveStore::Open(const HivePaths& paths, std::string* error) {
   system_.reset();
   software_.reset();
   if (paths.system.empty() && paths.software.empty()) {
@@ -282,8 +283,7 @@ bool HiveStore::Open(const HivePaths& paths, bool forChanges, std::string* error
     struct stat status {};
     fstat(hive->original, &status);
     hive->size = static_cast<std::size_t>(status.st_size);
-    hive->handle = hivex_open(FdPath(hive->original).c_str(), forChanges ? HIVEX_OPEN_WRITE : 0);
-    hive->writable = forChanges;
+    hive->handle = hivex_open(FdPath(hive->original).c_str(), 0);
     if (hive->handle == nullptr) {
       const int number = errno;
       if (number == ENOTSUP || number == EINVAL || number == EFAULT)
@@ -474,16 +474,15 @@ bool HiveStore::Resolve(const std::vector<std::string_view>& parts, bool create,
              (known ? ", but its hive was not given" : ", which is in neither the SYSTEM nor the SOFTWARE hive");
     return false;
   }
-  if (!(*hive)->MakeWritable(error)) return false;
-  hive_h* const h = (*hive)->handle;
-  hive_node_h at = hivex_root(h);
+  hive_node_h at = hivex_root((*hive)->handle);
   for (std::size_t i = 1; i < parts.size(); ++i) {
     const std::string name = (*hive)->kind == HiveKind::kSystem && i == 1 && EqualsFolded(parts[i], "CurrentControlSet")
                                  ? ControlSetName(currentControlSet_)
                                  : AnsiNameToUtf8(parts[i], codePage);
-    hive_node_h child = hivex_node_get_child(h, at, name.c_str());
+    hive_node_h child = hivex_node_get_child((*hive)->handle, at, name.c_str());
     if (child == 0 && create) {
-      child = hivex_node_add_child(h, at, name.c_str());
+      if (!(*hive)->MakeWritable(error)) return false;
+      child = hivex_node_add_child((*hive)->handle, at, name.c_str());
       if (child == 0) return (*hive)->Fail("cannot add the key " + joined() + ": " + ErrnoText(errno), error);
       (*hive)->added.insert(child);
     }
@@ -508,6 +507,7 @@ bool HiveStore::Apply(const std::vector<WriteRecord>& writes, unsigned codePage,
     hive_node_h node = 0;
     if (!Resolve(parts, write.op == WriteRecord::Op::kCreate, codePage, &hive, &node, error)) return false;
     if (write.op == WriteRecord::Op::kDelete) {
+      if (!hive->MakeWritable(error)) return false;
       if (hivex_node_delete_child(hive->handle, node) != 0)
         return hive->Fail("cannot delete the key " + hive->NodePath(node) + ": " + ErrnoText(errno), error);
       if (hive->added.erase(node) == 0) hive->changed = true;
@@ -533,6 +533,7 @@ bool HiveStore::Apply(const std::vector<WriteRecord>& writes, unsigned codePage,
     }
     hive_set_value value{const_cast<char*>(name.c_str()), static_cast<hive_type>(write.type), data.size(),
                          reinterpret_cast<char*>(data.data())};
+    if (!hive->MakeWritable(error)) return false;
     if (hivex_node_set_value(hive->handle, node, &value, 0) != 0)
       return hive->Fail("cannot set the value " + write.name + " of " + hive->NodePath(node) + ": " + ErrnoText(errno),
                         error);

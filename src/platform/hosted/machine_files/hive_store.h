@@ -49,9 +49,8 @@ class HiveStore {
   // Reads the given hive files (at least one), refusing a file that is not a hive, a hive
   // whose two sequence numbers differ (Windows did not finish writing it and its .LOG still
   // holds changes), and a SYSTEM hive without the control set Select\Current names.
-  // Messages start with the file's name. `forChanges` readies the hives for Apply at once;
-  // without it they are only mapped, and Apply has hivex read them a second time.
-  bool Open(const HivePaths& paths, bool forChanges, std::string* error);
+  // Messages start with the file's name.
+  bool Open(const HivePaths& paths, std::string* error);
 
   bool IsOpen(HiveKind kind) const;
   const std::string& Path(HiveKind kind) const;
