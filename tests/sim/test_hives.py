@@ -1,7 +1,6 @@
 """korvane-sim on an offline installation's hives end to end: the same report as on the
 machine file the hives were made from, the definitions where Samba's regtree finds them after
 --save, the first original kept as .bak, and refusals that leave every file as it was."""
-import glob
 import hashlib
 import os
 import re
@@ -129,6 +128,7 @@ class OfflineInstallations(unittest.TestCase):
             "read-only with --save": (read_only, [], ["--save"], "read-only"),
             "with --machine": (None, [], ["--machine", machine("sample-xp.reg")], "--machine"),
             "Windows 98": (None, [], ["--os", "win98"], "Windows 95, 98 and Me"),
+            "changes onto the hive": (None, [], ["--changes", "{SYSTEM}"], "is the hive"),
         }
         for name, (spoil, make_options, run_options, message) in cases.items():
             with self.subTest(name):
@@ -138,7 +138,9 @@ class OfflineInstallations(unittest.TestCase):
                     spoil(windows)
                 before = self.files()
                 result = simhost.run("--windows", windows, "--json", "--save", "--changes",
-                                     os.path.join(self.directory, "changes.reg"), *run_options, check=False)
+                                     os.path.join(self.directory, "changes.reg"),
+                                     *[o.replace("{SYSTEM}", self.hive(windows, "SYSTEM")) for o in run_options],
+                                     check=False)
                 self.assertEqual(result.returncode, 2, result.stderr)
                 self.assertEqual(result.stdout, b"", "a run started")
                 self.assertIn(message, result.stderr.decode())
@@ -149,25 +151,34 @@ class OfflineInstallations(unittest.TestCase):
         system = self.hive(windows, "SYSTEM")
         with open(system, "rb") as file:
             hive = file.read()
-        # The first instance has the installation while it waits for its SYSTEM hive to come.
+        # The first instance has the installation while it waits for its SYSTEM hive to come:
+        # it takes the lock before it reads, and a FIFO opens for writing once it reads.
         os.remove(system)
         os.mkfifo(system)
         first = subprocess.Popen([simhost.SIM, "--json", "--windows", windows], stdout=subprocess.PIPE)
+        writer = None
         try:
-            locks = os.path.join(simhost.RUNTIME, f"korvane-sim-{os.geteuid()}", "*.lock")
-            deadline = time.time() + 20
-            while time.time() < deadline and not glob.glob(locks):
-                time.sleep(0.05)
+            deadline = time.time() + 30
+            while writer is None and time.time() < deadline:
+                try:
+                    writer = os.open(system, os.O_WRONLY | os.O_NONBLOCK)
+                except OSError:
+                    time.sleep(0.05)
+            self.assertIsNotNone(writer, "the first instance never read its hive")
             link = os.path.join(self.directory, "SYSTEM.link")
             os.symlink(system, link)
             second = simhost.run("--hive", "SYSTEM=" + link, "--hive", "SOFTWARE=" + self.hive(windows, "SOFTWARE"),
                                  "--changes", os.path.join(self.directory, "changes.reg"), check=False)
             self.assertEqual(second.returncode, 3, second.stderr)
             self.assertIn("another instance", second.stderr.decode())
-            with open(system, "wb") as fifo:
-                fifo.write(hive)
-            self.assertEqual(first.wait(timeout=20), 0)
+            os.set_blocking(writer, True)
+            os.write(writer, hive)
+            os.close(writer)
+            writer = None
+            self.assertEqual(first.wait(timeout=30), 0)
         finally:
+            if writer is not None:
+                os.close(writer)
             if first.poll() is None:
                 first.kill()
             first.wait()

@@ -69,8 +69,9 @@ RegNode& RegNode::EnsureSubkey(std::string_view name, bool* created) {
   if (inserted) {
     position->second = std::make_unique<RegNode>(std::string(name));
     if (orderKept_) {
+      const std::string& folded = position->first;
       const auto next = std::find_if(order_.begin(), order_.end(),
-                                     [&](const RegNode* other) { return FoldName(other->Name()) > position->first; });
+                                     [&](const RegNode* other) { return FoldName(other->Name()) > folded; });
       order_.insert(next, position->second.get());
     } else if (orderValid_) {
       // Keep the enumeration order current without a rebuild when names come in sorted.

@@ -64,11 +64,10 @@ bool CheckTargets(const SimOptions& options, HiveMachine& hives, FileTarget* cha
     return false;
   }
   if (!options.changesPath.empty()) {
-    for (const std::string& machine :
-         {options.machinePath, hives.Paths().system, hives.Paths().software}) {
+    for (const std::string& machine : {options.machinePath, hives.Paths().system, hives.Paths().software}) {
       if (options.changesPath == "-" || machine.empty() || !IsSameFile(options.changesPath, machine)) continue;
-      std::fprintf(err, "korvane-sim: --changes %s is the machine's %s: the changes would replace the machine\n",
-                   options.changesPath.c_str(), machine.c_str());
+      std::fprintf(err, "korvane-sim: --changes %s is the %s %s: the changes would replace the machine\n",
+                   options.changesPath.c_str(), OnHives(options) ? "hive" : "machine file", machine.c_str());
       return false;
     }
     if (!CheckTarget(options.changesPath, TargetRule::kOutput, changes, &error)) {
