@@ -86,29 +86,34 @@ class OfflineInstallations(unittest.TestCase):
                 self.assertEqual(self.files(), before, "a preview wrote a file")
 
     def test_save_puts_the_definition_into_the_current_control_set_and_keeps_the_first_original(self):
-        windows = self.install("sample-xp.reg", "5.1", "--control-set", "2", "--copy-control-set", "1")
-        system, software = self.hive(windows, "SYSTEM"), self.hive(windows, "SOFTWARE")
-        os.chmod(system, 0o640)
-        with open(system, "rb") as file:
-            original = file.read()
-        software_before = self.files()[os.path.relpath(software, self.directory)]
+        for machine_file, version, folder, definition in (
+                ("sample-xp.reg", "5.1", "WINDOWS", f"{NET_CLASS}\\0000\\ndi\\params\\networkaddress"),
+                ("sample-nt4.reg", "4.0", "WINNT", "services\\e100b1\\parameters\\ndi\\params\\networkaddress")):
+            with self.subTest(version=version):
+                windows = self.install(machine_file, version, "--control-set", "2", "--copy-control-set", "1",
+                                       folder=folder)
+                system, software = self.hive(windows, "SYSTEM"), self.hive(windows, "SOFTWARE")
+                os.chmod(system, 0o640)
+                with open(system, "rb") as file:
+                    original = file.read()
+                software_before = self.files()[os.path.relpath(software, self.directory)]
 
-        simhost.report("--windows", windows, "--save")
-        self.assertEqual(definition_keys(system),
-                         {f"controlset002\\{NET_CLASS}\\0000\\ndi\\params\\networkaddress": DEFINITION})
-        with open(system + ".bak", "rb") as file:
-            self.assertEqual(file.read(), original)
-        self.assertEqual(stat.S_IMODE(os.stat(system).st_mode), 0o640)
-        self.assertEqual(self.files()[os.path.relpath(software, self.directory)], software_before)
-        self.assertFalse(os.path.exists(software + ".bak"), "an unchanged hive was saved")
+                simhost.report("--windows", windows, "--save")
+                self.assertEqual(definition_keys(system), {f"controlset002\\{definition}": DEFINITION})
+                with open(system + ".bak", "rb") as file:
+                    self.assertEqual(file.read(), original)
+                self.assertEqual(stat.S_IMODE(os.stat(system).st_mode), 0o640)
+                self.assertEqual(self.files()[os.path.relpath(software, self.directory)], software_before)
+                self.assertFalse(os.path.exists(software + ".bak"), "an unchanged hive was saved")
 
-        # A rerun finds the definition there; the first original survives its save.
-        again = simhost.report("--windows", windows, "--save")
-        self.assertEqual([w for w in again["registry"]["writes"]
-                          if w["op"] == "set" and w["path"].lower().endswith("\\ndi\\params\\networkaddress")], [])
-        self.assertEqual(len(definition_keys(system)), 1)
-        with open(system + ".bak", "rb") as file:
-            self.assertEqual(file.read(), original)
+                # A rerun finds the definition there; the first original survives its save.
+                again = simhost.report("--windows", windows, "--save")
+                self.assertEqual([w for w in again["registry"]["writes"]
+                                  if w["op"] == "set" and w["path"].lower().endswith("\\ndi\\params\\networkaddress")],
+                                 [])
+                self.assertEqual(len(definition_keys(system)), 1)
+                with open(system + ".bak", "rb") as file:
+                    self.assertEqual(file.read(), original)
 
     def test_refusals_leave_every_file_as_it_was(self):
         def not_a_hive(windows):
