@@ -42,7 +42,8 @@ def regtree(path):
 
 
 def definition_keys(path):
-    return {key: sorted(values) for key, values in regtree(path).items() if key.endswith("\\ndi\\params\\networkaddress")}
+    return {key: sorted(values) for key, values in regtree(path).items()
+            if key.endswith("\\ndi\\params\\networkaddress")}
 
 
 class OfflineInstallations(unittest.TestCase):

@@ -76,7 +76,8 @@ bool CheckTargets(const SimOptions& options, HiveMachine& hives, FileTarget* cha
       return false;
     }
   }
-  if (options.save && !OnHives(options) && !CheckTarget(options.machinePath, TargetRule::kExistingFile, saved, &error)) {
+  if (options.save && !OnHives(options) &&
+      !CheckTarget(options.machinePath, TargetRule::kExistingFile, saved, &error)) {
     std::fprintf(err, "korvane-sim: cannot save %s: %s\n", options.machinePath.c_str(), error.c_str());
     return false;
   }
