@@ -131,6 +131,7 @@ class OfflineInstallations(unittest.TestCase):
             "not a hive": (not_a_hive, [], [], "not a registry hive"),
             "unfinished": (None, ["--unfinished"], [], "two sequence numbers differ"),
             "missing control set": (missing_control_set, [], [], "Select\\Current names ControlSet005"),
+            "SOFTWARE as SYSTEM": (None, [], ["--hive", "SYSTEM={SOFTWARE}"], "no DWORD value Current under Select"),
             "read-only with --save": (read_only, [], ["--save"], "read-only"),
             "with --machine": (None, [], ["--machine", machine("sample-xp.reg")], "--machine"),
             "Windows 98": (None, [], ["--os", "win98"], "Windows 95, 98 and Me"),
@@ -143,10 +144,11 @@ class OfflineInstallations(unittest.TestCase):
                 if spoil:
                     spoil(windows)
                 before = self.files()
-                result = simhost.run("--windows", windows, "--json", "--save", "--changes",
-                                     os.path.join(self.directory, "changes.reg"),
-                                     *[o.replace("{SYSTEM}", self.hive(windows, "SYSTEM")) for o in run_options],
-                                     check=False)
+                hives = [] if "--hive" in run_options else ["--windows", windows]
+                run_options = [o.replace("{SYSTEM}", self.hive(windows, "SYSTEM"))
+                               .replace("{SOFTWARE}", self.hive(windows, "SOFTWARE")) for o in run_options]
+                result = simhost.run(*hives, "--json", "--save", "--changes", os.path.join(self.directory, "changes.reg"),
+                                     *run_options, check=False)
                 self.assertEqual(result.returncode, 2, result.stderr)
                 self.assertEqual(result.stdout, b"", "a run started")
                 self.assertIn(message, result.stderr.decode())

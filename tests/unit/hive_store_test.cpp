@@ -155,31 +155,6 @@ TEST_F(HiveStoreTest, SubkeysComeInTheOrderTheHiveKeeps) {
   EXPECT_EQ(names, (std::vector<std::string>{"B", "\x82\xA0", "\x82\x60"}));
 }
 
-TEST_F(HiveStoreTest, RefusesHivesThatCannotBeTrusted) {
-  MakeInstallation("machines/sample-xp.reg");
-  const std::string system = ReadFile(paths_.system);
-  const std::string other = folder_ + "/OTHER";
-  std::string error;
-
-  ASSERT_TRUE(testing::WriteFile(other, ReadFile(SourceFile("machines/sample-xp.reg")), &error));
-  EXPECT_TRUE(Contains(OpenError({other, ""}), other + ": not a registry hive"));
-
-  std::string unfinished = system;
-  testing::MarkUnfinished(&unfinished);
-  ASSERT_TRUE(testing::WriteFile(other, unfinished, &error));
-  EXPECT_TRUE(Contains(OpenError({other, ""}), "two sequence numbers differ (3 and 2)"));
-  EXPECT_TRUE(Contains(OpenError({"", other}), "its .LOG file still holds changes"));
-
-  // The SOFTWARE hive given as SYSTEM has no Select key.
-  EXPECT_TRUE(Contains(OpenError({paths_.software, ""}), "no DWORD value Current under Select"));
-
-  machine_.Ensure(kHkeyLocalMachine, "SYSTEM\\Select").PutValue("Current", platform::kRegDword, {3, 0, 0, 0});
-  WriteHives(1);
-  EXPECT_TRUE(Contains(OpenError(paths_), "Select\\Current names ControlSet003, which the hive does not hold"));
-
-  EXPECT_TRUE(Contains(OpenError({folder_ + "/absent", ""}), "cannot read the hive: No such file or directory"));
-}
-
 TEST_F(HiveStoreTest, DefaultsComeFromTheInstallation) {
   struct Case {
     const char* value;
