@@ -1,6 +1,7 @@
 // korvane-bench: the benchmarks of the hosted machine (docs/PERFORMANCE.md).
-//   korvane-bench [load|xp|98|all] [RUNS]     (default: all, 5 runs of each walk)
+//   korvane-bench [load|xp|98|hive|all] [RUNS] (default: all, 5 runs of each walk)
 //   korvane-bench write-xp FILE [DEVICE_KEYS] the XP walk's machine as a .reg file
+//   korvane-bench write-hives WINDOWS_DIR      the hive benchmark's offline installation
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,14 +14,17 @@ int main(int argc, char** argv) {
   using namespace korvane::bench;
   const std::string what = argc > 1 ? argv[1] : "all";
   if (what == "load-child" && argc == 3) return LoadChild(argv[2]);
+  if (what == "hive-child" && argc == 3) return HiveChild(argv[2]);
+  if (what == "write-hives" && argc == 3) return WriteHives(argv[2]);
   if (what == "write-xp" && (argc == 3 || argc == 4)) return WriteXpMachine(argv[2], argc == 4 ? std::atoi(argv[3]) : 1024);
   const int runs = argc > 2 ? std::atoi(argv[2]) : 5;
-  if (runs < 1 || (what != "all" && what != "load" && what != "xp" && what != "98")) {
-    std::fprintf(stderr, "usage: korvane-bench [load|xp|98|all] [RUNS]\n"
-                         "       korvane-bench write-xp FILE [DEVICE_KEYS]\n");
+  if (runs < 1 || (what != "all" && what != "load" && what != "xp" && what != "98" && what != "hive")) {
+    std::fprintf(stderr, "usage: korvane-bench [load|xp|98|hive|all] [RUNS]\n"
+                         "       korvane-bench write-xp FILE [DEVICE_KEYS]\n"
+                         "       korvane-bench write-hives WINDOWS_DIR\n");
     return 2;
   }
-  // The child process of the load benchmark is this program again.
+  // The child processes of the load and hive benchmarks are this program again.
   const std::string self = "/proc/self/exe";
   char resolved[4096];
   const ssize_t length = readlink(self.c_str(), resolved, sizeof resolved - 1);
@@ -29,5 +33,6 @@ int main(int argc, char** argv) {
   if (what == "all" || what == "xp") status |= WalkBench(5, runs);
   if (what == "all" || what == "98") status |= WalkBench(2, runs);
   if (what == "all" || what == "load") status |= LoadBench(program);
+  if (what == "all" || what == "hive") status |= HiveBench(program);
   return status;
 }

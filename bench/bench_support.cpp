@@ -1,5 +1,9 @@
 #include "bench_support.h"
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -31,6 +35,33 @@ long StatusKilobytes(const char* field) {
     }
   std::fclose(status);
   return value;
+}
+
+bool RunSelf(const std::string& self, const std::vector<std::string>& args, std::string* output, long* maxRssKb) {
+  int pipeFds[2];
+  if (pipe(pipeFds) != 0) return false;
+  std::vector<char*> argv{const_cast<char*>(self.c_str())};
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    dup2(pipeFds[1], STDOUT_FILENO);
+    close(pipeFds[0]);
+    close(pipeFds[1]);
+    execv(self.c_str(), argv.data());
+    _exit(127);
+  }
+  close(pipeFds[1]);
+  output->clear();
+  char buffer[256];
+  for (ssize_t count; (count = read(pipeFds[0], buffer, sizeof buffer)) > 0;) output->append(buffer, count);
+  close(pipeFds[0]);
+  int status = 0;
+  rusage usage{};
+  if (child < 0 || wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    return false;
+  *maxRssKb = usage.ru_maxrss;
+  return true;
 }
 
 QuietSystem::QuietSystem(int family) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -12,10 +13,23 @@
 namespace korvane::bench {
 
 double NowSeconds();
+
+// snprintf into a string, for the names and texts of generated machines.
+template <typename... Args>
+std::string Format(const char* format, Args... args) {
+  char text[512];
+  std::snprintf(text, sizeof text, format, args...);
+  return text;
+}
+
 double Median(std::vector<double> samples);
 
 // A field of /proc/self/status in kB (VmHWM, VmRSS), or -1.
 long StatusKilobytes(const char* field);
+
+// Runs this program (`self`) again with `args`, and gives what it printed and its ru_maxrss in
+// kB; false when it could not run or did not exit with 0.
+bool RunSelf(const std::string& self, const std::vector<std::string>& args, std::string* output, long* maxRssKb);
 
 // Answers as Windows of `family` (2: Windows 98, 5: Windows XP) in English, with no other
 // instance running; message boxes are counted, not shown.

@@ -2,8 +2,6 @@
 // time of several loads, and the peak memory of a load in a process of its own.
 #include <fcntl.h>
 #include <stdlib.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -52,28 +50,10 @@ struct ChildFigures {
 // Runs `self load-child FILE` and reads what it printed.
 ChildFigures LoadInChild(const std::string& self, const std::string& file) {
   ChildFigures figures;
-  int pipeFds[2];
-  if (pipe(pipeFds) != 0) return figures;
-  const pid_t child = fork();
-  if (child == 0) {
-    dup2(pipeFds[1], STDOUT_FILENO);
-    close(pipeFds[0]);
-    close(pipeFds[1]);
-    execl(self.c_str(), self.c_str(), "load-child", file.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(pipeFds[1]);
   std::string output;
-  char buffer[256];
-  for (ssize_t count; (count = read(pipeFds[0], buffer, sizeof buffer)) > 0;) output.append(buffer, count);
-  close(pipeFds[0]);
-  int status = 0;
-  rusage usage{};
-  if (child < 0 || wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-    return figures;
+  if (!RunSelf(self, {"load-child", file}, &output, &figures.maxRss)) return figures;
   figures.ok = std::sscanf(output.c_str(), "%lf %ld %ld %ld", &figures.seconds, &figures.hwmBefore,
                            &figures.hwmAfter, &figures.rssAfter) == 4;
-  figures.maxRss = usage.ru_maxrss;
   return figures;
 }
 

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
+
 namespace korvane::bench {
 
 namespace {
@@ -19,13 +21,6 @@ constexpr char kWin98Class[] = "System\\CurrentControlSet\\Services\\Class\\";
 constexpr char kConfigManager[] = "Config Manager\\Enum\\";
 constexpr int kSlots = 16;
 constexpr int kConfigManagerEntries = 1024;
-
-template <typename... Args>
-std::string Format(const char* format, Args... args) {
-  char text[512];
-  std::snprintf(text, sizeof text, format, args...);
-  return text;
-}
 
 // Supported by its DEV_103B tag; the subsystem makes each name unique and keeps them sorted.
 std::string DeviceKeyName(int index) { return Format("VEN_5AB1&DEV_103B&SUBSYS_%08X&REV_81", 0x10005AB1 + index * 0x10000); }

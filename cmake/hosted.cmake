@@ -5,6 +5,8 @@ add_library(korvane_hosted STATIC
   src/platform/hosted/machine_files/input_file.cpp
   src/platform/hosted/machine_files/reg_reader.cpp
   src/platform/hosted/machine_files/reg_writer.cpp
+  src/platform/hosted/machine_files/hive_store.cpp
+  src/platform/hosted/machine_files/utf16_data.cpp
   src/platform/hosted/machine_files/safe_file.cpp
   src/platform/hosted/hosted_system.cpp
   src/platform/hosted/hosted_windows.cpp
@@ -14,11 +16,16 @@ add_library(korvane_hosted STATIC
   src/platform/hosted/terminal_render.cpp
   src/platform/hosted/sim_options.cpp
   src/platform/hosted/report.cpp
+  src/platform/hosted/hive_machine.cpp
   src/platform/hosted/simulated_machine.cpp
   ${CMAKE_BINARY_DIR}/generated/embedded_files.cpp
 )
 target_include_directories(korvane_hosted PUBLIC src ${CMAKE_BINARY_DIR}/generated)
-target_link_libraries(korvane_hosted PUBLIC korvane_core)
+
+# Offline installations' registry hives are read and written through hivex.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(HIVEX REQUIRED IMPORTED_TARGET hivex)
+target_link_libraries(korvane_hosted PUBLIC korvane_core PRIVATE PkgConfig::HIVEX)
 
 # The resource script (the one definition of the six dialog templates) and the default
 # machine are built into korvane-sim.

@@ -16,7 +16,10 @@ korvane_apt_install() {
 }
 
 korvane_setup() {
-  local packages=(cmake ninja-build g++ make libgtest-dev googletest python3)
+  # hivex reads and writes offline installations' hives; regtree (registry-tools) reads them
+  # back in the tests as an independent reader.
+  local packages=(cmake ninja-build g++ make pkg-config libgtest-dev googletest python3 libhivex-dev libhivex-bin
+                  registry-tools)
   if [ "${1:-native}" = all ]; then
     packages+=(mingw-w64 binutils-mingw-w64 wine wine64 xvfb xauth x11-utils locales imagemagick fonts-ipafont-gothic)
   fi

@@ -62,7 +62,8 @@ class EveryRelease(unittest.TestCase):
 class Options(unittest.TestCase):
     def test_help(self):
         out = simhost.run("--help").stdout.decode()
-        for option in ("--machine", "--os", "--lang", "--json", "--save", "--changes", "--no-admin"):
+        for option in ("--machine", "--windows", "--hive", "--os", "--lang", "--json", "--save", "--changes",
+                       "--no-admin"):
             self.assertIn(option, out)
 
     def test_bad_options_give_one_line_and_exit_2(self):
@@ -72,7 +73,10 @@ class Options(unittest.TestCase):
                      ["--machine", ""], ["--changes", ""], ["--fail-path", ""], ["--lang", "0x0x411"],
                      ["--lang", " 0x411"], ["--lang", " 1041"], ["--lang", "+1041"], ["--os", " winxp"],
                      ["--os", " 2.5.1"], ["--os", "2. 5.1"], ["--fail-call", " 3"],
-                     ["--json", "--changes", "-"]):
+                     ["--json", "--changes", "-"],
+                     # Hives: named once each, by SYSTEM or SOFTWARE, in one way only.
+                     ["--windows", ""], ["--hive", "SYSTEM"], ["--hive", "SYSTEM="], ["--hive", "BOOT=x"],
+                     ["--hive", "system=a", "--hive", "SYSTEM=b"], ["--windows", "w", "--hive", "SOFTWARE=x"]):
             with self.subTest(args=args):
                 result = simhost.run(*args, check=False)
                 self.assertEqual(result.returncode, 2)

@@ -1,5 +1,6 @@
 // A key's values past the size where they are found by index rather than by a scan: the
-// same answers as a scan, in the order they were put, through removals.
+// same answers as a scan, in the order they were put, through removals. And the order of
+// subkeys taken from a hive, kept through later additions and removals.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -57,6 +58,26 @@ TEST(RegNodeValues, RemovingOneKeepsEveryOtherFindable) {
   for (int i = 0; i < 25; ++i) node.RemoveValue("V" + std::to_string(i));
   EXPECT_EQ(Names(node), (std::vector<std::string>{"V25", "V26", "V27", "V28", "V29"}));
   EXPECT_EQ(node.FindValue("v27")->data, Data(27));
+}
+
+std::string SubkeyNames(const RegNode& node) {
+  std::string names;
+  for (const RegNode* subkey : node.Subkeys()) names += subkey->Name() + " ";
+  return names;
+}
+
+TEST(RegNodeSubkeys, AHivesOrderIsKeptAndNewKeysGoWhereTheirNamesSort) {
+  RegNode node("Key");
+  // A hive sorts by upper-cased UTF-16: U+00C9 ("\xE9" folded) before U+20AC ("\x80" in code
+  // page 1252); by their ANSI bytes they would come the other way round.
+  for (const char* name : {"b", "F", "x", "\xE9", "\x80"}) node.AppendSubkey(name);
+  EXPECT_EQ(SubkeyNames(node), "b F x \xE9 \x80 ");
+  EXPECT_EQ(&node.AppendSubkey("B"), node.FindSubkey("b"));  // no second "b"
+  node.EnsureSubkey("c");
+  node.EnsureSubkey("Z");
+  node.EnsureSubkey("a");
+  EXPECT_TRUE(node.RemoveSubkey("f"));
+  EXPECT_EQ(SubkeyNames(node), "a b c x Z \xE9 \x80 ");
 }
 
 }  // namespace

@@ -255,6 +255,26 @@ TEST_F(SafeFileTest, SameFileThroughLinksAndPaths) {
   EXPECT_FALSE(IsSameFile(PathOf("missing.reg"), PathOf("missing.reg")));
 }
 
+TEST_F(SafeFileTest, AnOriginalIsKeptOnceWithTheFilesOwnerAndModeAndNeverOverwritten) {
+  for (const bool unnamed : {true, false}) {
+    SCOPED_TRACE(unnamed ? "unnamed temporary file" : "named temporary file");
+    UseUnnamedTemporaryFiles(unnamed);
+    fs::remove_all(directory_ / "config");
+    const std::string hive = Put("config/SYSTEM", "new", 0640);
+    bool existed = true;
+    std::string error;
+    ASSERT_TRUE(KeepOriginal(hive + ".bak", "first", hive, &existed, &error)) << error;
+    EXPECT_FALSE(existed);
+    EXPECT_EQ(Read("config/SYSTEM.bak"), "first");
+    EXPECT_EQ(Status("config/SYSTEM.bak").st_mode & 07777, 0640u);
+    ASSERT_TRUE(KeepOriginal(hive + ".bak", "second", hive, &existed, &error)) << error;
+    EXPECT_TRUE(existed);
+    EXPECT_EQ(Read("config/SYSTEM.bak"), "first");
+    EXPECT_EQ(Entries("config"), (std::vector<std::string>{"SYSTEM", "SYSTEM.bak"}));
+  }
+  UseUnnamedTemporaryFiles(true);
+}
+
 TEST_F(SafeFileTest, StandardOutputIsWrittenAsItIs) {
   FileTarget target;
   std::string error;

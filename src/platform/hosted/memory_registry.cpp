@@ -68,7 +68,12 @@ RegNode& RegNode::EnsureSubkey(std::string_view name, bool* created) {
   auto [position, inserted] = subkeys_.try_emplace(FoldName(name));
   if (inserted) {
     position->second = std::make_unique<RegNode>(std::string(name));
-    if (orderValid_) {
+    if (orderKept_) {
+      const std::string& folded = position->first;
+      const auto next = std::find_if(order_.begin(), order_.end(),
+                                     [&](const RegNode* other) { return FoldName(other->Name()) > folded; });
+      order_.insert(next, position->second.get());
+    } else if (orderValid_) {
       // Keep the enumeration order current without a rebuild when names come in sorted.
       if (order_.empty() || FoldName(order_.back()->Name()) < position->first)
         order_.push_back(position->second.get());
@@ -80,9 +85,26 @@ RegNode& RegNode::EnsureSubkey(std::string_view name, bool* created) {
   return *position->second;
 }
 
+RegNode& RegNode::AppendSubkey(std::string_view name) {
+  Subkeys();
+  orderKept_ = true;
+  auto [position, inserted] = subkeys_.try_emplace(FoldName(name));
+  if (inserted) {
+    position->second = std::make_unique<RegNode>(std::string(name));
+    order_.push_back(position->second.get());
+  }
+  return *position->second;
+}
+
 bool RegNode::RemoveSubkey(std::string_view name) {
-  if (subkeys_.erase(FoldName(name)) == 0) return false;
-  orderValid_ = false;
+  const auto found = subkeys_.find(FoldName(name));
+  if (found == subkeys_.end()) return false;
+  if (orderKept_) {
+    order_.erase(std::find(order_.begin(), order_.end(), found->second.get()));
+  } else {
+    orderValid_ = false;
+  }
+  subkeys_.erase(found);
   return true;
 }
 

@@ -28,10 +28,14 @@ class RegNode {
   explicit RegNode(std::string name) : name_(std::move(name)) {}
 
   const std::string& Name() const { return name_; }
-  // Subkeys in the order Windows enumerates them: by upper-cased name.
+  // Subkeys in the order Windows enumerates them: by upper-cased name, or as a hive keeps them.
   const std::vector<RegNode*>& Subkeys() const;
   RegNode* FindSubkey(std::string_view name) const;
   RegNode& EnsureSubkey(std::string_view name, bool* created = nullptr);
+  // Adds the subkey last in the enumeration order whatever its name: a hive's keys come in the
+  // order Windows sorted them, which folds letters beyond ASCII too. The key keeps that order;
+  // a subkey made later goes before the first one whose upper-cased name follows its own.
+  RegNode& AppendSubkey(std::string_view name);
   bool RemoveSubkey(std::string_view name);
 
   const std::vector<RegValue>& Values() const { return values_; }
@@ -47,6 +51,7 @@ class RegNode {
   std::map<std::string, std::unique_ptr<RegNode>> subkeys_;  // by upper-cased name
   mutable std::vector<RegNode*> order_;
   mutable bool orderValid_ = true;
+  bool orderKept_ = false;  // order_ is as the subkeys were appended, never rebuilt
   std::vector<RegValue> values_;
   // Positions in values_ by upper-cased name, kept once a key holds many values (an export
   // can put thousands in one key, and a scan per value would make loading it quadratic).

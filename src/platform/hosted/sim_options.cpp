@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/hosted/machine_files/hive_store.h"
 #include "platform/hosted/machine_files/input_file.h"
+#include "platform/hosted/memory_registry.h"
 
 namespace korvane::hosted {
 
@@ -99,6 +101,24 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions* options, std
     } else if (option == "--machine") {
       if (!nonEmptyValue(&text)) return false;
       options->machinePath = text;
+    } else if (option == "--windows") {
+      if (!nonEmptyValue(&text)) return false;
+      options->windowsDir = text;
+    } else if (option == "--hive") {
+      if (!nonEmptyValue(&text)) return false;
+      const char* equals = std::strchr(text, '=');
+      const std::string name(text, equals == nullptr ? std::strlen(text) : static_cast<std::size_t>(equals - text));
+      const bool system = EqualsFolded(name, "SYSTEM");
+      if (equals == nullptr || equals[1] == '\0' || (!system && !EqualsFolded(name, "SOFTWARE"))) {
+        *error = std::string("bad --hive '") + text + "' (SYSTEM=FILE or SOFTWARE=FILE)";
+        return false;
+      }
+      std::string& path = system ? options->systemHive : options->softwareHive;
+      if (!path.empty()) {
+        *error = "--hive " + std::string(system ? "SYSTEM" : "SOFTWARE") + " is given twice";
+        return false;
+      }
+      path = equals + 1;
     } else if (option == "--changes") {
       if (!nonEmptyValue(&text)) return false;
       options->changesPath = text;
@@ -109,6 +129,7 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions* options, std
         return false;
       }
       options->osName = text;
+      options->osGiven = true;
     } else if (option == "--lang") {
       if (!value(&text)) return false;
       unsigned long long id = 0;
@@ -118,6 +139,7 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions* options, std
         return false;
       }
       options->languageId = static_cast<std::uint16_t>(id);
+      options->languageGiven = true;
     } else if (option == "--codepage") {
       if (!value(&text)) return false;
       unsigned long long codePage = 0;
@@ -142,8 +164,23 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions* options, std
       return false;
     }
   }
-  if (options->save && options->machinePath.empty()) {
-    *error = "--save needs --machine FILE";
+  if (OnHives(*options)) {
+    if (!options->machinePath.empty()) {
+      *error = "--machine cannot be combined with --windows or --hive: the machine is a .reg file or an "
+               "installation's hives";
+      return false;
+    }
+    if (!options->windowsDir.empty() && (!options->systemHive.empty() || !options->softwareHive.empty())) {
+      *error = "--windows and --hive name the same hives: give one of them";
+      return false;
+    }
+    if (options->osGiven && options->version.platformId == platform::kVerPlatformWin32Windows) {
+      *error = "Windows 95, 98 and Me do not run on hives: their registry is no hive, and their Config Manager "
+               "list exists only while they run";
+      return false;
+    }
+  } else if (options->save && options->machinePath.empty()) {
+    *error = "--save needs --machine FILE, --windows DIR or --hive";
     return false;
   }
   if (options->json && options->changesPath == "-") {
@@ -154,37 +191,52 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions* options, std
 }
 
 std::string SimUsage() {
-  return std::string("usage: korvane-sim [--machine FILE] [--os NAME] [--lang ID] [--codepage CP] [--json]\n"
-         "                   [--save] [--changes OUT] [--no-admin]\n"
-         "Runs Korvane on a simulated PC: its registry comes from a .reg file, its screen is\n"
-         "this terminal.\n"
-         "\n"
-         "  --machine FILE  the machine's registry as a .reg file (REGEDIT4 or version 5.00,\n"
-         "                  UTF-16LE or 8-bit); default: the bundled Windows XP sample machine\n"
-         "  --os NAME       win32s, win95, win98, winme, nt351, nt40, win2k, winxp (default),\n"
-         "                  win2003, vista, win7, win10, or PLATFORM.MAJOR.MINOR such as 2.5.1\n"
-         "  --lang ID       the user default language id, hex (0x0411) or decimal;\n"
-         "                  default 0x0409 (English); 0x0411 gives the Japanese texts on a\n"
-         "                  machine whose ANSI code page is 932\n"
-         "  --codepage CP   the machine's ANSI code page, 1252 or 932, in which its texts and\n"
-         "                  the machine file are read; default 932 with a Japanese --lang,\n"
-         "                  else 1252\n"
-         "  --json          draw nothing, end every notice or dialog at once as if OK were\n"
-         "                  pressed, and print a JSON report of the run on stdout\n"
-         "  --save          write the registry back to FILE after the run: replaced whole, through\n"
-         "                  a symbolic link, keeping its owner, group and mode; a regular file only\n"
-         "  --changes OUT   write the keys created and values set as a .reg file regedit applies;\n"
-         "                  OUT may be a FIFO or a device, or - for standard output\n"
-         "  --no-admin      run as a user who may not change HKEY_LOCAL_MACHINE\n"
-         "  --fail-call N   (testing) fail the Nth registry call\n"
-         "  --fail-path P   (testing) fail every registry call on a key path matching P (* and ?)\n"
-         "  --help          this text\n"
-         "\n"
-         "A machine file may hold at most ") +
-         DescribeLimit(kMachineFileLimit) +
-         ".\n"
-         "Two korvane-sim processes on the same machine file are two instances on one PC.\n"
-         "Exit status: 0 after a run; 2 for a bad option, machine file or output file (nothing\n"
+  return std::string(
+             "usage: korvane-sim [--machine FILE | --windows DIR | --hive NAME=FILE...] [--os NAME]\n"
+             "                   [--lang ID] [--codepage CP] [--json] [--save] [--changes OUT] [--no-admin]\n"
+             "Runs Korvane on a simulated PC: its registry comes from a .reg file or from an offline\n"
+             "installation's registry hives, its screen is this terminal.\n"
+             "\n"
+             "  --machine FILE  the machine's registry as a .reg file (REGEDIT4 or version 5.00,\n"
+             "                  UTF-16LE or 8-bit); default: the bundled Windows XP sample machine\n"
+             "  --windows DIR   an offline Windows NT 4.0, 2000 or XP installation: its Windows folder\n"
+             "                  (a mounted disk's WINDOWS or WINNT), with its hives\n"
+             "                  system32/config/SYSTEM and SOFTWARE, names in any letter case\n"
+             "  --hive SYSTEM=FILE, --hive SOFTWARE=FILE\n"
+             "                  the hive files themselves; either may be left out when the run needs\n"
+             "                  nothing from it and --os is given\n"
+             "  --os NAME       win32s, win95, win98, winme, nt351, nt40, win2k, winxp (default),\n"
+             "                  win2003, vista, win7, win10, or PLATFORM.MAJOR.MINOR such as 2.5.1;\n"
+             "                  on hives, default: the SOFTWARE hive's Microsoft\\Windows NT\\\n"
+             "                  CurrentVersion value CurrentVersion (4.0 nt40, 5.0 win2k, 5.1 winxp,\n"
+             "                  5.2 win2003)\n"
+             "  --lang ID       the user default language id, hex (0x0411) or decimal;\n"
+             "                  default 0x0409 (English); 0x0411 gives the Japanese texts on a\n"
+             "                  machine whose ANSI code page is 932; on hives, default: the SYSTEM\n"
+             "                  hive's Control\\Nls\\Language value Default in the current control set\n"
+             "  --codepage CP   the machine's ANSI code page, 1252 or 932, in which its texts and\n"
+             "                  the machine file are read; default 932 with a Japanese --lang,\n"
+             "                  else 1252; on hives, default: Control\\Nls\\CodePage value ACP there\n"
+             "  --json          draw nothing, end every notice or dialog at once as if OK were\n"
+             "                  pressed, and print a JSON report of the run on stdout\n"
+             "  --save          write the registry back to FILE after the run: replaced whole, through\n"
+             "                  a symbolic link, keeping its owner, group and mode; a regular file only;\n"
+             "                  on hives, each hive the run changed, its first original kept beside\n"
+             "                  it as FILE.bak; without --save nothing is written to them\n"
+             "  --changes OUT   write the keys created and values set as a .reg file regedit applies;\n"
+             "                  OUT may be a FIFO or a device, or - for standard output\n"
+             "  --no-admin      run as a user who may not change HKEY_LOCAL_MACHINE\n"
+             "  --fail-call N   (testing) fail the Nth registry call\n"
+             "  --fail-path P   (testing) fail every registry call on a key path matching P (* and ?)\n"
+             "  --help          this text\n"
+             "\n"
+             "A machine file may hold at most ") +
+         DescribeLimit(kMachineFileLimit) + ", a hive file\n" + DescribeLimit(kHiveFileLimit) +
+         ". A hive whose two sequence numbers differ (Windows did not\n"
+         "finish writing it, and its .LOG holds the rest) is refused.\n"
+         "Two korvane-sim processes on the same machine file or installation are two instances on\n"
+         "one PC.\n"
+         "Exit status: 0 after a run; 2 for a bad option, machine file, hive or output file (nothing\n"
          "runs); 3 when another instance has the machine and --save or --changes was given;\n"
          "1 if --save, --changes or the report could not be written, or the runtime directory\n"
          "is not safe to use.\n";

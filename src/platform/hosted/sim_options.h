@@ -10,11 +10,19 @@
 namespace korvane::hosted {
 
 struct SimOptions {
-  std::string machinePath;  // empty: the bundled sample machine
+  std::string machinePath;  // empty: the bundled sample machine, unless hives are given
+  // An offline installation instead: its Windows folder, or its hive files themselves.
+  std::string windowsDir;
+  std::string systemHive;
+  std::string softwareHive;
   std::string osName = "winxp";
   platform::OsVersionInfo version{};
   std::uint16_t languageId = 0x0409;
   unsigned codePage = 0;  // the machine's ANSI code page; 0: the one its language implies
+  // Whether --os and --lang were given: on hives, the installation's own settings stand
+  // where they were not.
+  bool osGiven = false;
+  bool languageGiven = false;
   bool json = false;
   bool save = false;
   std::string changesPath;
@@ -25,6 +33,10 @@ struct SimOptions {
   std::string failPath;
   std::int32_t failStatus = 31;  // ERROR_GEN_FAILURE
 };
+
+inline bool OnHives(const SimOptions& options) {
+  return !options.windowsDir.empty() || !options.systemHive.empty() || !options.softwareHive.empty();
+}
 
 // False with a one-line message for an unknown option or a bad value.
 bool ParseSimOptions(int argc, const char* const* argv, SimOptions* options, std::string* error);

@@ -9,6 +9,7 @@
 #include "app/run_sequence.h"
 #include "platform/framework.h"
 #include "platform/hosted/embedded_files.h"
+#include "platform/hosted/hive_machine.h"
 #include "platform/hosted/hosted_system.h"
 #include "platform/hosted/hosted_windows.h"
 #include "platform/hosted/machine_files/reg_reader.h"
@@ -25,10 +26,17 @@ namespace {
 
 constexpr char kDefaultMachineName[] = "machines/sample-xp.reg";
 
-std::string MachineKey(const SimOptions& options) {
-  if (options.machinePath.empty()) return "built-in sample machine";
-  char* resolved = realpath(options.machinePath.c_str(), nullptr);
-  if (resolved == nullptr) return options.machinePath;
+// The machine's file, for the lock and for messages: an installation is its SYSTEM hive.
+std::string MachineFile(const SimOptions& options, const HiveMachine& hives) {
+  if (OnHives(options)) return hives.MainHive();
+  return options.machinePath.empty() ? kDefaultMachineName : options.machinePath;
+}
+
+std::string MachineKey(const SimOptions& options, const HiveMachine& hives) {
+  if (!OnHives(options) && options.machinePath.empty()) return "built-in sample machine";
+  const std::string file = MachineFile(options, hives);
+  char* resolved = realpath(file.c_str(), nullptr);
+  if (resolved == nullptr) return file;
   std::string key = resolved;
   std::free(resolved);
   return key;
@@ -48,13 +56,18 @@ bool LoadMachine(const SimOptions& options, MemoryRegistry& registry, MachineFil
 
 // The files the run will write, checked before anything runs: a refused one is refused
 // before the machine is read. Prints the error and returns false when one is refused.
-bool CheckTargets(const SimOptions& options, FileTarget* changes, FileTarget* saved, std::FILE* err) {
+bool CheckTargets(const SimOptions& options, HiveMachine& hives, FileTarget* changes, FileTarget* saved,
+                  std::FILE* err) {
   std::string error;
+  if (OnHives(options) && !hives.Prepare(options, &error)) {
+    std::fprintf(err, "korvane-sim: %s\n", error.c_str());
+    return false;
+  }
   if (!options.changesPath.empty()) {
-    if (options.changesPath != "-" && !options.machinePath.empty() &&
-        IsSameFile(options.changesPath, options.machinePath)) {
-      std::fprintf(err, "korvane-sim: --changes %s is the machine file %s: the changes would replace the machine\n",
-                   options.changesPath.c_str(), options.machinePath.c_str());
+    for (const std::string& machine : {options.machinePath, hives.Paths().system, hives.Paths().software}) {
+      if (options.changesPath == "-" || machine.empty() || !IsSameFile(options.changesPath, machine)) continue;
+      std::fprintf(err, "korvane-sim: --changes %s is the %s %s: the changes would replace the machine\n",
+                   options.changesPath.c_str(), OnHives(options) ? "hive" : "machine file", machine.c_str());
       return false;
     }
     if (!CheckTarget(options.changesPath, TargetRule::kOutput, changes, &error)) {
@@ -63,7 +76,8 @@ bool CheckTargets(const SimOptions& options, FileTarget* changes, FileTarget* sa
       return false;
     }
   }
-  if (options.save && !CheckTarget(options.machinePath, TargetRule::kExistingFile, saved, &error)) {
+  if (options.save && !OnHives(options) &&
+      !CheckTarget(options.machinePath, TargetRule::kExistingFile, saved, &error)) {
     std::fprintf(err, "korvane-sim: cannot save %s: %s\n", options.machinePath.c_str(), error.c_str());
     return false;
   }
@@ -87,11 +101,12 @@ bool FinishOutput(const std::string& report, std::FILE* out, std::FILE* err) {
 int RunSimulatedMachine(const SimOptions& options, std::FILE* out, std::FILE* err) {
   FileTarget changes;
   FileTarget saved;
-  if (!CheckTargets(options, &changes, &saved, err)) return 2;
+  HiveMachine hives;
+  if (!CheckTargets(options, hives, &changes, &saved, err)) return 2;
 
   InstanceRegistry instances;
   std::string error;
-  if (!instances.Open(MachineKey(options), &error)) {
+  if (!instances.Open(MachineKey(options, hives), &error)) {
     std::fprintf(err, "korvane-sim: %s\n", error.c_str());
     return 1;
   }
@@ -106,19 +121,29 @@ int RunSimulatedMachine(const SimOptions& options, std::FILE* out, std::FILE* er
   const bool first = taken == InstanceRegistry::Take::kTaken;
   if (!first && (options.save || !options.changesPath.empty())) {
     std::fprintf(err, "korvane-sim: another instance (process %d) has the machine %s: nothing was run or written\n",
-                 holder, options.machinePath.empty() ? kDefaultMachineName : options.machinePath.c_str());
+                 holder, MachineFile(options, hives).c_str());
     return 3;
   }
 
   MemoryRegistry registry;
   // Unless told otherwise, the machine's texts are in the ANSI code page of its user's
-  // language, as a Windows installed in that language has it.
-  const unsigned codePage = options.codePage != 0 ? options.codePage : AnsiCodePageFor(options.languageId);
-  registry.SetAnsiCodePage(codePage);
+  // language, as a Windows installed in that language has it; an installation says its own.
+  MachineSettings settings{options.version, options.languageId,
+                           options.codePage != 0 ? options.codePage : AnsiCodePageFor(options.languageId)};
+  registry.SetAnsiCodePage(settings.codePage);
   MachineFileInfo info;
   // Another instance's machine is not this one's to read: the utility steps aside before it
   // reads the registry.
-  if (first && !LoadMachine(options, registry, &info, err)) return 2;
+  if (first && OnHives(options)) {
+    if (!hives.Load(options, registry, &settings, &error)) {
+      std::fprintf(err, "korvane-sim: %s\n", error.c_str());
+      return 2;
+    }
+    info = HiveMachine::ChangesFormat(settings.version, settings.codePage);
+  } else if (first && !LoadMachine(options, registry, &info, err)) {
+    return 2;
+  }
+  const unsigned codePage = settings.codePage;
   registry.RefuseWriteAccess(options.noAdmin);
   if (options.failCall != 0) registry.FailCall(options.failCall, options.failStatus);
   if (!options.failPath.empty()) registry.FailPaths(options.failPath, options.failStatus);
@@ -126,7 +151,7 @@ int RunSimulatedMachine(const SimOptions& options, std::FILE* out, std::FILE* er
   // The changes may go to standard output: the screen is then drawn on standard error.
   Screen screen(!options.json, codePage, changes.kind == FileTarget::Kind::kStandardOutput ? stderr : stdout);
   screen.SetWindowHooks([&] { instances.WindowOpened(); }, [&] { instances.WindowClosed(); });
-  HostedSystem system(options.version, options.languageId, codePage, screen, instances);
+  HostedSystem system(settings.version, settings.languageId, codePage, screen, instances);
   HostedWindows windows(screen);
 
   platform::Install({&registry, &system, &windows});
@@ -146,7 +171,10 @@ int RunSimulatedMachine(const SimOptions& options, std::FILE* out, std::FILE* er
                    error.c_str());
       status = 1;
     }
-    if (options.save && !WriteTarget(saved, FormatMachine(registry, written), &error)) {
+    if (options.save && OnHives(options) && !hives.Save(registry, &error)) {
+      std::fprintf(err, "korvane-sim: %s\n", error.c_str());
+      status = 1;
+    } else if (options.save && !OnHives(options) && !WriteTarget(saved, FormatMachine(registry, written), &error)) {
       std::fprintf(err, "korvane-sim: cannot save %s: %s\n", options.machinePath.c_str(), error.c_str());
       status = 1;
     }

@@ -50,4 +50,7 @@ inline bool UnicodeToAnsiChar(unsigned codePage, char32_t c, std::string* out) {
 // Bytes that do not convert become U+FFFD.
 std::string AnsiToUtf8(std::string_view text, unsigned codePage);
 
+// Appends the UTF-8 bytes of `c`.
+void AppendUtf8(char32_t c, std::string* out);
+
 }  // namespace korvane::hosted

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/hosted/machine_files/input_file.h"
+#include "platform/hosted/machine_files/utf16_data.h"
 #include "platform/hosted/text_encoding.h"
 
 namespace korvane::hosted {
@@ -115,24 +116,6 @@ int HexDigit(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
-}
-
-void AppendUtf8(char32_t c, std::string* out) {
-  if (c < 0x80) {
-    out->push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
 }
 
 // A short, printable excerpt of the ANSI text an error is about, for a UTF-8 terminal.
@@ -484,7 +467,7 @@ class Parser {
       return Fail("unknown value type " + Quote(data.substr(0, shown)));
     }
 
-    if (hex && format_ == RegFileFormat::kVersion5 && IsTextType(type) && !NarrowUtf16Data(type, valueLine))
+    if (hex && format_ == RegFileFormat::kVersion5 && IsTextType(type) && !NarrowTextData(type, valueLine))
       return false;
     current_->PutValue(name_, type, std::vector<std::uint8_t>(data_.begin(), data_.end()));
     return true;
@@ -537,25 +520,18 @@ class Parser {
   }
 
   // 5.00 files hold text-type data as UTF-16LE; the machine keeps its ANSI view.
-  bool NarrowUtf16Data(std::uint32_t type, int valueLine) {
+  bool NarrowTextData(std::uint32_t type, int valueLine) {
     char name[16];
     std::snprintf(name, sizeof name, "hex(%x)", static_cast<unsigned>(type));
     if (data_.size() % 2 != 0)
       return FailAt(valueLine,
                     std::string(name) + " data of odd length: a 5.00 file holds it as UTF-16LE text");
-    // Each code unit becomes at most two bytes, so the text narrows in place.
-    std::size_t length = 0;
-    for (std::size_t i = 0; i < data_.size(); i += 2) {
-      const char32_t unit =
-          static_cast<unsigned char>(data_[i]) | (static_cast<unsigned char>(data_[i + 1]) << 8);
-      char bytes[2];
-      const std::size_t count = UnicodeToAnsiBytes(codePage_, unit, bytes);
-      if (count == 0)
-        return FailAt(valueLine, std::string(name) + " data holds character " + CodePointName(unit) + ", which " +
-                                     NoFormText());
-      for (std::size_t b = 0; b < count; ++b) data_[length++] = bytes[b];
-    }
-    data_.resize(length);
+    narrowed_.clear();
+    char32_t missing = 0;
+    if (!NarrowUtf16Data(data_, codePage_, 0, &narrowed_, &missing))
+      return FailAt(valueLine, std::string(name) + " data holds character " + CodePointName(missing) + ", which " +
+                                   NoFormText());
+    data_.swap(narrowed_);
     return true;
   }
 
@@ -581,6 +557,7 @@ class Parser {
   std::vector<std::string_view> parts_;
   std::string name_;
   std::string data_;
+  std::string narrowed_;
 };
 
 // A NUL makes the line that holds it an error whatever follows, so the input read up to it

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/hosted/machine_files/utf16_data.h"
 #include "platform/hosted/text_encoding.h"
 
 namespace korvane::hosted {
@@ -68,7 +69,7 @@ class RegWriter {
       }
       if (format_ == RegFileFormat::kVersion5 && IsTextType(type)) {
         wide_.clear();
-        Widen(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), &wide_);
+        WidenAnsiData(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), codePage_, &wide_);
         AppendHexList(wide_, out_.size() - lineStart);
       } else {
         AppendHexList(data, out_.size() - lineStart);
@@ -82,29 +83,11 @@ class RegWriter {
     if (!utf16) return std::move(out_);
     std::vector<std::uint8_t> wide{0xFF, 0xFE};
     wide.reserve(2 + 2 * out_.size());
-    Widen(out_, &wide);
+    WidenAnsiData(out_, codePage_, &wide);
     return std::string(wide.begin(), wide.end());
   }
 
  private:
-  // ANSI text as UTF-16LE, appended to `wide`.
-  void Widen(std::string_view text, std::vector<std::uint8_t>* wide) const {
-    for (std::size_t at = 0; at < text.size();) {
-      const std::size_t length = AnsiCharLength(codePage_, text, at);
-      char32_t c = AnsiCharToUnicode(codePage_, text.substr(at, length));
-      at += length;
-      if (c >= 0x10000) {
-        c -= 0x10000;
-        const char32_t high = 0xD800 + (c >> 10);
-        wide->push_back(static_cast<std::uint8_t>(high & 0xFF));
-        wide->push_back(static_cast<std::uint8_t>(high >> 8));
-        c = 0xDC00 + (c & 0x3FF);
-      }
-      wide->push_back(static_cast<std::uint8_t>(c & 0xFF));
-      wide->push_back(static_cast<std::uint8_t>(c >> 8));
-    }
-  }
-
   // Written as "text" only when reading it back gives the same bytes: one terminating zero,
   // no line break, and (in a double-byte code page) no lead byte without its trail byte,
   // which would take the character after it, or the escape before a quote, for its trail.

@@ -228,7 +228,31 @@ mode_t NewFileMode() {
   return 0666 & ~mask;
 }
 
-bool Replace(const std::string& path, std::string_view contents, bool unnamed, std::string* error) {
+// Gives the finished temporary file its name, without replacing what may have come there
+// since: false with errno EEXIST when something has.
+bool PlaceNew(int folder, const std::string& temporary, const std::string& name) {
+  if (renameat2(folder, temporary.c_str(), folder, name.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL) return false;
+  // A filesystem without that rename: a second link to the file, which cannot replace either.
+  if (linkat(folder, temporary.c_str(), folder, name.c_str(), 0) == 0) {
+    unlinkat(folder, temporary.c_str(), 0);
+    return true;
+  }
+  if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP) return false;
+  // Nor links (FAT): checked just before an ordinary rename, under the instance lock.
+  struct stat there {};
+  if (fstatat(folder, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0) {
+    errno = EEXIST;
+    return false;
+  }
+  return renameat(folder, temporary.c_str(), folder, name.c_str()) == 0;
+}
+
+// Writes `path` whole through a temporary file beside it: over the regular file there
+// (`existed` null), or as a new file that never replaces anything (`existed` says whether
+// something was there, and then nothing was written), owned and permitted like `like`.
+bool Replace(const std::string& path, std::string_view contents, bool unnamed, std::string* error,
+             bool* existed = nullptr, const struct stat* like = nullptr) {
   std::string folderPath;
   std::string name;
   SplitPath(path, &folderPath, &name);
@@ -239,11 +263,21 @@ bool Replace(const std::string& path, std::string_view contents, bool unnamed, s
   }
   // What stands there now decides: the checks before the run are made again.
   struct stat existing {};
-  const bool exists = fstatat(folder, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
+  bool exists = fstatat(folder, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
+  const bool onlyNew = existed != nullptr;
+  if (onlyNew) *existed = exists;
+  if (onlyNew && exists) {
+    close(folder);
+    return true;
+  }
+  if (like != nullptr) {
+    existing = *like;
+    exists = true;
+  }
   std::string why;
   if (exists && !S_ISREG(existing.st_mode))
     why = "it is " + KindOfFile(existing.st_mode) + " now, no regular file";
-  else if (exists)
+  else if (exists && like == nullptr)
     why = WhyNotReplaceable(path, existing);
   if (!why.empty()) {
     close(folder);
@@ -291,19 +325,25 @@ bool Replace(const std::string& path, std::string_view contents, bool unnamed, s
     // Without /proc the unnamed file cannot be linked: the named way, from the start.
     close(fd);
     close(folder);
-    return Replace(path, contents, false, error);
+    return Replace(path, contents, false, error, existed, like);
   }
   const int closed = close(fd);
   fd = -1;
   if (closed != 0) return fail("cannot close the temporary file", errno);
   {
     BlockedSignals blocked;
-    if (renameat(folder, temporary.c_str(), folder, name.c_str()) != 0) {
+    const bool placed =
+        onlyNew ? PlaceNew(folder, temporary, name) : renameat(folder, temporary.c_str(), folder, name.c_str()) == 0;
+    if (!placed) {
       const int number = errno;
       unlinkat(folder, temporary.c_str(), 0);
       pendingArmed = 0;
       close(folder);
-      *error = "cannot replace it: " + ErrnoText(number);
+      if (onlyNew && number == EEXIST) {
+        *existed = true;
+        return true;
+      }
+      *error = (onlyNew ? "cannot create it: " : "cannot replace it: ") + ErrnoText(number);
       return false;
     }
     pendingArmed = 0;
@@ -424,6 +464,16 @@ bool WriteFileSafely(const std::string& path, std::string_view contents, std::st
   if (error == nullptr) error = &unused;
   FileTarget target;
   return CheckTarget(path, TargetRule::kFile, &target, error) && WriteTarget(target, contents, error);
+}
+
+bool KeepOriginal(const std::string& path, std::string_view contents, const std::string& like, bool* existed,
+                  std::string* error) {
+  struct stat original {};
+  if (stat(like.c_str(), &original) != 0) {
+    *error = "cannot read the owner and mode of " + like + ": " + ErrnoText(errno);
+    return false;
+  }
+  return Replace(path, contents, useUnnamedTemporaryFiles, error, existed, &original);
 }
 
 bool IsSameFile(const std::string& first, const std::string& second) {

@@ -46,6 +46,13 @@ bool WriteTarget(const FileTarget& target, std::string_view contents, std::strin
 // CheckTarget with kFile, then WriteTarget: "write these bytes to PATH safely".
 bool WriteFileSafely(const std::string& path, std::string_view contents, std::string* error);
 
+// Keeps `contents`, the bytes a file held before it is replaced, as `path` (FILE.bak beside
+// it), owned and permitted like the file `like`: written whole or not at all, as a replacement
+// is, but never over anything. When something is there already it is left as it is and
+// *existed is set, so that the first original survives every later run.
+bool KeepOriginal(const std::string& path, std::string_view contents, const std::string& like, bool* existed,
+                  std::string* error);
+
 // Whether both paths name one existing file (through symbolic links, hard links, "./").
 bool IsSameFile(const std::string& first, const std::string& second);
 

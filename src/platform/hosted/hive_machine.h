@@ -1,0 +1,58 @@
+// korvane-sim on an offline installation: the hives the options name, found and checked
+// before anything runs, read with the installation's own settings standing where the options
+// give none, and after the run saved where the run changed them, each first original kept
+// beside its hive as FILE.bak.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/hosted/machine_files/hive_store.h"
+#include "platform/hosted/machine_files/reg_format.h"
+#include "platform/hosted/machine_files/safe_file.h"
+#include "platform/hosted/memory_registry.h"
+#include "platform/hosted/sim_options.h"
+#include "platform/system.h"
+
+namespace korvane::hosted {
+
+// What the simulated machine answers for: its version, its user's language and its ANSI code
+// page.
+struct MachineSettings {
+  platform::OsVersionInfo version{};
+  std::uint16_t languageId = 0;
+  unsigned codePage = 0;
+};
+
+class HiveMachine {
+ public:
+  // Finds the hive files of --windows or --hive and, with --save, checks that each may be
+  // replaced. False with a message: nothing has been read or written.
+  bool Prepare(const SimOptions& options, std::string* error);
+
+  const HivePaths& Paths() const { return paths_; }
+  // The hive that stands for the machine in the instance lock and in messages: SYSTEM, or
+  // SOFTWARE when only that one is given.
+  const std::string& MainHive() const { return paths_.system.empty() ? paths_.software : paths_.system; }
+
+  // Reads the hives, refusing those that cannot be trusted, settles the run's settings (the
+  // options', else the installation's) and loads the registry in their code page.
+  bool Load(const SimOptions& options, MemoryRegistry& registry, MachineSettings* settings, std::string* error);
+
+  // Gives the hives the run's writes and saves each one they changed: its original first, as
+  // FILE.bak unless one is there, then the hive itself, replaced whole. False with a message
+  // naming the file that could not be written; a hive whose original could not be kept is
+  // left as it was.
+  bool Save(const MemoryRegistry& registry, std::string* error);
+
+  // The form of the run's --changes: REGEDIT4 for Windows NT 4.0, whose regedit reads no other,
+  // else 5.00 as UTF-16LE, as regedit writes it.
+  static MachineFileInfo ChangesFormat(const platform::OsVersionInfo& version, unsigned codePage);
+
+ private:
+  HivePaths paths_;
+  FileTarget targets_[2];  // SYSTEM, SOFTWARE: checked when the run is to save them
+  HiveStore store_;
+};
+
+}  // namespace korvane::hosted
