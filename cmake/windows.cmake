@@ -59,8 +59,9 @@ if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
                       -Wl,--minor-os-version,0)
 endif()
 
-# The programs the tests run under Wine, which runs x86_64 programs here.
-if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+# The programs the tests run under Wine, next to korvane.exe of the same architecture: each
+# build runs in a Wine prefix of its own architecture, 64-bit or 32-bit.
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|i686)$")
   add_executable(korvane-probe tests/wine/probe.cpp)
   target_link_options(korvane-probe PRIVATE ${KORVANE_STATIC_LINK_OPTIONS})
 

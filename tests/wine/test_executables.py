@@ -10,8 +10,8 @@ import winehost
 WIN32 = os.environ.get("KORVANE_WIN32_BUILD", "")
 IMPORTS_LIST = os.path.join(os.path.dirname(os.path.abspath(__file__)), "imports.txt")
 SIZE_LIMIT = 200 * 1024
-BUILDS = {"x86_64": (winehost.KORVANE_EXE, "x86_64-w64-mingw32-objdump"),
-          "i686": (os.path.join(WIN32, "korvane.exe"), "i686-w64-mingw32-objdump")}
+BUILDS = {"x86_64": (os.path.join(winehost.BUILDS["win64"], "korvane.exe"), "x86_64-w64-mingw32-objdump"),
+          "i686": (os.path.join(winehost.BUILDS["win32"], "korvane.exe"), "i686-w64-mingw32-objdump")}
 
 
 def expected_imports(machine):
