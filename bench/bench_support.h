@@ -26,6 +26,7 @@ class QuietSystem final : public platform::SystemServices {
 
   bool GetVersionEx(platform::OsVersionInfo* info) override;
   std::uint16_t GetUserDefaultLangId() override { return 0x0409; }
+  std::uint32_t GetACP() override { return 1252; }
   platform::WindowRef FindDialogClassWindow() override { return 0; }
   platform::HandleRef CreateMutex(const char*) override { return 0x4242; }
   std::uint32_t GetLastError() override { return 0; }

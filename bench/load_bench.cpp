@@ -15,7 +15,9 @@
 
 #include "bench_support.h"
 #include "benches.h"
-#include "platform/hosted/machine_file.h"
+#include "platform/hosted/machine_files/reg_reader.h"
+#include "platform/hosted/machine_files/reg_writer.h"
+#include "platform/hosted/machine_files/safe_file.h"
 #include "worst_machines.h"
 
 namespace korvane::bench {
@@ -104,7 +106,7 @@ int LoadBench(const std::string& self) {
     const std::string text = FiftyMegabyteExport();
     bytes = text.size();
     std::string error;
-    if (!hosted::WriteFileAtomically(file, text, &error)) {
+    if (!hosted::WriteFileSafely(file, text, &error)) {
       std::fprintf(stderr, "cannot write %s: %s\n", file.c_str(), error.c_str());
       return 1;
     }

@@ -12,7 +12,9 @@
 #include "app/run_sequence.h"
 #include "bench_support.h"
 #include "benches.h"
-#include "platform/hosted/machine_file.h"
+#include "platform/hosted/machine_files/reg_reader.h"
+#include "platform/hosted/machine_files/reg_writer.h"
+#include "platform/hosted/machine_files/safe_file.h"
 #include "platform/services.h"
 #include "worst_machines.h"
 
@@ -93,7 +95,7 @@ int WriteXpMachine(const char* file, int deviceKeys) {
   hosted::MemoryRegistry registry;
   BuildXpWorstMachine(registry, deviceKeys);
   std::string error;
-  if (!hosted::WriteFileAtomically(
+  if (!hosted::WriteFileSafely(
           file, hosted::FormatMachine(registry, {hosted::RegFileFormat::kVersion5, true}), &error)) {
     std::fprintf(stderr, "cannot write %s: %s\n", file, error.c_str());
     return 1;

@@ -9,7 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/hosted/machine_file.h"
+#include "platform/hosted/machine_files/reg_reader.h"
+#include "platform/hosted/machine_files/reg_writer.h"
 #include "platform/hosted/memory_registry.h"
 #include "platform/hosted/text_encoding.h"
 

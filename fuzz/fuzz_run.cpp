@@ -224,6 +224,7 @@ std::string Upper(std::string text) {
 struct Machine {
   int family = 5;
   std::uint16_t languageId = 0x0409;
+  std::uint32_t codePage = 1252;
   bool refuseWrite = false;
   std::uint64_t failCall = 0;
   std::int32_t failStatus = 0;
@@ -397,6 +398,7 @@ class FuzzSystem final : public platform::SystemServices {
  public:
   platform::OsVersionInfo version{};
   std::uint16_t languageId = 0x0409;
+  std::uint32_t codePage = 1252;
   std::vector<std::string> messageBoxes;
 
   bool GetVersionEx(platform::OsVersionInfo* info) override {
@@ -405,6 +407,7 @@ class FuzzSystem final : public platform::SystemServices {
     return true;
   }
   std::uint16_t GetUserDefaultLangId() override { return languageId; }
+  std::uint32_t GetACP() override { return codePage; }
   platform::WindowRef FindDialogClassWindow() override { return 0; }
   platform::HandleRef CreateMutex(const char*) override { return 0x4242; }
   std::uint32_t GetLastError() override { return 0; }
@@ -523,7 +526,8 @@ void CheckTable(const Machine& machine, const FamilyLayout& layout) {
     if (machine.family == 4) {
       if (!StartsWith(path, layout.enumRoot) || !EndsWith(path, "\\Parameters"))
         Violation(at + "parameter key '" + path + "' is no service's Parameters key");
-    } else if (!StartsWith(path, layout.classRoot) || std::strlen(path) == std::strlen(layout.classRoot)) {
+    } else if (!StartsWith(path, layout.classRoot) ||
+               std::strspn(path + std::strlen(layout.classRoot), "\\") == std::strlen(path + std::strlen(layout.classRoot))) {
       Violation(at + "parameter key '" + path + "' is no key under the class root");
     }
     // Reset names are the exact texts or nothing, and only on family 5.
@@ -547,13 +551,14 @@ void CheckWrites(const MemoryRegistry& registry, const Machine& machine) {
   static const char* const kDefinitionNames[] = {"",          "Type",      "Default",   "Base",
                                                  "ParamDesc", "UpperCase", "LimitText", "Optional"};
   for (const WriteRecord& write : registry.Writes()) {
-    const std::string what = std::string(write.op == WriteRecord::Op::kCreate ? "create of '" : "set of '") +
-                             write.path + "'" + (write.op == WriteRecord::Op::kSet ? " value '" + write.name + "'" : "");
+    const char* const kinds[] = {"create of '", "set of '", "delete of '"};
+    const std::string what = kinds[static_cast<int>(write.op)] + write.path + "'" +
+                             (write.op == WriteRecord::Op::kSet ? " value '" + write.name + "'" : "");
     if (write.root != kHkeyLocalMachine) Violation(what + " not on an open HKEY_LOCAL_MACHINE key");
     const auto found = allowed.find(NormalPath(write.path));
     if (found == allowed.end()) Violation(what + ": no recorded adapter's key");
-    if (write.op == WriteRecord::Op::kCreate) {
-      if ((found->second & kDefinitionKey) == 0) Violation(what + ": only the definition key is created");
+    if (write.op != WriteRecord::Op::kSet) {
+      if ((found->second & kDefinitionKey) == 0) Violation(what + ": only the definition key is created or deleted");
       continue;
     }
     if (write.type != platform::kRegSz) Violation(what + " of type " + std::to_string(write.type));
@@ -569,6 +574,23 @@ void CheckWrites(const MemoryRegistry& registry, const Machine& machine) {
 
 const RegNode* FindKey(MemoryRegistry& registry, const std::string& path) {
   return registry.Find(kHkeyLocalMachine, path);
+}
+
+// Whatever failed, an adapter whose definition this run created is set only with the whole
+// definition in place.
+void CheckDefinitionsWhole(MemoryRegistry& registry) {
+  std::set<std::string> created;
+  for (const WriteRecord& write : registry.Writes())
+    if (write.op == WriteRecord::Op::kCreate && write.status == platform::kErrorSuccess &&
+        write.disposition == platform::kCreatedNewKey)
+      created.insert(NormalPath(write.path));
+  for (int index = 0; index < adapterCount; ++index) {
+    const std::string path = std::string(adapterTable[index].paramKeyPath.c_str()) + kDefinitionSubkey;
+    if (adapterTable[index].applied == 0 || created.count(NormalPath(path)) == 0) continue;
+    const RegNode* definition = FindKey(registry, path);
+    if (definition == nullptr || definition->Values().size() != 8)
+      Violation("record " + std::to_string(index) + " set without its whole definition");
+  }
 }
 
 // The keys that may have come into being during the run, as parts of the adapters'
@@ -629,7 +651,7 @@ std::vector<std::string> Descriptions(bool applied) {
 }
 
 void CheckShown(const FuzzSystem& system, const FuzzWindows& windows, const Machine& machine) {
-  const bool japanese = machine.languageId == 0x0411;
+  const bool japanese = machine.languageId == 0x0411 && machine.codePage == 932;
   if (adapterCount == 0) {
     if (!windows.templatesRun.empty()) Violation("a result dialog without adapters");
     if (system.messageBoxes.size() != 1 ||
@@ -678,6 +700,8 @@ bool DecodeMachine(Input& in, Machine* machine) {
   const std::uint8_t setup = in.Byte();
   machine->family = kFamilies[setup & 3];
   machine->languageId = (setup & 4) != 0 ? 0x0411 : 0x0409;
+  // Mostly the code page the language implies; now and then the other one.
+  machine->codePage = ((setup & 4) != 0) != ((setup & 0x20) != 0) ? 932 : 1252;
   machine->refuseWrite = (setup & 8) != 0;
   if ((setup & 0x40) != 0) {
     const std::uint8_t low = in.Byte();
@@ -709,6 +733,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   system.version.majorVersion = layout.major;
   system.version.minorVersion = layout.minors[((data != nullptr && size > 0 ? data[0] : 0) >> 4) % 3];
   system.languageId = machine.languageId;
+  system.codePage = machine.codePage;
   FuzzWindows windows;
 
   ResetProcessState();
@@ -720,6 +745,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (registry.OpenHandles() != 0) Violation(std::to_string(registry.OpenHandles()) + " keys left open");
   CheckTable(machine, layout);
   CheckWrites(registry, machine);
+  CheckDefinitionsWhole(registry);
   CheckProvisionedState(registry, machine);
   CheckShown(system, windows, machine);
 

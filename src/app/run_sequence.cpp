@@ -70,7 +70,10 @@ bool CAdapterSetupApp::InitInstance() {
   // long as the process runs.
   system.ReleaseMutex(instanceMutex);
 
-  japaneseUi = (system.GetUserDefaultLangId() & 0x3FF) == kLangJapanese;
+  // The Japanese texts are code page 932 bytes for the ANSI functions: on a system whose ANSI
+  // code page is another, a Japanese user would see them as junk, and reads English better.
+  japaneseUi = (system.GetUserDefaultLangId() & 0x3FF) == kLangJapanese &&
+               system.GetACP() == platform::kCodePageShiftJis;
 
   if (!DetectPlatformFamily()) {
     ShowUnsupportedOsNotice();

@@ -43,6 +43,15 @@ void Open(RegKey root, const KeyPath& path, RegKey& key) {
   platform::Registry().OpenKey(root, path.c_str(), kKeyRead, &key);
 }
 
+// Whether a Driver value names a key below classRoot. Empty, or made of backslashes alone
+// (which collapse to classRoot itself), it names none, and the class root is no adapter's
+// parameter key.
+bool NamesDriverKey(const char* driver) {
+  for (; *driver != '\0'; ++driver)
+    if (*driver != '\\') return true;
+  return false;
+}
+
 bool HasControlSubkey(RegKey instanceKey) {
   for (std::uint32_t index = 0; index < kControlSearchCount; ++index) {
     valueBuf[0] = '\0';
@@ -55,8 +64,7 @@ bool HasControlSubkey(RegKey instanceKey) {
 void RecordFamily5Adapter(RegKey instanceKey) {
   valueBuf[0] = '\0';
   ReadValue(instanceKey, "Driver", valueBuf);
-  // An empty Driver would make the class root itself the parameter key.
-  if (valueBuf[0] == '\0') return;
+  if (!NamesDriverKey(valueBuf)) return;
   AdapterRecord& record = adapterTable[adapterCount];
   ReadValue(instanceKey, "DeviceDesc", record.description);
   record.paramKeyPath = classRoot + valueBuf;
@@ -78,7 +86,7 @@ StepResult WalkFamily5Instances(const KeyPath& devicePath) {
     RegKey instanceKey = platform::kNullKey;
     Open(kHkeyLocalMachine, devicePath + instanceBuf, instanceKey);
     ReadValue(instanceKey, "Driver", valueBuf);
-    if (valueBuf[0] != '\0' && HasControlSubkey(instanceKey)) {
+    if (NamesDriverKey(valueBuf) && HasControlSubkey(instanceKey)) {
       if (adapterCount >= kTableSize) {
         CloseIfOpen(instanceKey);
         CloseIfOpen(mainKey);
@@ -108,9 +116,8 @@ void ConfigManagerPass(RegKey& instanceKey) {
       CloseIfOpen(dynKey);
       continue;
     }
-    // An empty Driver counts as none: the class root itself is no parameter key.
     if (ReadValueStatus(instanceKey, "Driver", valueBuf) != platform::kErrorSuccess ||
-        valueBuf[0] == '\0') {
+        !NamesDriverKey(valueBuf)) {
       CloseIfOpen(dynKey);
       continue;
     }
@@ -138,7 +145,7 @@ StepResult WalkFamily1And2Instances(const KeyPath& devicePath) {
     // Past the last instance the name is empty and this opens the device key itself.
     Open(kHkeyLocalMachine, devicePath + instanceBuf, instanceKey);
     ReadValue(instanceKey, "Driver", valueBuf);
-    if (valueBuf[0] != '\0') break;
+    if (NamesDriverKey(valueBuf)) break;
   }
   ConfigManagerPass(instanceKey);
   CloseIfOpen(mainKey);

@@ -1,4 +1,4 @@
-// The registry service: the six ANSI registry operations the utility uses, behind one
+// The registry service: the seven ANSI registry operations the utility uses, behind one
 // interface so that the same walks run on Windows and on a simulated machine.
 #pragma once
 
@@ -37,6 +37,7 @@ inline constexpr std::int32_t kErrorInvalidHandle = 6;
 inline constexpr std::int32_t kErrorBadPathname = 161;
 inline constexpr std::int32_t kErrorMoreData = 234;
 inline constexpr std::int32_t kErrorNoMoreItems = 259;
+inline constexpr std::int32_t kErrorKeyDeleted = 1018;
 
 // Contracts shared by every implementation (tests/unit/registry_contract.cpp checks them):
 // - Paths are relative to `key`; trailing and doubled backslashes collapse, a leading
@@ -54,6 +55,11 @@ inline constexpr std::int32_t kErrorNoMoreItems = 259;
 //   byte becomes the terminator: what was read is always a NUL-terminated text inside the
 //   buffer. *dataSize then holds the stored length.
 // - SetValue stores exactly `size` bytes; it needs a handle opened with KEY_SET_VALUE.
+// - DeleteKey removes the key `path` names below `key`, with its values. A key that has
+//   subkeys is refused with kErrorAccessDenied and left whole, on every family (Windows 95
+//   would delete the subtree); a missing key fails with kErrorFileNotFound; a root key
+//   cannot be deleted (an empty path fails with kErrorBadPathname). Handles still open on
+//   the deleted key fail with kErrorKeyDeleted.
 // - Closing a root key succeeds and leaves it usable.
 class RegistryService {
  public:
@@ -67,6 +73,7 @@ class RegistryService {
                                  std::uint32_t* disposition) = 0;
   virtual std::int32_t SetValue(RegKey key, const char* valueName, std::uint32_t type, const void* data,
                                 std::uint32_t size) = 0;
+  virtual std::int32_t DeleteKey(RegKey key, const char* path) = 0;
   virtual std::int32_t CloseKey(RegKey key) = 0;
 };
 

@@ -1,5 +1,6 @@
 // The system services the run sequence calls besides the registry: the version record, the
-// user's language, the single-instance guard's window and mutex calls, and the message box.
+// user's language and the system's ANSI code page, the single-instance guard's window and
+// mutex calls, and the message box.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +30,7 @@ inline constexpr std::uint16_t kDialogClassAtom = 0x8002;  // WC_DIALOG, "#32770
 inline constexpr std::uint32_t kErrorAlreadyExists = 183;
 inline constexpr int kSwShowNormal = 1;
 inline constexpr unsigned kMbOk = 0;
+inline constexpr std::uint32_t kCodePageShiftJis = 932;
 
 class SystemServices {
  public:
@@ -36,6 +38,8 @@ class SystemServices {
 
   virtual bool GetVersionEx(OsVersionInfo* info) = 0;
   virtual std::uint16_t GetUserDefaultLangId() = 0;
+  // GetACP: the code page the ANSI functions take texts in (932 on a Japanese system).
+  virtual std::uint32_t GetACP() = 0;
 
   // FindWindowA(MAKEINTATOM(kDialogClassAtom), nullptr): the first top-level window of the
   // dialog class, whoever owns it.

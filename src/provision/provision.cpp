@@ -35,8 +35,18 @@ constexpr DefinitionValue kNetworkAddressDefinition[] = {
 constexpr char kIpsecResetName[] = "IpsecInlineReceiveEnabled";
 constexpr char kPowerDownResetName[] = "ReduceSpeedOnPowerDown";
 
-void SetText(const char* name, const char* data, std::uint32_t size) {
-  platform::Registry().SetValue(mainKey, name, kRegSz, data, size);
+std::int32_t SetText(const char* name, const char* data, std::uint32_t size) {
+  return platform::Registry().SetValue(mainKey, name, kRegSz, data, size);
+}
+
+// The eight values into the definition key just created, in order; false at the first one
+// that does not take.
+bool WriteDefinition() {
+  for (const DefinitionValue& value : kNetworkAddressDefinition)
+    if (SetText(value.name, value.data, static_cast<std::uint32_t>(std::strlen(value.data))) !=
+        platform::kErrorSuccess)
+      return false;
+  return true;
 }
 
 void CloseMainKey() { platform::CloseIfOpen(mainKey); }
@@ -74,11 +84,20 @@ void ProvisionRecord(AdapterRecord& record) {
   std::uint32_t disposition = 0;
   registry.CreateKey(kHkeyLocalMachine, definitionPath.c_str(), kKeyAllAccess, &mainKey, &disposition);
   if (disposition == platform::kCreatedNewKey) {
-    for (const DefinitionValue& value : kNetworkAddressDefinition)
-      SetText(value.name, value.data, static_cast<std::uint32_t>(std::strlen(value.data)));
-    record.applied = 1;
-  } else if (disposition == platform::kOpenedExistingKey) {
-    // An existing definition, whatever it holds, is left as it is.
+    const bool whole = WriteDefinition();
+    CloseMainKey();
+    if (whole) {
+      record.applied = 1;
+      return;
+    }
+    // A definition without all its values would stand for good: every later run finds the
+    // key and takes it for done. Taken away again, the key is made afresh by the next run.
+    registry.DeleteKey(kHkeyLocalMachine, definitionPath.c_str());
+    return;
+  }
+  if (disposition == platform::kOpenedExistingKey) {
+    // An existing definition, whatever it holds, is left as it is: it may be an
+    // administrator's own.
     record.applied = 1;
   }
   CloseMainKey();

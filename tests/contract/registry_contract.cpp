@@ -358,6 +358,25 @@ TEST_P(RegistryContract, WriteThroughAReadOnlyHandleFailsWith5) {
   EXPECT_EQ(registry().QueryValue(scratch_, "Refused", nullptr, nullptr, &size), platform::kErrorFileNotFound);
 }
 
+TEST_P(RegistryContract, DeleteKeyRemovesAKeyWithoutSubkeysAndNothingElse) {
+  const RegKey leaf = Create("Parent\\Leaf");
+  PutText(leaf, "Marker", "here");
+  EXPECT_EQ(registry().DeleteKey(scratch_, "Parent"), platform::kErrorAccessDenied) << "a key with a subkey";
+  EXPECT_NE(Open("Parent\\Leaf"), platform::kNullKey) << "the refused delete took the subtree";
+
+  EXPECT_EQ(registry().DeleteKey(scratch_, "PARENT\\leaf\\"), platform::kErrorSuccess);
+  EXPECT_EQ(Open("Parent\\Leaf"), platform::kNullKey);
+  EXPECT_NE(Open("Parent"), platform::kNullKey);
+  std::uint32_t size = 0;
+  EXPECT_EQ(registry().QueryValue(leaf, "Marker", nullptr, nullptr, &size), platform::kErrorKeyDeleted)
+      << "a handle on the deleted key still reads";
+
+  EXPECT_EQ(registry().DeleteKey(scratch_, "Parent\\Leaf"), platform::kErrorFileNotFound);
+  EXPECT_EQ(registry().DeleteKey(scratch_, ""), platform::kErrorBadPathname) << "the key itself";
+  EXPECT_EQ(registry().DeleteKey(platform::kNullKey, "Parent"), platform::kErrorInvalidHandle);
+  EXPECT_NE(Open(""), platform::kNullKey);
+}
+
 // --- Reading values ---
 
 TEST_P(RegistryContract, FailedQueryLeavesBufferTypeAndSizeAsTheyWere) {

@@ -1,8 +1,14 @@
 """korvane-sim's machine files end to end: a malformed file is refused and never changed,
---save and --changes write what the run did, --no-admin runs as a user."""
+--save and --changes write what the run did, --no-admin runs as a user, a target that may
+not be written stops the run before it starts, instances at once lose no save, and the saves
+come before the report."""
 import hashlib
+import json
 import os
+import re
 import shutil
+import stat
+import subprocess
 import tempfile
 import unittest
 
@@ -10,6 +16,24 @@ import simhost
 
 HEADER = b"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n"
 SAMPLE = os.path.join(simhost.MACHINES, "sample-xp.reg")
+XP_ADAPTER_0000 = ("hkey_local_machine\\system\\currentcontrolset\\control\\class\\"
+                   "{4d36e972-e325-11ce-bfc1-08002be10318}\\0000")
+
+
+def keys_and_value_names(path):
+    """{key path (lower case): set of value names (lower case)} of a saved UTF-16 machine."""
+    with open(path, "rb") as machine:
+        text = machine.read().decode("utf-16")
+    keys = {}
+    names = None
+    for line in text.splitlines():
+        if line.startswith("["):
+            names = keys.setdefault(line[1:-1].lower(), set())
+        elif names is not None and line.startswith("@="):
+            names.add("")
+        elif names is not None and (match := re.match(r'"((?:[^"\\]|\\.)*)"=', line)):
+            names.add(match.group(1).replace("\\\\", "\\").lower())
+    return keys
 
 
 def digest(path):
@@ -127,6 +151,101 @@ class MachineFiles(unittest.TestCase):
         self.assertEqual(report["shown"]["template"], 136)
         self.assertEqual([w for w in report["registry"]["writes"] if w["status"] == 0], [])
         self.assertEqual(report["registry"]["keysLeftOpen"], 0)
+
+    def test_ten_instances_at_once_lose_no_reported_save(self):
+        for trial in range(5):
+            with self.subTest(trial=trial):
+                path = self.copy_sample()
+                runs = [subprocess.Popen([simhost.SIM, "--machine", path, "--json", "--save"]
+                                         + (["--no-admin"] if i % 2 else []),
+                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE) for i in range(10)]
+                finished = [(run.args, *run.communicate(timeout=60), run.returncode) for run in runs]
+                saved = keys_and_value_names(path)
+                ran = 0
+                for args, out, err, code in finished:
+                    if code == 3:
+                        # Stepped aside before reading the machine: nothing run, nothing written.
+                        self.assertIn(b"another instance", err)
+                        self.assertEqual(out, b"")
+                        continue
+                    self.assertEqual(code, 0, err)
+                    ran += 1
+                    for write in json.loads(out)["registry"]["writes"]:
+                        if write["status"] != 0:
+                            continue
+                        key = (write["root"] + "\\" + write["path"]).lower()
+                        self.assertIn(key, saved, f"{args}: a reported save was lost")
+                        if write["op"] == "set":
+                            self.assertIn(write["name"].lower(), saved[key], f"{args}: a reported save was lost")
+                self.assertGreaterEqual(ran, 1)
+
+    def test_targets_that_may_not_be_written_stop_the_run_before_it_starts(self):
+        path = self.copy_sample()
+        os.symlink("machine.reg", os.path.join(self.directory, "link.reg"))
+        read_only = os.path.join(self.directory, "read-only.reg")
+        shutil.copyfile(SAMPLE, read_only)
+        os.chmod(read_only, 0o444)
+        read, write = os.pipe()
+        cases = {
+            "changes onto the machine": (["--machine", path, "--changes", path], "is the machine file"),
+            "changes onto ./machine": (["--machine", path, "--changes", os.path.join(self.directory, ".", "machine.reg")],
+                                       "is the machine file"),
+            "changes onto a link to the machine": (["--machine", path, "--changes", os.path.join(self.directory, "link.reg")],
+                                                   "is the machine file"),
+            "changes into a folder": (["--machine", path, "--changes", self.directory], "it is a directory"),
+            "save to a read-only file": (["--machine", read_only, "--save"], "it is read-only (mode 0444)"),
+            "save to a pipe": (["--machine", f"/dev/fd/{read}", "--save"], "it is a FIFO, not a regular file"),
+        }
+        try:
+            for name, (args, message) in cases.items():
+                with self.subTest(name):
+                    before = {entry: digest(os.path.join(self.directory, entry)) for entry in os.listdir(self.directory)}
+                    result = subprocess.run([simhost.SIM, "--json", *args], capture_output=True, pass_fds=(read,),
+                                            timeout=60)
+                    self.assertEqual(result.returncode, 2, result.stderr)
+                    self.assertEqual(result.stdout, b"", "the run started")
+                    self.assertIn(message, result.stderr.decode())
+                    after = {entry: digest(os.path.join(self.directory, entry)) for entry in os.listdir(self.directory)}
+                    self.assertEqual(after, before)
+        finally:
+            os.close(read)
+            os.close(write)
+
+    def test_changes_go_into_devices_fifos_and_standard_output_as_they_are(self):
+        path = self.copy_sample()
+        expected = os.path.join(self.directory, "changes.reg")
+        simhost.report("--machine", path, "--changes", expected)
+        with open(expected, "rb") as changes:
+            expected = changes.read()
+        # Standard output carries the changes alone: the screen is drawn on standard error.
+        result = simhost.run("--machine", path, "--changes", "-")
+        self.assertEqual(result.stdout, expected)
+        self.assertIn("Fenwick FastLink 100", result.stderr.decode())
+        fifo = os.path.join(self.directory, "fifo")
+        os.mkfifo(fifo)
+        reader = subprocess.Popen(["cat", fifo], stdout=subprocess.PIPE)
+        simhost.report("--machine", path, "--changes", fifo)
+        self.assertEqual(reader.communicate(timeout=60)[0], expected)
+        self.assertTrue(stat.S_ISFIFO(os.lstat(fifo).st_mode))
+        simhost.report("--machine", path, "--changes", "/dev/null")
+        self.assertTrue(stat.S_ISCHR(os.lstat("/dev/null").st_mode))
+
+    def test_saves_come_before_the_report_and_a_report_that_cannot_be_written_fails_the_run(self):
+        read, write = os.pipe()
+        os.close(read)  # a reader that has gone: SIGPIPE, then EPIPE
+        outputs = {"a closed pipe": (write, "Broken pipe"), "a full disk": (os.open("/dev/full", os.O_WRONLY),
+                                                                         "No space left on device")}
+        for name, (output, reason) in outputs.items():
+            with self.subTest(name):
+                path = self.copy_sample()
+                changes = os.path.join(self.directory, "changes.reg")
+                result = subprocess.run([simhost.SIM, "--json", "--machine", path, "--save", "--changes", changes],
+                                        stdout=output, stderr=subprocess.PIPE, timeout=60)
+                os.close(output)
+                self.assertEqual(result.returncode, 1)
+                self.assertEqual(result.stderr.decode(), f"korvane-sim: cannot write to standard output: {reason}\n")
+                self.assertIn("networkaddress", keys_and_value_names(path)[XP_ADAPTER_0000], "not saved")
+                self.assertTrue(os.path.exists(changes), "the changes were not written")
 
 
 if __name__ == "__main__":

@@ -1,8 +1,12 @@
 """korvane-sim end to end: the run spine on every --os, both languages, options and guard."""
+import glob
 import os
 import pty
 import select
+import shutil
+import stat
 import subprocess
+import tempfile
 import time
 import unittest
 
@@ -22,10 +26,15 @@ FAMILIES = {
 
 class EveryRelease(unittest.TestCase):
     def test_each_os_in_both_languages(self):
+        # Japanese only where the machine's ANSI code page can show it: by default the one its
+        # language implies, or as --codepage sets it.
+        languages = (("0x0409", [], False), ("0x0411", [], True), ("1041", [], True), ("0x0C11", [], True),
+                     ("0x0411", ["--codepage", "1252"], False), ("0x0409", ["--codepage", "932"], False),
+                     ("0x0411", ["--codepage", "932"], True))
         for name, family in FAMILIES.items():
-            for lang, japanese in (("0x0409", False), ("0x0411", True), ("1041", True), ("0x0C11", True)):
-                with self.subTest(os=name, lang=lang):
-                    r = simhost.report("--machine", EMPTY_MACHINE, "--os", name, "--lang", lang)
+            for lang, codepage, japanese in languages:
+                with self.subTest(os=name, lang=lang, codepage=codepage):
+                    r = simhost.report("--machine", EMPTY_MACHINE, "--os", name, "--lang", lang, *codepage)
                     self.assertEqual(r["osFamily"], family)
                     self.assertEqual(r["japaneseUi"], japanese)
                     shown = r["shown"]
@@ -58,7 +67,12 @@ class Options(unittest.TestCase):
 
     def test_bad_options_give_one_line_and_exit_2(self):
         for args in (["--bogus"], ["--os", "win3"], ["--os", "2.5"], ["--lang", "0x1ffff"], ["--lang", "ja"],
-                     ["--machine"], ["--save"]):
+                     ["--machine"], ["--save"],
+                     # Empty values, once taken for "not given"; numbers strtoull alone would take.
+                     ["--machine", ""], ["--changes", ""], ["--fail-path", ""], ["--lang", "0x0x411"],
+                     ["--lang", " 0x411"], ["--lang", " 1041"], ["--lang", "+1041"], ["--os", " winxp"],
+                     ["--os", " 2.5.1"], ["--os", "2. 5.1"], ["--fail-call", " 3"],
+                     ["--json", "--changes", "-"]):
             with self.subTest(args=args):
                 result = simhost.run(*args, check=False)
                 self.assertEqual(result.returncode, 2)
@@ -122,6 +136,83 @@ class Guard(unittest.TestCase):
                 os.kill(pid, 9)
                 os.waitpid(pid, 0)
             os.close(fd)
+
+    def test_a_window_file_left_behind_names_no_one(self):
+        folder = tempfile.mkdtemp(prefix="korvane-guard-")
+        self.addCleanup(shutil.rmtree, folder)
+        machine = os.path.join(folder, "machine.fifo")
+        os.mkfifo(machine)
+        stranger = subprocess.Popen(["sleep", "60"])
+        # The first instance has the machine, and waits for its FIFO to be written: it has no window.
+        first = subprocess.Popen([simhost.SIM, "--json", "--machine", machine], stdout=subprocess.PIPE)
+        try:
+            runtime = os.path.join(simhost.RUNTIME, f"korvane-sim-{os.geteuid()}")
+            deadline = time.time() + 20
+            while time.time() < deadline and not glob.glob(os.path.join(runtime, "*.lock")):
+                time.sleep(0.05)
+            time.sleep(0.3)
+            # Whatever files there say, no process is showing a window.
+            for path in glob.glob(os.path.join(runtime, "*")):
+                with open(path, "w") as planted:
+                    planted.write(f"{stranger.pid}\n")
+            second = simhost.report("--machine", machine)
+            self.assertEqual(second["shown"], {"kind": "none"})
+            time.sleep(0.2)
+            self.assertIsNone(stranger.poll(), "a process that shows no window was signalled")
+            with open(machine, "wb") as fifo, open(EMPTY_MACHINE, "rb") as empty:
+                fifo.write(empty.read())
+            self.assertEqual(first.wait(timeout=20), 0)
+        finally:
+            for process in (first, stranger):
+                if process.poll() is None:
+                    process.kill()
+                process.wait()
+            first.stdout.close()
+
+    def test_the_runtime_directory_must_be_the_users_own(self):
+        base = tempfile.mkdtemp(prefix="korvane-runtime-")
+        self.addCleanup(shutil.rmtree, base)
+        shared = os.path.join(base, "shared")
+        os.mkdir(shared, 0o755)
+        os.chmod(shared, 0o755)
+        name = f"korvane-sim-{os.geteuid()}"
+
+        def run_in(temporary):
+            return simhost.run("--json", "--machine", EMPTY_MACHINE, check=False,
+                               env={"XDG_RUNTIME_DIR": shared, "TMPDIR": temporary})
+
+        # An XDG_RUNTIME_DIR that others may enter is passed over for a folder made 0700.
+        own = os.path.join(base, "own")
+        os.mkdir(own)
+        self.assertEqual(run_in(own).returncode, 0)
+        self.assertEqual(os.listdir(shared), [])
+        made = os.lstat(os.path.join(own, name))
+        self.assertEqual((stat.S_IMODE(made.st_mode), made.st_uid, stat.S_ISDIR(made.st_mode)), (0o700, os.geteuid(), True))
+
+        def plant_link(path):
+            os.symlink(own, path)
+
+        def plant_open(path):
+            os.mkdir(path)
+            os.chmod(path, 0o755)
+
+        def plant_foreign(path):
+            os.mkdir(path, 0o700)
+            os.chown(path, 65534, 65534)
+
+        plants = {"a symbolic link": (plant_link, "it is a symbolic link"),
+                  "a folder others may enter": (plant_open, "its mode is 0755, not 0700")}
+        if os.geteuid() == 0:
+            plants["another user's folder"] = (plant_foreign, "it belongs to uid 65534, not to uid 0")
+        for what, (plant, reason) in plants.items():
+            with self.subTest(what):
+                temporary = tempfile.mkdtemp(dir=base)
+                plant(os.path.join(temporary, name))
+                result = run_in(temporary)
+                self.assertEqual(result.returncode, 1)
+                self.assertEqual(result.stdout, b"")
+                self.assertIn(f"unsafe runtime directory {temporary}/{name}: {reason}", result.stderr.decode())
+                self.assertEqual(sorted(os.listdir(own)), [name], "files were made through the planted link")
 
     @staticmethod
     def _read_until(fd, text, timeout=20):

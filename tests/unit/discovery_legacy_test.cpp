@@ -57,6 +57,7 @@ class TracingRegistry final : public platform::RegistryService {
                         std::uint32_t size) override {
     return inner_.SetValue(key, valueName, type, data, size);
   }
+  std::int32_t DeleteKey(RegKey key, const char* path) override { return inner_.DeleteKey(key, path); }
   std::int32_t CloseKey(RegKey key) override {
     paths_.erase(key);
     return inner_.CloseKey(key);
@@ -161,6 +162,8 @@ class LegacyDiscoveryTest : public UtilityTest, public ::testing::WithParamInter
 TEST_P(LegacyDiscoveryTest, FirstSlotWithADriverIsConfirmedByTheEntryThatNamesIt) {
   AddSlot(kFastLink, kSlotA, nullptr, "no driver value");
   AddSlot(kFastLink, kSlotB, "", "empty driver");
+  // Backslashes alone collapse to the class root: no driver either.
+  AddSlot(kFastLink, "BUS_00&DEV_0B&FUNC_01", "\\\\", "backslashes for a driver");
   AddSlot(kFastLink, kSlotC, "Net\\0002", "Fenwick FastLink 100");
   // The instance name stands after the device part of the hardware path. The entry's own
   // Driver and DeviceDesc are decoys: the record comes from the instance key alone.

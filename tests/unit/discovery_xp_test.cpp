@@ -76,6 +76,8 @@ TEST_F(XpDiscoveryTest, ControlMustBeAmongTheFirstSixteenSubkeysAndSpelledExactl
 
 TEST_F(XpDiscoveryTest, SlotsWithoutDriverOrControlYieldNothing) {
   AddXpInstance(registry, kFastLink, "empty-driver", "", "empty driver");
+  // Backslashes alone name the class root itself, no driver key.
+  AddXpInstance(registry, kFastLink, "backslash-driver", "\\\\\\", "backslashes for a driver");
   AddXpInstance(registry, kFastLink, "no-control", Driver(1), "no control", false);
   const std::string noDriver = std::string(kXpEnum) + kFastLink + "\\no-driver";
   registry.PutString(platform::kHkeyLocalMachine, noDriver, "DeviceDesc", "no driver");

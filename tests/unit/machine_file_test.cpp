@@ -1,12 +1,10 @@
-// Machine files: reading .reg text into the in-memory registry, writing it back, the changes
-// file of a run, and the atomic write that saves them.
-#include "platform/hosted/machine_file.h"
+// Machine files: reading .reg text into the in-memory registry, writing it back, and the
+// changes file of a run.
+#include "platform/hosted/machine_files/reg_reader.h"
+#include "platform/hosted/machine_files/reg_writer.h"
 
 #include <gtest/gtest.h>
 #include <iconv.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -580,6 +578,32 @@ TEST(FormatChanges, WritesTheRunsCreatesAndSetsSoThatApplyingThemGivesTheSameMac
   }
 }
 
+TEST(FormatChanges, LeavesOutAKeyCreatedAndDeletedAgainAndDeletesOneThatWasThere) {
+  MemoryRegistry registry;
+  ASSERT_TRUE(Load(kBaseMachine, registry));
+  platform::RegKey key = 0;
+  std::uint32_t disposition = 0;
+  // Made with a parent of its own on the way, which the deletion leaves.
+  ASSERT_EQ(registry.CreateKey(kHkeyLocalMachine, "System\\Class\\0000\\Ndi\\Params\\Made\\Undone",
+                               platform::kKeyAllAccess, &key, &disposition),
+            0);
+  registry.SetValue(key, "Type", 1, "edit", 4);
+  registry.CloseKey(key);
+  ASSERT_EQ(registry.DeleteKey(kHkeyLocalMachine, "System\\Class\\0000\\Ndi\\Params\\Made\\Undone"), 0);
+  ASSERT_EQ(registry.DeleteKey(kHkeyLocalMachine, "System\\Class\\0000\\Ndi\\Params"), 5);  // not a leaf
+  ASSERT_EQ(registry.DeleteKey(kHkeyLocalMachine, "System\\Class\\0000\\Ndi\\Params\\Made"), 0);
+
+  for (const MachineFileInfo& info : {kRegedit4, kVersion5Utf16}) {
+    const std::string changes = FormatChanges(registry.Writes(), info);
+    EXPECT_EQ(changes.find(info.utf16 ? Widen("Undone", false) : "Undone"), std::string::npos);
+    MemoryRegistry applied;
+    LoadError error;
+    ASSERT_TRUE(Load(kBaseMachine, applied));
+    ASSERT_TRUE(Load(changes, applied, nullptr, &error)) << error.ToString();
+    EXPECT_EQ(Dump(applied), Dump(registry));
+  }
+}
+
 TEST(FormatChanges, GroupsConsecutiveWritesToOneKeyAndSkipsFailedOnes) {
   using Op = WriteRecord::Op;
   const std::vector<WriteRecord> writes = {
@@ -602,81 +626,6 @@ TEST(FormatChanges, GroupsConsecutiveWritesToOneKeyAndSkipsFailedOnes) {
             "[HKEY_LOCAL_MACHINE]\r\n"
             "\"r\"=\"v\"\r\n\r\n");
   EXPECT_EQ(FormatChanges({}, kRegedit4), "REGEDIT4\r\n\r\n");
-}
-
-// --- Saving ---
-
-class WriteFileAtomicallyTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "machine-file-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    directory_ = pattern;
-    target_ = (directory_ / "machine.reg").string();
-  }
-  void TearDown() override { std::filesystem::remove_all(directory_); }
-
-  void WriteOld() { std::ofstream(target_, std::ios::binary) << "old contents"; }
-  std::string Read() const {
-    std::ifstream file(target_, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-  }
-  std::vector<std::string> Entries() const {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(directory_))
-      names.push_back(entry.path().filename().string());
-    return names;
-  }
-
-  std::filesystem::path directory_;
-  std::string target_;
-};
-
-TEST_F(WriteFileAtomicallyTest, ReplacesTheFileAndKeepsItsPermissions) {
-  WriteOld();
-  ASSERT_EQ(chmod(target_.c_str(), 0640), 0);
-  std::string error;
-  ASSERT_TRUE(WriteFileAtomically(target_, "new\0contents"sv, &error)) << error;
-  EXPECT_EQ(Read(), "new\0contents"sv);
-  struct stat info {};
-  ASSERT_EQ(stat(target_.c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 07777, 0640u);
-  EXPECT_EQ(Entries(), std::vector<std::string>{"machine.reg"});
-}
-
-TEST_F(WriteFileAtomicallyTest, AFailedWriteLeavesTheOldFileWhole) {
-  WriteOld();
-  std::string error;
-
-  // The write itself fails part-way: the file size limit stops it after 8 bytes.
-  rlimit saved{};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  rlimit small = saved;
-  small.rlim_cur = 8;
-  const auto savedHandler = signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  const bool written = WriteFileAtomically(target_, std::string(4096, 'x'), &error);
-  setrlimit(RLIMIT_FSIZE, &saved);
-  signal(SIGXFSZ, savedHandler);
-  EXPECT_FALSE(written);
-  EXPECT_TRUE(Contains(error, "cannot write"));
-  EXPECT_EQ(Read(), "old contents");
-  EXPECT_EQ(Entries(), std::vector<std::string>{"machine.reg"});
-
-  // The rename fails: a directory stands where the file should go.
-  const std::string occupied = (directory_ / "occupied").string();
-  std::filesystem::create_directory(occupied);
-  error.clear();
-  EXPECT_FALSE(WriteFileAtomically(occupied, "new", &error));
-  EXPECT_TRUE(Contains(error, "cannot replace " + occupied));
-  EXPECT_TRUE(std::filesystem::is_directory(occupied));
-  EXPECT_EQ(Entries().size(), 2u);
-
-  // No temporary file can be made: the directory does not exist.
-  error.clear();
-  EXPECT_FALSE(WriteFileAtomically((directory_ / "missing" / "machine.reg").string(), "new", &error));
-  EXPECT_TRUE(Contains(error, "cannot create a temporary file in " + (directory_ / "missing").string()));
-  EXPECT_EQ(Read(), "old contents");
 }
 
 }  // namespace

@@ -67,6 +67,82 @@ TEST_F(ProvisionTest, NewDefinitionGetsItsEightValuesInOrderWithoutTerminators) 
   EXPECT_EQ(registry.OpenHandles(), 0u);
 }
 
+// The in-memory registry, with one value name whose writes fail and, when asked, every
+// delete failing too.
+class RefusingRegistry final : public platform::RegistryService {
+ public:
+  RefusingRegistry(hosted::MemoryRegistry& inner, std::string refusedValue, bool refuseDelete)
+      : inner_(inner), refusedValue_(std::move(refusedValue)), refuseDelete_(refuseDelete) {}
+
+  std::int32_t OpenKey(platform::RegKey key, const char* path, std::uint32_t access, platform::RegKey* result) override {
+    return inner_.OpenKey(key, path, access, result);
+  }
+  std::int32_t EnumKey(platform::RegKey key, std::uint32_t index, char* name, std::uint32_t* size) override {
+    return inner_.EnumKey(key, index, name, size);
+  }
+  std::int32_t QueryValue(platform::RegKey key, const char* name, std::uint32_t* type, char* data,
+                          std::uint32_t* size) override {
+    return inner_.QueryValue(key, name, type, data, size);
+  }
+  std::int32_t CreateKey(platform::RegKey key, const char* path, std::uint32_t access, platform::RegKey* result,
+                         std::uint32_t* disposition) override {
+    return inner_.CreateKey(key, path, access, result, disposition);
+  }
+  std::int32_t SetValue(platform::RegKey key, const char* name, std::uint32_t type, const void* data,
+                        std::uint32_t size) override {
+    if ((name == nullptr ? "" : name) == refusedValue_) return 31;  // ERROR_GEN_FAILURE
+    return inner_.SetValue(key, name, type, data, size);
+  }
+  std::int32_t DeleteKey(platform::RegKey key, const char* path) override {
+    return refuseDelete_ ? platform::kErrorAccessDenied : inner_.DeleteKey(key, path);
+  }
+  std::int32_t CloseKey(platform::RegKey key) override { return inner_.CloseKey(key); }
+
+ private:
+  hosted::MemoryRegistry& inner_;
+  std::string refusedValue_;
+  bool refuseDelete_;
+};
+
+class IncompleteDefinitionTest : public ProvisionTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(IncompleteDefinitionTest, IsTakenAwayAgainAndTheNextRunWritesItWhole) {
+  const std::string definition = std::string(kDriverPath) + "\\Ndi\\Params\\NetworkAddress";
+  registry.Ensure(platform::kHkeyLocalMachine, std::string(kDriverPath) + "\\PROSetNdi\\Params");
+  registry.Ensure(platform::kHkeyLocalMachine, std::string(kDriverPath) + "\\Ndi\\Params");
+  Add(kDriverPath);
+  RefusingRegistry refusing(registry, GetParam(), /*refuseDelete=*/false);
+  platform::Install({&refusing, &system, &windows});
+  ProvisionAdapters();
+  EXPECT_EQ(adapterTable[0].applied, 0);
+  EXPECT_EQ(registry.Find(platform::kHkeyLocalMachine, definition), nullptr);
+  ASSERT_EQ(registry.Writes().back().op, WriteRecord::Op::kDelete);
+  EXPECT_EQ(registry.Writes().back().path, definition);
+  EXPECT_EQ(registry.Writes().back().status, 0);
+  EXPECT_EQ(registry.OpenHandles(), 0u);
+
+  platform::Install({&registry, &system, &windows});
+  ProvisionAdapters();
+  EXPECT_EQ(adapterTable[0].applied, 1);
+  const hosted::RegNode* written = registry.Find(platform::kHkeyLocalMachine, definition);
+  ASSERT_NE(written, nullptr);
+  EXPECT_EQ(written->Values().size(), 8u);
+}
+
+INSTANTIATE_TEST_SUITE_P(EachValue, IncompleteDefinitionTest,
+                         ::testing::Values("", "Type", "Default", "Base", "ParamDesc", "UpperCase", "LimitText",
+                                           "Optional"));
+
+TEST_F(ProvisionTest, IncompleteDefinitionThatCannotBeDeletedStillFails) {
+  registry.Ensure(platform::kHkeyLocalMachine, std::string(kDriverPath) + "\\PROSetNdi\\Params");
+  Add(kDriverPath);
+  RefusingRegistry refusing(registry, "Type", /*refuseDelete=*/true);
+  platform::Install({&refusing, &system, &windows});
+  ProvisionAdapters();
+  EXPECT_EQ(adapterTable[0].applied, 0);
+  EXPECT_EQ(registry.OpenHandles(), 0u);
+}
+
 TEST_F(ProvisionTest, ExistingDefinitionIsLeftAsItIsAndCountsAsSet) {
   registry.Ensure(platform::kHkeyLocalMachine, std::string(kDriverPath) + "\\PROSetNdi\\Params");
   registry.Ensure(platform::kHkeyLocalMachine, std::string(kDriverPath) + "\\Ndi\\Params\\NetworkAddress");

@@ -98,14 +98,16 @@ TEST(NoticeTexts, JapaneseTextsAreTheirCodePage932Bytes) {
 
 struct LanguageCase {
   std::uint16_t languageId;
+  std::uint32_t ansiCodePage;
   bool japanese;
 };
 
 class LanguageTest : public UtilityTest, public ::testing::WithParamInterface<LanguageCase> {};
 
-TEST_P(LanguageTest, PrimaryLanguageChoosesTheNoticeText) {
+TEST_P(LanguageTest, PrimaryLanguageOnACodePage932SystemChoosesTheNoticeText) {
   system.SetVersion(2, 6, 0);  // refused: the notice shows the choice
   system.languageId = GetParam().languageId;
+  system.ansiCodePage = GetParam().ansiCodePage;
   EXPECT_FALSE(theApp.InitInstance());
   EXPECT_EQ(japaneseUi, GetParam().japanese);
   ASSERT_EQ(system.messageBoxes.size(), 1u);
@@ -115,10 +117,15 @@ TEST_P(LanguageTest, PrimaryLanguageChoosesTheNoticeText) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, LanguageTest,
-                         ::testing::Values(LanguageCase{0x0411, true}, LanguageCase{0x0409, false},
-                                           LanguageCase{0x0811, true}, LanguageCase{0x0C11, true},
-                                           LanguageCase{0x0011, true}, LanguageCase{0x0412, false},
-                                           LanguageCase{0x0407, false}));
+                         ::testing::Values(LanguageCase{0x0411, 932, true}, LanguageCase{0x0409, 1252, false},
+                                           LanguageCase{0x0811, 932, true}, LanguageCase{0x0C11, 932, true},
+                                           LanguageCase{0x0011, 932, true}, LanguageCase{0x0412, 1252, false},
+                                           LanguageCase{0x0407, 1252, false},
+                                           // Japanese formats on a system whose ANSI code page
+                                           // cannot show the Japanese texts.
+                                           LanguageCase{0x0411, 1252, false},
+                                           // An English user on a Japanese system.
+                                           LanguageCase{0x0409, 932, false}));
 
 // --- the run ---
 

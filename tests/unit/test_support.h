@@ -20,6 +20,7 @@ class ScriptedSystem final : public platform::SystemServices {
   platform::OsVersionInfo version{};
   bool versionQuerySucceeds = true;
   std::uint16_t languageId = 0x0409;
+  std::uint32_t ansiCodePage = 1252;
   platform::WindowRef dialogWindow = 0;  // what FindDialogClassWindow finds
   platform::WindowRef popup = 0;         // GetLastActivePopup's answer (0: the window itself)
   bool iconic = false;
@@ -33,6 +34,7 @@ class ScriptedSystem final : public platform::SystemServices {
 
   bool GetVersionEx(platform::OsVersionInfo* info) override;
   std::uint16_t GetUserDefaultLangId() override;
+  std::uint32_t GetACP() override { return ansiCodePage; }
   platform::WindowRef FindDialogClassWindow() override;
   platform::HandleRef CreateMutex(const char* name) override;
   std::uint32_t GetLastError() override { return lastError_; }

@@ -5,24 +5,42 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/hosted/screen.h"
 #include "platform/system.h"
 
 namespace korvane::hosted {
 
-// Two korvane-sim processes on the same machine are two instances on one PC. A named mutex is
-// a file lock in the runtime directory that dies with its process; a window of the dialog
-// class is a file naming the process that shows one.
+// Two korvane-sim processes on the same machine are two instances on one PC. Their files live
+// in a private runtime directory: $XDG_RUNTIME_DIR/korvane-sim-UID when XDG_RUNTIME_DIR is the
+// user's own with mode 0700, else korvane-sim-UID under $TMPDIR or /tmp; the folder must be
+// the user's, mode 0700 and no symbolic link, or nothing runs. Every file there is opened
+// without following links.
+//
+// An instance takes the machine (a lock on its file) before it reads the machine file and
+// holds it until its saves are done, so that no run reads a machine that another one is about
+// to save. The instance that has the machine is the first one: to every other, each named
+// mutex exists already. A window of the dialog class is a lock on the window file, and
+// whoever asks learns its owner from the lock itself, so a file left by a killed run can
+// never name a process that is not showing one.
 class InstanceRegistry {
  public:
-  explicit InstanceRegistry(const std::string& machineKey);
+  enum class Take { kTaken, kHeldByAnother, kFailed };
+
+  InstanceRegistry() = default;
   ~InstanceRegistry();
   InstanceRegistry(const InstanceRegistry&) = delete;
   InstanceRegistry& operator=(const InstanceRegistry&) = delete;
 
-  // A lock on the named mutex's file: its descriptor, or -1 with errno set. *existed says
-  // whether another process holds it.
+  // Opens the runtime directory and the machine's files in it; false with `error` when the
+  // directory is unsafe or unusable.
+  bool Open(const std::string& machineKey, std::string* error);
+  // kHeldByAnother sets *holder to the holding process's id (0 if it just ended); kFailed
+  // leaves errno.
+  Take TakeMachine(int* holder);
+  // A handle on the named mutex: its descriptor, or -1 with errno set. *existed says whether
+  // another instance has it.
   int OpenMutex(const std::string& name, bool* existed);
   // The process id that shows a window of the dialog class on this machine, or 0.
   int FindWindowOwner() const;
@@ -30,19 +48,24 @@ class InstanceRegistry {
   void WindowClosed();
 
  private:
-  std::string directory_;
+  int OpenFile(const std::string& suffix) const;
+
+  int directory_ = -1;
   std::string prefix_;
-  bool windowOpen_ = false;
+  int machineFd_ = -1;
+  int windowFd_ = -1;
+  bool hasMachine_ = false;
 };
 
 class HostedSystem final : public platform::SystemServices {
  public:
-  HostedSystem(const platform::OsVersionInfo& version, std::uint16_t languageId, Screen& screen,
-               InstanceRegistry& instances)
-      : version_(version), languageId_(languageId), screen_(screen), instances_(instances) {}
+  HostedSystem(const platform::OsVersionInfo& version, std::uint16_t languageId, unsigned codePage,
+               Screen& screen, InstanceRegistry& instances)
+      : version_(version), languageId_(languageId), codePage_(codePage), screen_(screen), instances_(instances) {}
 
   bool GetVersionEx(platform::OsVersionInfo* info) override;
   std::uint16_t GetUserDefaultLangId() override { return languageId_; }
+  std::uint32_t GetACP() override { return codePage_; }
   platform::WindowRef FindDialogClassWindow() override;
   platform::HandleRef CreateMutex(const char* name) override;
   std::uint32_t GetLastError() override { return lastError_; }
@@ -54,16 +77,14 @@ class HostedSystem final : public platform::SystemServices {
   bool ShowWindow(platform::WindowRef, int) override { return true; }
   int MessageBox(const char* text, const char* caption, unsigned style) override;
 
-  // Whether CreateMutex found the mutex held by another instance.
-  bool SawRunningInstance() const { return sawRunningInstance_; }
-
  private:
   platform::OsVersionInfo version_;
   std::uint16_t languageId_;
+  unsigned codePage_;
   Screen& screen_;
   InstanceRegistry& instances_;
   std::uint32_t lastError_ = 0;
-  bool sawRunningInstance_ = false;
+  std::vector<platform::HandleRef> openHandles_;
 };
 
 }  // namespace korvane::hosted

@@ -163,7 +163,7 @@ RegNode& MemoryRegistry::Ensure(RegKey root, std::string_view path) {
   return *node;
 }
 
-bool MemoryRegistry::DeleteKey(RegKey root, std::string_view path) {
+bool MemoryRegistry::DeleteTree(RegKey root, std::string_view path) {
   std::vector<std::string_view> parts;
   if (!SplitRegistryPath(path, &parts, codePage_) || parts.empty()) return false;
   RegNode* parent = &Root(root);
@@ -190,7 +190,7 @@ void MemoryRegistry::FailPaths(std::string pattern, std::int32_t status) {
   failPatternStatus_ = status;
 }
 
-// --- MemoryRegistry: the six operations ---
+// --- MemoryRegistry: the seven operations ---
 
 namespace {
 
@@ -237,16 +237,17 @@ bool MemoryRegistry::Injected(const std::string& path, std::int32_t* status) {
   return false;
 }
 
-bool MemoryRegistry::Resolve(RegKey key, Resolved* out) {
+std::int32_t MemoryRegistry::Resolve(RegKey key, Resolved* out) {
   static const std::string kEmpty;
   if (key == kHkeyLocalMachine || key == kHkeyDynData) {
     *out = Resolved{&Root(key), key, kKeyAllAccess, &kEmpty};
-    return true;
+    return kErrorSuccess;
   }
   const auto found = handles_.find(key);
-  if (found == handles_.end()) return false;
+  if (found == handles_.end()) return kErrorInvalidHandle;
+  if (found->second.node == nullptr) return kErrorKeyDeleted;
   *out = Resolved{found->second.node, found->second.root, found->second.access, &found->second.fullPath};
-  return true;
+  return kErrorSuccess;
 }
 
 RegKey MemoryRegistry::NewHandle(RegNode* node, RegKey root, std::uint32_t access, const char* path,
@@ -262,7 +263,7 @@ std::int32_t MemoryRegistry::OpenKey(RegKey key, const char* path, std::uint32_t
   if (result == nullptr) return 87;  // ERROR_INVALID_PARAMETER
   *result = kNullKey;
   Resolved base;
-  if (!Resolve(key, &base)) return kErrorInvalidHandle;
+  if (const std::int32_t invalid = Resolve(key, &base); invalid != kErrorSuccess) return invalid;
   std::vector<std::string_view> parts;
   if (!SplitRegistryPath(path == nullptr ? "" : path, &parts, codePage_)) return kErrorBadPathname;
   std::string fullPath = JoinPath(*base.fullPath, parts);
@@ -281,7 +282,7 @@ std::int32_t MemoryRegistry::OpenKey(RegKey key, const char* path, std::uint32_t
 std::int32_t MemoryRegistry::EnumKey(RegKey key, std::uint32_t index, char* name, std::uint32_t* nameSize) {
   ++calls_;
   Resolved base;
-  if (!Resolve(key, &base)) return kErrorInvalidHandle;
+  if (const std::int32_t invalid = Resolve(key, &base); invalid != kErrorSuccess) return invalid;
   std::int32_t status = 0;
   if (Injected(*base.fullPath, &status)) return status;
   const std::vector<RegNode*>& subkeys = base.node->Subkeys();
@@ -297,7 +298,7 @@ std::int32_t MemoryRegistry::QueryValue(RegKey key, const char* valueName, std::
                                         std::uint32_t* dataSize) {
   ++calls_;
   Resolved base;
-  if (!Resolve(key, &base)) return kErrorInvalidHandle;
+  if (const std::int32_t invalid = Resolve(key, &base); invalid != kErrorSuccess) return invalid;
   std::int32_t status = 0;
   if (Injected(*base.fullPath, &status)) return status;
   const RegValue* value = base.node->FindValue(valueName == nullptr ? "" : valueName);
@@ -328,7 +329,7 @@ std::int32_t MemoryRegistry::CreateKey(RegKey key, const char* path, std::uint32
   if (result == nullptr) return finish(87);
   *result = kNullKey;
   Resolved base;
-  if (!Resolve(key, &base)) return finish(kErrorInvalidHandle);
+  if (const std::int32_t invalid = Resolve(key, &base); invalid != kErrorSuccess) return finish(invalid);
   record.root = base.root;
   std::vector<std::string_view> parts;
   if (!SplitRegistryPath(record.path, &parts, codePage_)) return finish(kErrorBadPathname);
@@ -371,7 +372,7 @@ std::int32_t MemoryRegistry::SetValue(RegKey key, const char* valueName, std::ui
     return status;
   };
   Resolved base;
-  if (!Resolve(key, &base)) return finish(kErrorInvalidHandle);
+  if (const std::int32_t invalid = Resolve(key, &base); invalid != kErrorSuccess) return finish(invalid);
   record.root = base.root;
   if (key != kHkeyLocalMachine && key != kHkeyDynData) record.path = handles_.at(key).path;
   std::int32_t status = 0;
@@ -379,6 +380,35 @@ std::int32_t MemoryRegistry::SetValue(RegKey key, const char* valueName, std::ui
   if ((base.access & kKeySetValue) == 0) return finish(kErrorAccessDenied);
   if (data == nullptr && size > 0) return finish(998);  // ERROR_NOACCESS
   base.node->PutValue(record.name, type, record.data);
+  return finish(kErrorSuccess);
+}
+
+std::int32_t MemoryRegistry::DeleteKey(RegKey key, const char* path) {
+  ++calls_;
+  WriteRecord record;
+  record.op = WriteRecord::Op::kDelete;
+  record.path = path == nullptr ? "" : path;
+  const auto finish = [&](std::int32_t status) {
+    record.status = status;
+    writes_.push_back(std::move(record));
+    return status;
+  };
+  Resolved base;
+  if (const std::int32_t invalid = Resolve(key, &base); invalid != kErrorSuccess) return finish(invalid);
+  record.root = base.root;
+  std::vector<std::string_view> parts;
+  if (!SplitRegistryPath(record.path, &parts, codePage_) || parts.empty()) return finish(kErrorBadPathname);
+  std::int32_t status = 0;
+  if (Injected(JoinPath(*base.fullPath, parts), &status)) return finish(status);
+  RegNode* parent = base.node;
+  for (std::size_t i = 0; i + 1 < parts.size() && parent != nullptr; ++i) parent = parent->FindSubkey(parts[i]);
+  RegNode* node = parent == nullptr ? nullptr : parent->FindSubkey(parts.back());
+  if (node == nullptr) return finish(kErrorFileNotFound);
+  if (refuseWrite_ || !node->Subkeys().empty()) return finish(kErrorAccessDenied);
+  // Handles on the key outlive it, as on Windows, and fail from now on.
+  for (auto& entry : handles_)
+    if (entry.second.node == node) entry.second.node = nullptr;
+  parent->RemoveSubkey(parts.back());
   return finish(kErrorSuccess);
 }
 

@@ -1,6 +1,6 @@
 // An in-memory registry that behaves as the Windows registry does wherever the utility could
 // notice, with the instruments the tests and korvane-sim's report need: a call counter, a log
-// of every create and set, open-handle counting, refused write access and injected faults.
+// of every create, set and delete, open-handle counting, refused write access and injected faults.
 #pragma once
 
 #include <cstdint>
@@ -60,10 +60,10 @@ std::string FoldName(std::string_view name);
 bool EqualsFolded(std::string_view a, std::string_view b);
 
 struct WriteRecord {
-  enum class Op { kCreate, kSet };
+  enum class Op { kCreate, kSet, kDelete };
   Op op = Op::kCreate;
   RegKey root = 0;       // 0 when the handle was not open
-  std::string path;      // create: the path as passed; set: the path the handle was opened with
+  std::string path;      // create, delete: the path as passed; set: the path the handle was opened with
   std::uint32_t disposition = 0;
   std::string name;      // set only
   std::uint32_t type = 0;
@@ -85,6 +85,7 @@ class MemoryRegistry final : public platform::RegistryService {
                          std::uint32_t* disposition) override;
   std::int32_t SetValue(RegKey key, const char* valueName, std::uint32_t type, const void* data,
                         std::uint32_t size) override;
+  std::int32_t DeleteKey(RegKey key, const char* path) override;
   std::int32_t CloseKey(RegKey key) override;
 
   // The store, for machine files and tests. Paths are relative to a root key.
@@ -92,7 +93,8 @@ class MemoryRegistry final : public platform::RegistryService {
   const RegNode& Root(RegKey root) const;
   RegNode* Find(RegKey root, std::string_view path);
   RegNode& Ensure(RegKey root, std::string_view path);
-  bool DeleteKey(RegKey root, std::string_view path);
+  // Removes a key with everything below it, as a [-KEY] line of a .reg file does.
+  bool DeleteTree(RegKey root, std::string_view path);
   void PutString(RegKey root, std::string_view path, std::string_view name, std::string_view text);
 
   // The ANSI code page of the machine's names and texts (1252, or 932 on a Japanese machine):
@@ -102,7 +104,7 @@ class MemoryRegistry final : public platform::RegistryService {
 
   // Behaviour for the run.
   void RefuseWriteAccess(bool refuse) { refuseWrite_ = refuse; }
-  // Fails the call with this 1-based number (counting every one of the six operations).
+  // Fails the call with this 1-based number (counting every one of the seven operations).
   void FailCall(std::uint64_t callNumber, std::int32_t status);
   // Fails every call on a key whose root-relative path matches `pattern` (`*` and `?`
   // wildcards, letter case ignored).
@@ -115,7 +117,7 @@ class MemoryRegistry final : public platform::RegistryService {
 
  private:
   struct Handle {
-    RegNode* node;
+    RegNode* node;  // null once the key was deleted
     RegKey root;
     std::uint32_t access;
     std::string path;      // as passed to the open or create
@@ -128,7 +130,8 @@ class MemoryRegistry final : public platform::RegistryService {
     const std::string* fullPath = nullptr;
   };
 
-  bool Resolve(RegKey key, Resolved* out);
+  // kErrorSuccess, or the status every operation on `key` fails with.
+  std::int32_t Resolve(RegKey key, Resolved* out);
   bool Injected(const std::string& path, std::int32_t* status);
   RegKey NewHandle(RegNode* node, RegKey root, std::uint32_t access, const char* path, std::string fullPath);
 

@@ -99,12 +99,16 @@ std::string BuildReport(const MemoryRegistry& registry, const Shown& shown, unsi
   for (const WriteRecord& write : registry.Writes()) {
     json += firstWrite ? "{" : ", {";
     firstWrite = false;
-    json += write.op == WriteRecord::Op::kCreate ? "\"op\": \"create\"" : "\"op\": \"set\"";
+    switch (write.op) {
+      case WriteRecord::Op::kCreate: json += "\"op\": \"create\""; break;
+      case WriteRecord::Op::kSet: json += "\"op\": \"set\""; break;
+      case WriteRecord::Op::kDelete: json += "\"op\": \"delete\""; break;
+    }
     json += ", \"root\": " + JsonString(RootName(write.root));
     json += ", \"path\": " + text(write.path);
     if (write.op == WriteRecord::Op::kCreate) {
       json += ", \"disposition\": " + std::to_string(write.disposition);
-    } else {
+    } else if (write.op == WriteRecord::Op::kSet) {
       json += ", \"name\": " + text(write.name);
       json += ", \"type\": " + std::to_string(write.type);
       json += ", \"data\": \"" + Hex(write.data) + "\"";

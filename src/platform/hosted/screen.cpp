@@ -60,10 +60,10 @@ Key ReadKey() {
   return Key::kNone;
 }
 
-void Draw(const std::string& picture, bool clear) {
-  if (clear) std::fputs("\x1b[H\x1b[2J", stdout);
-  std::fputs(picture.c_str(), stdout);
-  std::fflush(stdout);
+void Draw(std::FILE* terminal, const std::string& picture, bool clear) {
+  if (clear) std::fputs("\x1b[H\x1b[2J", terminal);
+  std::fputs(picture.c_str(), terminal);
+  std::fflush(terminal);
 }
 
 }  // namespace
@@ -79,7 +79,7 @@ void Screen::Present(const std::function<std::string(bool)>& render, std::vector
   if (opened_) opened_();
   if (draw_) {
     const bool interactive = isatty(STDIN_FILENO) == 1;
-    Draw(render(false), false);
+    Draw(terminal_, render(false), false);
     if (interactive) {
       RawTerminal raw;
       std::size_t focus = 0;
@@ -94,7 +94,7 @@ void Screen::Present(const std::function<std::string(bool)>& render, std::vector
         if (key == Key::kSwitch && !scroll->empty()) focus = (focus + 1) % scroll->size();
         if (key == Key::kUp && !scroll->empty() && (*scroll)[focus] > 0) --(*scroll)[focus];
         if (key == Key::kDown && !scroll->empty() && (*scroll)[focus] < scrollLimits[focus]) ++(*scroll)[focus];
-        Draw(render(foreground), true);
+        Draw(terminal_, render(foreground), true);
       }
     }
   }

@@ -2,6 +2,7 @@
 // terminal unless the run is a --json one, waiting for Enter or Escape on a terminal.
 #pragma once
 
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <string>
@@ -21,7 +22,9 @@ struct Shown {
 
 class Screen {
  public:
-  Screen(bool draw, unsigned codePage) : draw_(draw), codePage_(codePage) {}
+  // `terminal` is where it is drawn: standard output, unless that carries a file.
+  Screen(bool draw, unsigned codePage, std::FILE* terminal = stdout)
+      : draw_(draw), codePage_(codePage), terminal_(terminal) {}
 
   // Called around the time a window of the dialog class exists.
   void SetWindowHooks(std::function<void()> opened, std::function<void()> closed) {
@@ -42,6 +45,7 @@ class Screen {
 
   bool draw_;
   unsigned codePage_;
+  std::FILE* terminal_;
   Shown shown_;
   std::function<void()> opened_;
   std::function<void()> closed_;

@@ -1,5 +1,10 @@
 // korvane-sim: Korvane on a simulated PC. The host reads its own options; the utility itself
 // still reads no command line.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -7,6 +12,15 @@
 #include "platform/hosted/simulated_machine.h"
 
 int main(int argc, char** argv) {
+  // A reader that stops reading (`| head`) must not end the run before its saves: a write to
+  // it fails instead, and the run reports that.
+  signal(SIGPIPE, SIG_IGN);
+  // A standard descriptor the caller closed (`>&-`) would be taken by the first file opened,
+  // and the report written into that file: it becomes /dev/null, opened read-only, so that
+  // writes to it fail as they would have.
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
+    if (fcntl(fd, F_GETFD) < 0 && errno == EBADF && open("/dev/null", O_RDONLY) != fd) return 2;
+
   korvane::hosted::SimOptions options;
   std::string error;
   if (!korvane::hosted::ParseSimOptions(argc, argv, &options, &error)) {
@@ -14,8 +28,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (options.help) {
-    std::fputs(korvane::hosted::SimUsage(), stdout);
-    return 0;
+    std::fputs(korvane::hosted::SimUsage().c_str(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
   }
   return korvane::hosted::RunSimulatedMachine(options, stdout, stderr);
 }

@@ -14,6 +14,7 @@ struct SimOptions {
   std::string osName = "winxp";
   platform::OsVersionInfo version{};
   std::uint16_t languageId = 0x0409;
+  unsigned codePage = 0;  // the machine's ANSI code page; 0: the one its language implies
   bool json = false;
   bool save = false;
   std::string changesPath;
@@ -29,6 +30,6 @@ struct SimOptions {
 bool ParseSimOptions(int argc, const char* const* argv, SimOptions* options, std::string* error);
 // The version record of a release name (win95, winxp, ...) or of "P.MAJOR.MINOR".
 bool VersionFor(const std::string& name, platform::OsVersionInfo* version);
-const char* SimUsage();
+std::string SimUsage();
 
 }  // namespace korvane::hosted

@@ -1,6 +1,8 @@
 #include "platform/hosted/simulated_machine.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "app/process_state.h"
@@ -9,7 +11,9 @@
 #include "platform/hosted/embedded_files.h"
 #include "platform/hosted/hosted_system.h"
 #include "platform/hosted/hosted_windows.h"
-#include "platform/hosted/machine_file.h"
+#include "platform/hosted/machine_files/reg_reader.h"
+#include "platform/hosted/machine_files/reg_writer.h"
+#include "platform/hosted/machine_files/safe_file.h"
 #include "platform/hosted/memory_registry.h"
 #include "platform/hosted/report.h"
 #include "platform/hosted/text_encoding.h"
@@ -42,52 +46,116 @@ bool LoadMachine(const SimOptions& options, MemoryRegistry& registry, MachineFil
   return loaded;
 }
 
+// The files the run will write, checked before anything runs: a refused one is refused
+// before the machine is read. Prints the error and returns false when one is refused.
+bool CheckTargets(const SimOptions& options, FileTarget* changes, FileTarget* saved, std::FILE* err) {
+  std::string error;
+  if (!options.changesPath.empty()) {
+    if (options.changesPath != "-" && !options.machinePath.empty() &&
+        IsSameFile(options.changesPath, options.machinePath)) {
+      std::fprintf(err, "korvane-sim: --changes %s is the machine file %s: the changes would replace the machine\n",
+                   options.changesPath.c_str(), options.machinePath.c_str());
+      return false;
+    }
+    if (!CheckTarget(options.changesPath, TargetRule::kOutput, changes, &error)) {
+      std::fprintf(err, "korvane-sim: cannot write the changes to %s: %s\n", options.changesPath.c_str(),
+                   error.c_str());
+      return false;
+    }
+  }
+  if (options.save && !CheckTarget(options.machinePath, TargetRule::kExistingFile, saved, &error)) {
+    std::fprintf(err, "korvane-sim: cannot save %s: %s\n", options.machinePath.c_str(), error.c_str());
+    return false;
+  }
+  return true;
+}
+
+// Everything printed must have reached its reader: a report lost to a full disk or a closed
+// pipe makes a failed run.
+bool FinishOutput(const std::string& report, std::FILE* out, std::FILE* err) {
+  int number = 0;
+  if (!report.empty() && std::fputs(report.c_str(), out) == EOF) number = errno;
+  if (std::fflush(out) != 0 && number == 0) number = errno;
+  if (number == 0 && !std::ferror(out)) return true;
+  std::fprintf(err, "korvane-sim: cannot write to standard output%s%s\n", number != 0 ? ": " : "",
+               number != 0 ? std::strerror(number) : "");
+  return false;
+}
+
 }  // namespace
 
 int RunSimulatedMachine(const SimOptions& options, std::FILE* out, std::FILE* err) {
+  FileTarget changes;
+  FileTarget saved;
+  if (!CheckTargets(options, &changes, &saved, err)) return 2;
+
+  InstanceRegistry instances;
+  std::string error;
+  if (!instances.Open(MachineKey(options), &error)) {
+    std::fprintf(err, "korvane-sim: %s\n", error.c_str());
+    return 1;
+  }
+  // The machine is taken before it is read and held until it is saved: a run that read it
+  // before another one saved it would save it back over that one's changes.
+  int holder = 0;
+  const InstanceRegistry::Take taken = instances.TakeMachine(&holder);
+  if (taken == InstanceRegistry::Take::kFailed) {
+    std::fprintf(err, "korvane-sim: cannot lock the machine: %s\n", std::strerror(errno));
+    return 1;
+  }
+  const bool first = taken == InstanceRegistry::Take::kTaken;
+  if (!first && (options.save || !options.changesPath.empty())) {
+    std::fprintf(err, "korvane-sim: another instance (process %d) has the machine %s: nothing was run or written\n",
+                 holder, options.machinePath.empty() ? kDefaultMachineName : options.machinePath.c_str());
+    return 3;
+  }
+
   MemoryRegistry registry;
-  // The machine's texts are in the ANSI code page of its user's language.
-  const unsigned codePage = AnsiCodePageFor(options.languageId);
+  // Unless told otherwise, the machine's texts are in the ANSI code page of its user's
+  // language, as a Windows installed in that language has it.
+  const unsigned codePage = options.codePage != 0 ? options.codePage : AnsiCodePageFor(options.languageId);
   registry.SetAnsiCodePage(codePage);
   MachineFileInfo info;
-  if (!LoadMachine(options, registry, &info, err)) return 2;
+  // Another instance's machine is not this one's to read: the utility steps aside before it
+  // reads the registry.
+  if (first && !LoadMachine(options, registry, &info, err)) return 2;
   registry.RefuseWriteAccess(options.noAdmin);
   if (options.failCall != 0) registry.FailCall(options.failCall, options.failStatus);
   if (!options.failPath.empty()) registry.FailPaths(options.failPath, options.failStatus);
 
-  InstanceRegistry instances(MachineKey(options));
-  Screen screen(!options.json, codePage);
+  // The changes may go to standard output: the screen is then drawn on standard error.
+  Screen screen(!options.json, codePage, changes.kind == FileTarget::Kind::kStandardOutput ? stderr : stdout);
   screen.SetWindowHooks([&] { instances.WindowOpened(); }, [&] { instances.WindowClosed(); });
-  HostedSystem system(options.version, options.languageId, screen, instances);
+  HostedSystem system(options.version, options.languageId, codePage, screen, instances);
   HostedWindows windows(screen);
 
   platform::Install({&registry, &system, &windows});
   ResetProcessState();
   const int exitCode = platform::AfxWinMain();
-  const bool secondInstance = system.SawRunningInstance();
-  // The process would end here, and its mutex with it.
-  system.CloseHandle(instanceMutex);
   platform::Install({});
 
-  if (options.json) std::fputs(BuildReport(registry, screen.WhatWasShown(), codePage).c_str(), out);
-  if (secondInstance) return exitCode;
-
   int status = exitCode;
-  std::string error;
-  // A 5.00 file is written as UTF-16LE, as regedit itself writes one: in 8-bit text, the
-  // hex(1), hex(2) and hex(7) data of such a file (UTF-16 bytes) would be taken by some
-  // regedits for code-page bytes and stored converted a second time.
-  MachineFileInfo written = info;
-  if (written.format == RegFileFormat::kVersion5) written.utf16 = true;
-  if (!options.changesPath.empty() &&
-      !WriteFileAtomically(options.changesPath, FormatChanges(registry.Writes(), written), &error)) {
-    std::fprintf(err, "korvane-sim: cannot write %s: %s\n", options.changesPath.c_str(), error.c_str());
-    status = 1;
+  if (first) {
+    // A 5.00 file is written as UTF-16LE, as regedit itself writes one: in 8-bit text, the
+    // hex(1), hex(2) and hex(7) data of such a file (UTF-16 bytes) would be taken by some
+    // regedits for code-page bytes and stored converted a second time.
+    MachineFileInfo written = info;
+    if (written.format == RegFileFormat::kVersion5) written.utf16 = true;
+    if (!options.changesPath.empty() && !WriteTarget(changes, FormatChanges(registry.Writes(), written), &error)) {
+      std::fprintf(err, "korvane-sim: cannot write the changes to %s: %s\n", options.changesPath.c_str(),
+                   error.c_str());
+      status = 1;
+    }
+    if (options.save && !WriteTarget(saved, FormatMachine(registry, written), &error)) {
+      std::fprintf(err, "korvane-sim: cannot save %s: %s\n", options.machinePath.c_str(), error.c_str());
+      status = 1;
+    }
   }
-  if (options.save && !WriteFileAtomically(options.machinePath, FormatMachine(registry, written), &error)) {
-    std::fprintf(err, "korvane-sim: cannot save %s: %s\n", options.machinePath.c_str(), error.c_str());
-    status = 1;
-  }
+  // The process would end here, and its mutex with it; the report comes after the saves, so
+  // that a reader who stops reading cannot stop them.
+  system.CloseHandle(instanceMutex);
+  const std::string report = options.json ? BuildReport(registry, screen.WhatWasShown(), codePage) : "";
+  if (!FinishOutput(report, out, err)) status = 1;
   return status;
 }
 

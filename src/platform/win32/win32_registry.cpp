@@ -127,6 +127,25 @@ std::int32_t Win32Registry::SetValue(RegKey key, const char* valueName, std::uin
       RegSetValueExA(ToHkey(key), valueName, 0, type, static_cast<const BYTE*>(data), size));
 }
 
+std::int32_t Win32Registry::DeleteKey(RegKey key, const char* path) {
+  if (key == platform::kNullKey) return ERROR_INVALID_HANDLE;
+  // An empty name would make the key itself the one to delete.
+  if (path == nullptr || *path == '\0') return ERROR_BAD_PATHNAME;
+  // Windows 95, 98 and Me delete a key's whole subtree; NT refuses a key that has subkeys.
+  // Look first, so that no family ever loses more than the one key.
+  HKEY target = nullptr;
+  const LONG opened = RegOpenKeyExA(ToHkey(key), path, 0, KEY_READ, &target);
+  if (opened != ERROR_SUCCESS) return static_cast<std::int32_t>(opened);
+  char name[kNameCapacity];
+  DWORD size = kNameCapacity;
+  FILETIME lastWrite;
+  const LONG enumerated = RegEnumKeyExA(target, 0, name, &size, nullptr, nullptr, nullptr, &lastWrite);
+  RegCloseKey(target);
+  if (enumerated == ERROR_SUCCESS) return ERROR_ACCESS_DENIED;
+  if (enumerated != ERROR_NO_MORE_ITEMS) return static_cast<std::int32_t>(enumerated);
+  return static_cast<std::int32_t>(RegDeleteKeyA(ToHkey(key), path));
+}
+
 std::int32_t Win32Registry::CloseKey(RegKey key) {
   if (key == platform::kNullKey) return ERROR_INVALID_HANDLE;
   // A root key is not ours to close: it stays usable for the rest of the run.

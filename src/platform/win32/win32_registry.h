@@ -16,6 +16,7 @@ class Win32Registry final : public platform::RegistryService {
                          std::uint32_t* disposition) override;
   std::int32_t SetValue(platform::RegKey key, const char* valueName, std::uint32_t type, const void* data,
                         std::uint32_t size) override;
+  std::int32_t DeleteKey(platform::RegKey key, const char* path) override;
   std::int32_t CloseKey(platform::RegKey key) override;
 };
 

@@ -36,6 +36,8 @@ bool Win32System::GetVersionEx(platform::OsVersionInfo* info) {
 
 std::uint16_t Win32System::GetUserDefaultLangId() { return GetUserDefaultLangID(); }
 
+std::uint32_t Win32System::GetACP() { return ::GetACP(); }
+
 platform::WindowRef Win32System::FindDialogClassWindow() {
   return FromHwnd(FindWindowA(MAKEINTATOM(platform::kDialogClassAtom), nullptr));
 }

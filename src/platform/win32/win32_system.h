@@ -1,5 +1,5 @@
-// The system services on the real Windows functions: the version record, the user's language,
-// the single-instance guard's window and mutex calls, and the message box.
+// The system services on the real Windows functions: the version record, the user's language
+// and code page, the single-instance guard's window and mutex calls, and the message box.
 #pragma once
 
 #include "platform/system.h"
@@ -10,6 +10,7 @@ class Win32System final : public platform::SystemServices {
  public:
   bool GetVersionEx(platform::OsVersionInfo* info) override;
   std::uint16_t GetUserDefaultLangId() override;
+  std::uint32_t GetACP() override;
   platform::WindowRef FindDialogClassWindow() override;
   platform::HandleRef CreateMutex(const char* name) override;
   std::uint32_t GetLastError() override;

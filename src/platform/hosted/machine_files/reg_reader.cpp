@@ -1,16 +1,12 @@
-#include "platform/hosted/machine_file.h"
-
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "platform/hosted/machine_files/reg_reader.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
+#include "platform/hosted/machine_files/input_file.h"
 #include "platform/hosted/text_encoding.h"
 
 namespace korvane::hosted {
@@ -19,15 +15,9 @@ using platform::kHkeyDynData;
 using platform::kHkeyLocalMachine;
 using platform::kRegBinary;
 using platform::kRegDword;
-using platform::kRegExpandSz;
-using platform::kRegMultiSz;
 using platform::kRegSz;
 
 namespace {
-
-constexpr std::string_view kHeader4 = "REGEDIT4";
-constexpr std::string_view kHeader5 = "Windows Registry Editor Version 5.00";
-constexpr std::string_view kNewline = "\r\n";
 
 std::string CodePointName(char32_t c) {
   char text[16];
@@ -169,11 +159,6 @@ std::string QuoteAnsi(std::string_view text, unsigned codePage) {
   return quoted + "'";
 }
 
-// Types whose data the ANSI registry functions convert between UTF-16 and ANSI on NT, and
-// which 5.00 files therefore hold as UTF-16LE.
-bool IsTextType(std::uint32_t type) { return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz; }
-
-// --- Reading ---
 
 class Parser {
  public:
@@ -190,15 +175,16 @@ class Parser {
   bool ReadHeader(RegFileFormat* format) {
     NextLine();
     const std::string_view header = TrimEnd(line_);
-    if (header == kHeader4 || header == kHeader5) {
-      *format = format_ = header == kHeader4 ? RegFileFormat::kRegedit4 : RegFileFormat::kVersion5;
+    if (header == kRegHeader4 || header == kRegHeader5) {
+      *format = format_ = header == kRegHeader4 ? RegFileFormat::kRegedit4 : RegFileFormat::kVersion5;
       return true;
     }
-    return Fail("missing header: the first line must be \"REGEDIT4\" or \"" + std::string(kHeader5) + "\"");
+    return Fail("missing header: the first line must be \"REGEDIT4\" or \"" + std::string(kRegHeader5) + "\"");
   }
 
   bool Run() {
     while (NextLine()) {
+      if (!CheckNoNul()) return false;
       std::size_t at = 0;
       SkipBlanks(&at);
       if (at == line_.size() || line_[at] == ';') continue;
@@ -227,6 +213,14 @@ class Parser {
       if (text[at] == c) return at;
     return std::string_view::npos;
   }
+  // Windows limits names in characters: a double-byte character of code page 932 is one.
+  std::size_t CharacterCount(std::string_view text) const {
+    if (codePage_ != kCodePageJapanese) return text.size();
+    std::size_t count = 0;
+    for (std::size_t at = 0; at < text.size(); at += AnsiCharLength(codePage_, text, at)) ++count;
+    return count;
+  }
+
   bool NextLine() {
     if (next_ > text_.size() || (next_ == text_.size() && lineNumber_ > 0)) return false;
     lineStart_ = next_;
@@ -252,6 +246,15 @@ class Parser {
     while (*at < line_.size() && IsBlank(line_[*at])) ++*at;
   }
 
+  // No line holds a NUL, a comment's included: it would cut a text short, or stand in a key
+  // name that no registry holds. Reading stops at the first one (EndAtNul), so the line that
+  // holds it must be refused, never skipped.
+  bool CheckNoNul() {
+    if (std::memchr(line_.data(), '\0', line_.size()) == nullptr) return true;
+    return Fail("NUL character in the line: no key name, value name, text or comment holds one");
+  }
+
+  // A line to parse holds only characters of the machine's code page.
   bool CheckEncodable() {
     while (nextUnmappable_ < unmappable_.size() && unmappable_[nextUnmappable_].offset < lineStart_)
       ++nextUnmappable_;
@@ -309,7 +312,7 @@ class Parser {
 
     if (deletion) {
       if (rest.empty()) return Fail("a root key cannot be deleted");
-      registry_.DeleteKey(root, rest);
+      registry_.DeleteTree(root, rest);
       chain_.clear();
       current_ = nullptr;
       afterDeletion_ = true;
@@ -346,8 +349,8 @@ class Parser {
       return nullptr;
     }
     for (std::string_view part : parts_)
-      if (part.size() > kMaxKeyNameLength) {
-        Fail("key name of " + std::to_string(part.size()) + " characters (" + Quote(part) +
+      if (const std::size_t length = CharacterCount(part); length > kMaxKeyNameLength) {
+        Fail("key name of " + std::to_string(length) + " characters (" + Quote(part) +
              "): a registry key name has at most " + std::to_string(kMaxKeyNameLength));
         return nullptr;
       }
@@ -423,8 +426,8 @@ class Parser {
     } else if (!ParseQuoted(&at, &name_, "value name")) {
       return false;
     }
-    if (name_.size() > kMaxValueNameLength)
-      return Fail("value name of " + std::to_string(name_.size()) + " characters: a registry value name has at most " +
+    if (const std::size_t length = CharacterCount(name_); length > kMaxValueNameLength)
+      return Fail("value name of " + std::to_string(length) + " characters: a registry value name has at most " +
                   std::to_string(kMaxValueNameLength));
     SkipBlanks(&at);
     if (at == line_.size() || line_[at] != '=') return Fail("expected '=' after the value name");
@@ -503,7 +506,7 @@ class Parser {
         if (!IsBlankText(line_.substr(at + 1)))
           return Fail("junk after the '\\' that continues the hex data: " + Quote(line_.substr(at + 1)));
         if (!NextLine()) return Fail("truncated hex data: the file ends after a '\\' that continues it");
-        if (!CheckEncodable()) return false;
+        if (!CheckNoNul() || !CheckEncodable()) return false;
         at = 0;
         SkipBlanks(&at);
         if (at == line_.size() || (HexDigit(line_[at]) < 0 && line_[at] != ','))
@@ -580,189 +583,17 @@ class Parser {
   std::string data_;
 };
 
-// --- Writing ---
-
-class RegWriter {
- public:
-  RegWriter(RegFileFormat format, unsigned codePage) : format_(format), codePage_(codePage) {
-    out_ += format == RegFileFormat::kRegedit4 ? kHeader4 : kHeader5;
-    out_ += kNewline;
-    out_ += kNewline;
+// A NUL makes the line that holds it an error whatever follows, so the input read up to it
+// decides the load: a device that gives NULs or random bytes forever is refused at once.
+std::size_t EndAtNul(std::string_view read, std::size_t from) {
+  if (read.substr(0, 2) == "\xFF\xFE") {
+    for (std::size_t at = std::max<std::size_t>(2, from - from % 2); at + 1 < read.size(); at += 2)
+      if (read[at] == '\0' && read[at + 1] == '\0') return at + 2;
+    return std::string_view::npos;
   }
-
-  // Ends the key line's block first when one is open.
-  void KeyLine(platform::RegKey root, std::string_view path) {
-    EndKey();
-    out_ += '[';
-    out_ += RootName(root);
-    if (!path.empty()) {
-      out_ += '\\';
-      out_ += path;
-    }
-    out_ += ']';
-    out_ += kNewline;
-    open_ = true;
-  }
-
-  void EndKey() {
-    if (open_) out_ += kNewline;
-    open_ = false;
-  }
-
-  void Value(std::string_view name, std::uint32_t type, const std::vector<std::uint8_t>& data) {
-    const std::size_t lineStart = out_.size();
-    if (name.empty()) {
-      out_ += '@';
-    } else {
-      AppendQuoted(name);
-    }
-    out_ += '=';
-    if (IsPlainString(type, data, codePage_)) {
-      AppendQuoted(std::string_view(reinterpret_cast<const char*>(data.data()), data.size() - 1));
-    } else if (type == kRegDword && data.size() == 4) {
-      char text[16];
-      std::snprintf(text, sizeof text, "dword:%08x",
-                    static_cast<unsigned>(data[0] | (data[1] << 8) | (data[2] << 16) |
-                                          (static_cast<std::uint32_t>(data[3]) << 24)));
-      out_ += text;
-    } else {
-      if (type == kRegBinary) {
-        out_ += "hex:";
-      } else {
-        char text[16];
-        std::snprintf(text, sizeof text, "hex(%x):", static_cast<unsigned>(type));
-        out_ += text;
-      }
-      if (format_ == RegFileFormat::kVersion5 && IsTextType(type)) {
-        wide_.clear();
-        Widen(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), &wide_);
-        AppendHexList(wide_, out_.size() - lineStart);
-      } else {
-        AppendHexList(data, out_.size() - lineStart);
-      }
-    }
-    out_ += kNewline;
-  }
-
-  std::string Finish(bool utf16) {
-    EndKey();
-    if (!utf16) return std::move(out_);
-    std::vector<std::uint8_t> wide{0xFF, 0xFE};
-    wide.reserve(2 + 2 * out_.size());
-    Widen(out_, &wide);
-    return std::string(wide.begin(), wide.end());
-  }
-
- private:
-  // ANSI text as UTF-16LE, appended to `wide`.
-  void Widen(std::string_view text, std::vector<std::uint8_t>* wide) const {
-    for (std::size_t at = 0; at < text.size();) {
-      const std::size_t length = AnsiCharLength(codePage_, text, at);
-      char32_t c = AnsiCharToUnicode(codePage_, text.substr(at, length));
-      at += length;
-      if (c >= 0x10000) {
-        c -= 0x10000;
-        const char32_t high = 0xD800 + (c >> 10);
-        wide->push_back(static_cast<std::uint8_t>(high & 0xFF));
-        wide->push_back(static_cast<std::uint8_t>(high >> 8));
-        c = 0xDC00 + (c & 0x3FF);
-      }
-      wide->push_back(static_cast<std::uint8_t>(c & 0xFF));
-      wide->push_back(static_cast<std::uint8_t>(c >> 8));
-    }
-  }
-
-  // Written as "text" only when reading it back gives the same bytes: one terminating zero,
-  // no line break, and (in a double-byte code page) no lead byte without its trail byte,
-  // which would take the character after it, or the escape before a quote, for its trail.
-  static bool IsPlainString(std::uint32_t type, const std::vector<std::uint8_t>& data, unsigned codePage) {
-    if (type != kRegSz || data.empty() || data.back() != 0) return false;
-    const std::string_view text(reinterpret_cast<const char*>(data.data()), data.size() - 1);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      if (text[i] == 0 || text[i] == '\r' || text[i] == '\n') return false;
-      if (IsLoneLeadByte(codePage, text, i)) return false;
-      i += AnsiCharLength(codePage, text, i) - 1;
-    }
-    return true;
-  }
-
-  void AppendQuoted(std::string_view text) {
-    out_ += '"';
-    // Line breaks as the reader's escapes: written as they are, they would cut the line. A
-    // double-byte character goes as it stands: its trail byte may be a backslash.
-    for (std::size_t at = 0; at < text.size(); ++at) {
-      const char c = text[at];
-      if (AnsiCharLength(codePage_, text, at) == 2) {
-        out_ += c;
-        out_ += text[++at];
-      } else if (c == '\n') {
-        out_ += "\\n";
-      } else if (c == '\r') {
-        out_ += "\\r";
-      } else {
-        if (c == '\\' || c == '"') out_ += '\\';
-        out_ += c;
-      }
-    }
-    out_ += '"';
-  }
-
-  // Wraps the way regedit does: a '\' after the comma that reaches column 77, and two
-  // blanks before the bytes of each continuation line.
-  void AppendHexList(const std::vector<std::uint8_t>& bytes, std::size_t column) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    constexpr std::size_t kWrapColumn = 77;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-      out_ += kDigits[bytes[i] >> 4];
-      out_ += kDigits[bytes[i] & 0x0F];
-      if (i + 1 == bytes.size()) break;
-      out_ += ',';
-      column += 3;
-      if (column >= kWrapColumn) {
-        out_ += "\\\r\n  ";
-        column = 2;
-      }
-    }
-  }
-
-  RegFileFormat format_;
-  unsigned codePage_;
-  std::string out_;
-  std::vector<std::uint8_t> wide_;
-  bool open_ = false;
-};
-
-// REGEDIT4 files are for the regedit of Windows 95 and NT 4.0, which reads no UTF-16.
-bool WritesUtf16(const MachineFileInfo& info) {
-  return info.format == RegFileFormat::kVersion5 && info.utf16;
+  const void* nul = std::memchr(read.data() + from, '\0', read.size() - from);
+  return nul == nullptr ? std::string_view::npos : static_cast<std::size_t>(static_cast<const char*>(nul) - read.data()) + 1;
 }
-
-void WriteKeyBlock(RegWriter& writer, platform::RegKey root, const std::string& path, const RegNode& node) {
-  writer.KeyLine(root, path);
-  for (const RegValue& value : node.Values()) writer.Value(value.name, value.type, value.data);
-}
-
-void WriteTree(RegWriter& writer, platform::RegKey root, std::string& path, const RegNode& node) {
-  const std::size_t parentLength = path.size();
-  if (!path.empty()) path += '\\';
-  path += node.Name();
-  WriteKeyBlock(writer, root, path, node);
-  for (const RegNode* subkey : node.Subkeys()) WriteTree(writer, root, path, *subkey);
-  path.resize(parentLength);
-}
-
-std::string NormalizedPath(std::string_view path, unsigned codePage) {
-  std::vector<std::string_view> parts;
-  SplitRegistryPath(path, &parts, codePage);
-  std::string joined;
-  for (std::string_view part : parts) {
-    if (!joined.empty()) joined += '\\';
-    joined += part;
-  }
-  return joined;
-}
-
-std::string ErrnoText(int number) { return std::strerror(number); }
 
 }  // namespace
 
@@ -797,7 +628,7 @@ bool LoadMachineText(std::string_view bytes, std::string_view displayName, Memor
     return fail(1, "UTF-8 text: regedit files are UTF-16LE (with its byte-order mark) or 8-bit ANSI");
   } else if (bytes.size() >= 2 && bytes[0] != '\0' && bytes[1] == '\0') {
     return fail(1, "UTF-16LE text without its byte-order mark (FF FE)");
-  } else if (registry.AnsiCodePage() == kCodePageJapanese && bytes.substr(0, kHeader5.size()) == kHeader5) {
+  } else if (registry.AnsiCodePage() == kCodePageJapanese && bytes.substr(0, kRegHeader5.size()) == kRegHeader5) {
     CanonicalizeAnsi(bytes, registry.AnsiCodePage(), &decoded, &unmappable);
     text = decoded;
   }
@@ -810,141 +641,13 @@ bool LoadMachineText(std::string_view bytes, std::string_view displayName, Memor
 
 bool LoadMachineFile(const std::string& path, MemoryRegistry& registry, MachineFileInfo* info,
                      LoadError* error) {
-  const auto fail = [&](int number) {
-    if (error != nullptr) *error = LoadError{path, 0, "cannot read the machine file: " + ErrnoText(number)};
-    return false;
-  };
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return fail(errno);
-  struct stat status {};
-  if (fstat(fd, &status) != 0) {
-    const int number = errno;
-    close(fd);
-    return fail(number);
-  }
-  // A regular file is parsed where it lies: copying 50 MB costs more than the parse.
-  if (S_ISREG(status.st_mode) && status.st_size > 0) {
-    const auto size = static_cast<std::size_t>(status.st_size);
-    void* mapped = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-    close(fd);
-    if (mapped == MAP_FAILED) return fail(errno);
-    const bool loaded = LoadMachineText(std::string_view(static_cast<const char*>(mapped), size), path,
-                                        registry, info, error);
-    munmap(mapped, size);
-    return loaded;
-  }
-  std::string bytes;
-  char buffer[1 << 16];
-  for (;;) {
-    const ssize_t count = read(fd, buffer, sizeof buffer);
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0) {
-      const int number = errno;
-      close(fd);
-      return fail(number);
-    }
-    if (count == 0) break;
-    bytes.append(buffer, static_cast<std::size_t>(count));
-  }
-  close(fd);
-  return LoadMachineText(bytes, path, registry, info, error);
-}
-
-std::string FormatMachine(const MemoryRegistry& registry, const MachineFileInfo& info) {
-  RegWriter writer(info.format, info.codePage);
-  for (const platform::RegKey root : {kHkeyLocalMachine, kHkeyDynData}) {
-    const RegNode& node = registry.Root(root);
-    std::string path;
-    // The root's own line only when it holds values: every export would otherwise open with it.
-    if (!node.Values().empty()) WriteKeyBlock(writer, root, path, node);
-    for (const RegNode* subkey : node.Subkeys()) WriteTree(writer, root, path, *subkey);
-  }
-  return writer.Finish(WritesUtf16(info));
-}
-
-std::string FormatChanges(const std::vector<WriteRecord>& writes, const MachineFileInfo& info) {
-  RegWriter writer(info.format, info.codePage);
-  bool open = false;
-  platform::RegKey openRoot = 0;
-  std::string openPath;
-  for (const WriteRecord& write : writes) {
-    if (write.status != platform::kErrorSuccess || write.root == 0) continue;
-    std::string path = NormalizedPath(write.path, info.codePage);
-    if (!open || write.root != openRoot || !EqualsFolded(path, openPath)) {
-      writer.KeyLine(write.root, path);
-      open = true;
-      openRoot = write.root;
-      openPath = std::move(path);
-    }
-    if (write.op == WriteRecord::Op::kSet) writer.Value(write.name, write.type, write.data);
-  }
-  return writer.Finish(WritesUtf16(info));
-}
-
-bool WriteFileAtomically(const std::string& path, std::string_view contents, std::string* error) {
-  std::string unused;
-  if (error == nullptr) error = &unused;
-  const std::size_t slash = path.rfind('/');
-  const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  std::string temporary =
-      (slash == std::string::npos ? "" : path.substr(0, slash + 1)) + "." + base + ".XXXXXX";
-
-  const int fd = mkstemp(temporary.data());
-  if (fd < 0) {
-    *error = "cannot create a temporary file in " + directory + ": " + ErrnoText(errno);
+  InputBytes bytes;
+  std::string message;
+  if (!ReadInputFile(path, "the machine file", kMachineFileLimit, &bytes, &message, EndAtNul)) {
+    if (error != nullptr) *error = LoadError{path, 0, std::move(message)};
     return false;
   }
-  const auto fail = [&](const std::string& what, int number) {
-    *error = what + ": " + ErrnoText(number);
-    unlink(temporary.c_str());
-    return false;
-  };
-
-  // The new file keeps the permissions of the one it replaces (mkstemp makes it private).
-  struct stat existing {};
-  mode_t mode = 0;
-  if (stat(path.c_str(), &existing) == 0) {
-    mode = existing.st_mode & 07777;
-  } else {
-    const mode_t mask = umask(0);
-    umask(mask);
-    mode = 0666 & ~mask;
-  }
-  if (fchmod(fd, mode) != 0) {
-    const int number = errno;
-    close(fd);
-    return fail("cannot set the permissions of " + temporary, number);
-  }
-
-  const char* data = contents.data();
-  std::size_t left = contents.size();
-  while (left > 0) {
-    const ssize_t written = write(fd, data, left);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      const int number = written < 0 ? errno : EIO;
-      close(fd);
-      return fail("cannot write " + temporary, number);
-    }
-    data += written;
-    left -= static_cast<std::size_t>(written);
-  }
-  if (fsync(fd) != 0) {
-    const int number = errno;
-    close(fd);
-    return fail("cannot flush " + temporary, number);
-  }
-  if (close(fd) != 0) return fail("cannot close " + temporary, errno);
-  if (rename(temporary.c_str(), path.c_str()) != 0) return fail("cannot replace " + path, errno);
-
-  // Makes the rename itself durable; the file is already complete either way.
-  const int directoryFd = open(directory.c_str(), O_RDONLY | O_DIRECTORY);
-  if (directoryFd >= 0) {
-    fsync(directoryFd);
-    close(directoryFd);
-  }
-  return true;
+  return LoadMachineText(bytes.View(), path, registry, info, error);
 }
 
 }  // namespace korvane::hosted
