@@ -17,12 +17,16 @@ add_library(korvane_win32 STATIC
   src/platform/win32/win32_registry.cpp
   src/platform/win32/win32_system.cpp
   src/platform/win32/win32_windows.cpp
+  src/platform/win32/runtime_text.cpp
 )
 target_include_directories(korvane_win32 PUBLIC src)
 target_compile_options(korvane_win32 PRIVATE ${KORVANE_SIZE_OPTIONS} ${KORVANE_LEAN_OPTIONS})
+# The C functions defined there are the program's own, not the compiler's built-ins.
+set_source_files_properties(src/platform/win32/c_runtime.cpp PROPERTIES COMPILE_OPTIONS -fno-builtin)
 
 add_executable(korvane WIN32
   src/platform/win32/winmain.cpp
+  src/platform/win32/c_runtime.cpp
   src/ui/korvane.rc
   $<TARGET_OBJECTS:korvane_core>
 )
@@ -41,16 +45,23 @@ if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
 else()
   set(KORVANE_ENTRY KorvaneStartup)
 endif()
-target_link_options(korvane PRIVATE ${KORVANE_STATIC_LINK_OPTIONS} -s -nostartfiles -Wl,-e,${KORVANE_ENTRY}
+# No C runtime library either: c_runtime.cpp defines the few functions the program calls, so
+# that it imports from the system's own DLLs only, and an unresolved symbol here is a function
+# of a C runtime DLL that must not be called. From the compiler's libraries only libgcc's
+# helpers and the routine that runs the static constructors (__main, in libmingw32) are used;
+# libstdc++ is not linked at all.
+target_link_options(korvane PRIVATE -nostdlib -Wl,--gc-sections -s -Wl,-e,${KORVANE_ENTRY}
                     -Wl,--disable-auto-import)
+target_link_libraries(korvane PRIVATE mingw32 gcc kernel32 user32 advapi32)
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
   # Windows 95 and NT 4.0 refuse a program that asks for a later subsystem or OS version.
   target_link_options(korvane PRIVATE -Wl,--subsystem,windows:4.0 -Wl,--major-os-version,4
                       -Wl,--minor-os-version,0)
 endif()
 
-# The programs the tests run under Wine, which runs x86_64 programs here.
-if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+# The programs the tests run under Wine, next to korvane.exe of the same architecture: each
+# build runs in a Wine prefix of its own architecture, 64-bit or 32-bit.
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|i686)$")
   add_executable(korvane-probe tests/wine/probe.cpp)
   target_link_options(korvane-probe PRIVATE ${KORVANE_STATIC_LINK_OPTIONS})
 

@@ -15,15 +15,37 @@ korvane_apt_install() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
+# The i686 build runs in a 32-bit Wine prefix, which needs Debian's 32-bit Wine: installed
+# only where the kernel runs 32-bit programs (some are built or booted without that); the
+# Wine tests ask the kernel the same way and report the i686 cases as skipped where it cannot.
+korvane_setup_wine32() {
+  local check
+  check=$(KORVANE_WINE_ARCH=win32 python3 "$(dirname "${BASH_SOURCE[0]}")/../tests/wine/winehost.py" check-arch) || {
+    echo "setup: no 32-bit Wine: ${check#SKIPPED: }" >&2
+    return 0
+  }
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo dpkg --add-architecture i386
+  fi
+  korvane_apt_install wine32:i386
+}
+
 korvane_setup() {
   # hivex reads and writes offline installations' hives; regtree (registry-tools) reads them
   # back in the tests as an independent reader.
   local packages=(cmake ninja-build g++ make pkg-config libgtest-dev googletest python3 libhivex-dev libhivex-bin
                   registry-tools)
   if [ "${1:-native}" = all ]; then
-    packages+=(mingw-w64 binutils-mingw-w64 wine wine64 xvfb xauth x11-utils locales imagemagick fonts-ipafont-gothic)
+    # fonts-wine: Wine's own fonts, Marlett among them, which draws the caption's buttons.
+    packages+=(mingw-w64 binutils-mingw-w64 wine wine64 xvfb xauth x11-utils locales imagemagick fonts-ipafont-gothic
+               fonts-wine)
   fi
   korvane_apt_install "${packages[@]}"
+  if [ "${1:-native}" = all ]; then
+    korvane_setup_wine32
+  fi
   if [ "${1:-native}" = all ] && ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
     # The Japanese runs under Wine take their language and code page from this locale.
     local sudo=""

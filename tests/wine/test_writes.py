@@ -53,6 +53,13 @@ class SameRunUnderWine(unittest.TestCase):
     def test_sample_xp_machine_on_windows_2000(self):
         self.compare(os.path.join(MACHINES, "sample-xp.reg"), "win2k", "win2k")
 
+    def test_sample_xp_all_set_machine(self):
+        self.compare(os.path.join(MACHINES, "sample-xp-all-set.reg"), "winxp", "winxp")
+
+    def test_sample_xp_rerun_machine(self):
+        # Its definitions are hex(1) texts: UTF-16 bytes, as they stand in a UTF-16 file.
+        self.compare(os.path.join(MACHINES, "sample-xp-rerun.reg"), "winxp", "winxp")
+
     def test_sample_98_machine_on_windows_98(self):
         self.compare(os.path.join(MACHINES, "sample-98.reg"), "win98", "win98")
 

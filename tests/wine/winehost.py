@@ -14,9 +14,17 @@ of the keys afterwards and, for their order and byte counts, from Wine's traces.
         run.wait()
         writes = run.registry_writes()
 
-Run as a program: `winehost.py boot-template DIR`, `winehost.py remove-template DIR`.
+Each build runs in a prefix of its own architecture: the x86_64 build in a 64-bit prefix, the
+i686 build (the one every supported Windows runs) in a 32-bit prefix (WINEARCH=win32), where no
+WoW64 stands between the program and the registry. KORVANE_WINE_ARCH (win64 or win32) chooses
+for the process; the programs come from that build (KORVANE_WIN64_BUILD, KORVANE_WIN32_BUILD).
+
+Run as a program: `winehost.py boot-template DIR`, `winehost.py remove-template DIR`,
+`winehost.py case TEST_ID` (one unittest case), `winehost.py check-arch`; each of them exits
+with SKIPPED (77) and says why when this machine cannot run the architecture's programs.
 """
 import atexit
+import errno
 import json
 import os
 import re
@@ -28,10 +36,16 @@ import tempfile
 import time
 
 SOURCE = os.path.abspath(os.environ.get("KORVANE_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", "..")))
-WIN64 = os.path.abspath(os.environ.get("KORVANE_WIN64_BUILD", os.path.join(SOURCE, "build", "win64")))
-KORVANE_EXE = os.path.join(WIN64, "korvane.exe")
-PROBE_EXE = os.path.join(WIN64, "korvane-probe.exe")
-CONTRACT_EXE = os.path.join(WIN64, "korvane_contract_tests.exe")
+BUILDS = {arch: os.path.abspath(os.environ.get(f"KORVANE_{arch.upper()}_BUILD", os.path.join(SOURCE, "build", arch)))
+          for arch in ("win64", "win32")}
+ARCH = os.environ.get("KORVANE_WINE_ARCH", "win64")
+if ARCH not in BUILDS:
+    raise SystemExit(f"KORVANE_WINE_ARCH is {ARCH!r}: want win64 or win32")
+KORVANE_EXE = os.path.join(BUILDS[ARCH], "korvane.exe")
+PROBE_EXE = os.path.join(BUILDS[ARCH], "korvane-probe.exe")
+CONTRACT_EXE = os.path.join(BUILDS[ARCH], "korvane_contract_tests.exe")
+# What ctest takes for a case that did not run (SKIP_RETURN_CODE).
+SKIPPED = 77
 
 # Wine's own versions, as HKCU\Software\Wine "Version" names them.
 VERSIONS = ("win95", "win98", "winme", "nt40", "win2k", "winxp", "win2003", "vista", "win7", "win10")
@@ -61,6 +75,43 @@ def _run(command, env, timeout, check=True):
         raise WineError(f"{' '.join(command)} exited {result.returncode}: "
                         f"{result.stderr.decode(errors='replace')[-2000:]}")
     return result
+
+
+# --- The machine ------------------------------------------------------------------------
+
+def _i386_program(status):
+    """A static i386 Linux program that only exits with `status`: an ELF header, one loadable
+    segment, and the exit system call."""
+    base = 0x08048000
+    code = b"\xbb" + struct.pack("<I", status) + b"\xb8\x01\x00\x00\x00\xcd\x80"  # ebx=status; eax=1; int 80h
+    size = 52 + 32 + len(code)
+    header = b"\x7fELF\x01\x01\x01" + bytes(9) + struct.pack("<HHIIIIIHHHHHH", 2, 3, 1, base + 84, 52, 0, 0, 52, 32,
+                                                                  1, 0, 0, 0)
+    segment = struct.pack("<IIIIIIII", 1, 0, base, base, size, size, 5, 0x1000)
+    return header + segment + code
+
+
+def unavailable(arch=None):
+    """Why this machine cannot run the prefix architecture's programs, or None when it can.
+    A 32-bit prefix needs a kernel that runs 32-bit (i386) programs, which Wine's 32-bit loader
+    is; some kernels are built or booted without that, and then no 32-bit Wine can start."""
+    if (arch or ARCH) != "win32":
+        return None
+    folder = tempfile.mkdtemp(prefix="korvane-i386-")
+    try:
+        path = os.path.join(folder, "exit32")
+        with open(path, "wb") as program:
+            program.write(_i386_program(32))
+        os.chmod(path, 0o755)
+        try:
+            code = subprocess.run([path], stdin=subprocess.DEVNULL, capture_output=True, timeout=30).returncode
+        except OSError as error:
+            if error.errno == errno.ENOEXEC:
+                return "this kernel does not run 32-bit (i386) programs, so no 32-bit Wine can start here"
+            return None  # not a verdict on the kernel (a noexec temporary folder, say): let the cases tell
+        return None if code == 32 else f"a 32-bit (i386) test program ended with {code}, not 32"
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
 
 
 # --- The X display -----------------------------------------------------------------------
@@ -111,7 +162,7 @@ def _environment(prefix, locale="C.UTF-8"):
     env.update({
         "WINEPREFIX": prefix,
         "WINEDEBUG": _QUIET,
-        "WINEARCH": "win64",
+        "WINEARCH": ARCH,
         # No Mono or Gecko installer prompts in a fresh prefix.
         "WINEDLLOVERRIDES": "mscoree,mshtml=",
         "DISPLAY": display(),
@@ -543,15 +594,41 @@ def parse_trace(lines, image=None):
     return records
 
 
+def run_case(test_id):
+    """Runs one unittest case (module.Class.method, from this folder); 0 when it passed, 1 when
+    it failed, SKIPPED when it skipped itself."""
+    import unittest
+    suite = unittest.defaultTestLoader.loadTestsFromName(test_id)
+    result = unittest.TextTestRunner(stream=sys.stdout, verbosity=2).run(suite)
+    if not result.wasSuccessful():
+        return 1
+    if result.testsRun > 0 and len(result.skipped) == result.testsRun:
+        for _, reason in result.skipped:
+            print(f"SKIPPED: {reason}")
+        return SKIPPED
+    return 0 if result.testsRun > 0 else 1
+
+
 def main(argv):
-    if len(argv) == 3 and argv[1] == "boot-template":
+    command = argv[1] if len(argv) > 1 else ""
+    if command in ("boot-template", "case", "check-arch"):
+        reason = unavailable()
+        if reason:
+            print(f"SKIPPED: {ARCH} prefix: {reason}")
+            return SKIPPED
+    if command == "check-arch" and len(argv) == 2:
+        print(f"{ARCH} prefix: this machine runs its programs")
+        return 0
+    if command == "boot-template" and len(argv) == 3:
         started = time.monotonic()
         boot_template(argv[2])
-        print(f"booted {argv[2]} in {time.monotonic() - started:.1f} s")
+        print(f"booted {argv[2]} ({ARCH}) in {time.monotonic() - started:.1f} s")
         return 0
-    if len(argv) == 3 and argv[1] == "remove-template":
+    if command == "remove-template" and len(argv) == 3:
         remove_template(argv[2])
         return 0
+    if command == "case" and len(argv) == 3:
+        return run_case(argv[2])
     print(__doc__, file=sys.stderr)
     return 2
 

@@ -4,8 +4,9 @@
 //
 // The program starts at KorvaneStartup, not in the C runtime's start-up code: that code would
 // bring a thread-local-storage directory with callbacks and a command-line parser, neither of
-// which the utility wants on the oldest systems it runs on. msvcrt.dll sets itself up when it
-// loads, so all that is left to do here is to construct the process-wide objects.
+// which the utility wants on the oldest systems it runs on. No C runtime library is linked
+// (c_runtime.cpp has the few functions the program calls), so all that is left to do here is
+// to construct the process-wide objects.
 #include "platform/framework.h"
 #include "platform/services.h"
 #include "platform/win32/win32_registry.h"
