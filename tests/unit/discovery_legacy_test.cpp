@@ -25,9 +25,9 @@ using platform::RegKey;
 
 // Forwards every call to the in-memory registry and notes which keys were opened and which
 // values were read from which key, so that a test can tell what the walk looked at.
-class TracingRegistry final : public platform::RegistryService {
+class TracingRegistry final : public ForwardingRegistry {
  public:
-  explicit TracingRegistry(hosted::MemoryRegistry& inner) : inner_(inner) {}
+  using ForwardingRegistry::ForwardingRegistry;
 
   std::vector<std::string> opens;    // "LM path" or "DD path", as passed, successful or not
   std::vector<std::string> queries;  // "LM path|value" for the key the handle was opened as
@@ -38,9 +38,6 @@ class TracingRegistry final : public platform::RegistryService {
     const std::int32_t status = inner_.OpenKey(key, path, access, result);
     if (status == platform::kErrorSuccess) paths_[*result] = opened;
     return status;
-  }
-  std::int32_t EnumKey(RegKey key, std::uint32_t index, char* name, std::uint32_t* nameSize) override {
-    return inner_.EnumKey(key, index, name, nameSize);
   }
   std::int32_t QueryValue(RegKey key, const char* valueName, std::uint32_t* type, char* data,
                           std::uint32_t* dataSize) override {
@@ -53,11 +50,6 @@ class TracingRegistry final : public platform::RegistryService {
     if (status == platform::kErrorSuccess) paths_[*result] = PathOf(key) + path;
     return status;
   }
-  std::int32_t SetValue(RegKey key, const char* valueName, std::uint32_t type, const void* data,
-                        std::uint32_t size) override {
-    return inner_.SetValue(key, valueName, type, data, size);
-  }
-  std::int32_t DeleteKey(RegKey key, const char* path) override { return inner_.DeleteKey(key, path); }
   std::int32_t CloseKey(RegKey key) override {
     paths_.erase(key);
     return inner_.CloseKey(key);
@@ -83,7 +75,6 @@ class TracingRegistry final : public platform::RegistryService {
     return found == paths_.end() ? "<not open> " : found->second;
   }
 
-  hosted::MemoryRegistry& inner_;
   std::map<RegKey, std::string> paths_;
 };
 

@@ -69,25 +69,11 @@ TEST_F(ProvisionTest, NewDefinitionGetsItsEightValuesInOrderWithoutTerminators) 
 
 // The in-memory registry, with one value name whose writes fail and, when asked, every
 // delete failing too.
-class RefusingRegistry final : public platform::RegistryService {
+class RefusingRegistry final : public ForwardingRegistry {
  public:
   RefusingRegistry(hosted::MemoryRegistry& inner, std::string refusedValue, bool refuseDelete)
-      : inner_(inner), refusedValue_(std::move(refusedValue)), refuseDelete_(refuseDelete) {}
+      : ForwardingRegistry(inner), refusedValue_(std::move(refusedValue)), refuseDelete_(refuseDelete) {}
 
-  std::int32_t OpenKey(platform::RegKey key, const char* path, std::uint32_t access, platform::RegKey* result) override {
-    return inner_.OpenKey(key, path, access, result);
-  }
-  std::int32_t EnumKey(platform::RegKey key, std::uint32_t index, char* name, std::uint32_t* size) override {
-    return inner_.EnumKey(key, index, name, size);
-  }
-  std::int32_t QueryValue(platform::RegKey key, const char* name, std::uint32_t* type, char* data,
-                          std::uint32_t* size) override {
-    return inner_.QueryValue(key, name, type, data, size);
-  }
-  std::int32_t CreateKey(platform::RegKey key, const char* path, std::uint32_t access, platform::RegKey* result,
-                         std::uint32_t* disposition) override {
-    return inner_.CreateKey(key, path, access, result, disposition);
-  }
   std::int32_t SetValue(platform::RegKey key, const char* name, std::uint32_t type, const void* data,
                         std::uint32_t size) override {
     if ((name == nullptr ? "" : name) == refusedValue_) return 31;  // ERROR_GEN_FAILURE
@@ -96,10 +82,8 @@ class RefusingRegistry final : public platform::RegistryService {
   std::int32_t DeleteKey(platform::RegKey key, const char* path) override {
     return refuseDelete_ ? platform::kErrorAccessDenied : inner_.DeleteKey(key, path);
   }
-  std::int32_t CloseKey(platform::RegKey key) override { return inner_.CloseKey(key); }
 
  private:
-  hosted::MemoryRegistry& inner_;
   std::string refusedValue_;
   bool refuseDelete_;
 };

@@ -67,6 +67,36 @@ class RecordingWindows final : public platform::WindowSystem {
   platform::IconRef LoadIcon(unsigned id) override { return id == 102 ? 0x102 : 0; }
 };
 
+// Hands every call to an in-memory registry; a test overrides the calls it watches or fails.
+class ForwardingRegistry : public platform::RegistryService {
+ public:
+  explicit ForwardingRegistry(hosted::MemoryRegistry& inner) : inner_(inner) {}
+
+  std::int32_t OpenKey(platform::RegKey key, const char* path, std::uint32_t access, platform::RegKey* result) override {
+    return inner_.OpenKey(key, path, access, result);
+  }
+  std::int32_t EnumKey(platform::RegKey key, std::uint32_t index, char* name, std::uint32_t* size) override {
+    return inner_.EnumKey(key, index, name, size);
+  }
+  std::int32_t QueryValue(platform::RegKey key, const char* name, std::uint32_t* type, char* data,
+                          std::uint32_t* size) override {
+    return inner_.QueryValue(key, name, type, data, size);
+  }
+  std::int32_t CreateKey(platform::RegKey key, const char* path, std::uint32_t access, platform::RegKey* result,
+                         std::uint32_t* disposition) override {
+    return inner_.CreateKey(key, path, access, result, disposition);
+  }
+  std::int32_t SetValue(platform::RegKey key, const char* name, std::uint32_t type, const void* data,
+                        std::uint32_t size) override {
+    return inner_.SetValue(key, name, type, data, size);
+  }
+  std::int32_t DeleteKey(platform::RegKey key, const char* path) override { return inner_.DeleteKey(key, path); }
+  std::int32_t CloseKey(platform::RegKey key) override { return inner_.CloseKey(key); }
+
+ protected:
+  hosted::MemoryRegistry& inner_;
+};
+
 class UtilityTest : public ::testing::Test {
  protected:
   void SetUp() override;

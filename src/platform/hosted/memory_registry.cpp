@@ -236,6 +236,26 @@ bool GlobMatch(std::string_view pattern, std::string_view text) {
   return p == pattern.size();
 }
 
+// A create, set or delete on its way into the write log, which takes it with the status the
+// call ends with, whichever way it ends.
+class LoggedWrite {
+ public:
+  LoggedWrite(std::vector<WriteRecord>& log, WriteRecord::Op op, const char* path) : log_(log) {
+    record.op = op;
+    record.path = path == nullptr ? "" : path;
+  }
+  std::int32_t Finish(std::int32_t status) {
+    record.status = status;
+    log_.push_back(std::move(record));
+    return status;
+  }
+
+  WriteRecord record;
+
+ private:
+  std::vector<WriteRecord>& log_;
+};
+
 std::string JoinPath(const std::string& base, const std::vector<std::string_view>& parts) {
   std::string joined = base;
   for (std::string_view part : parts) {
@@ -340,14 +360,9 @@ std::int32_t MemoryRegistry::QueryValue(RegKey key, const char* valueName, std::
 std::int32_t MemoryRegistry::CreateKey(RegKey key, const char* path, std::uint32_t access, RegKey* result,
                                        std::uint32_t* disposition) {
   ++calls_;
-  WriteRecord record;
-  record.op = WriteRecord::Op::kCreate;
-  record.path = path == nullptr ? "" : path;
-  const auto finish = [&](std::int32_t status) {
-    record.status = status;
-    writes_.push_back(std::move(record));
-    return status;
-  };
+  LoggedWrite write(writes_, WriteRecord::Op::kCreate, path);
+  WriteRecord& record = write.record;
+  const auto finish = [&](std::int32_t status) { return write.Finish(status); };
   if (result == nullptr) return finish(87);
   *result = kNullKey;
   Resolved base;
@@ -380,19 +395,15 @@ std::int32_t MemoryRegistry::CreateKey(RegKey key, const char* path, std::uint32
 std::int32_t MemoryRegistry::SetValue(RegKey key, const char* valueName, std::uint32_t type, const void* data,
                                       std::uint32_t size) {
   ++calls_;
-  WriteRecord record;
-  record.op = WriteRecord::Op::kSet;
+  LoggedWrite write(writes_, WriteRecord::Op::kSet, nullptr);
+  WriteRecord& record = write.record;
+  const auto finish = [&](std::int32_t status) { return write.Finish(status); };
   record.name = valueName == nullptr ? "" : valueName;
   record.type = type;
   if (data != nullptr && size > 0) {
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     record.data.assign(bytes, bytes + size);
   }
-  const auto finish = [&](std::int32_t status) {
-    record.status = status;
-    writes_.push_back(record);
-    return status;
-  };
   Resolved base;
   if (const std::int32_t invalid = Resolve(key, &base); invalid != kErrorSuccess) return finish(invalid);
   record.root = base.root;
@@ -407,14 +418,9 @@ std::int32_t MemoryRegistry::SetValue(RegKey key, const char* valueName, std::ui
 
 std::int32_t MemoryRegistry::DeleteKey(RegKey key, const char* path) {
   ++calls_;
-  WriteRecord record;
-  record.op = WriteRecord::Op::kDelete;
-  record.path = path == nullptr ? "" : path;
-  const auto finish = [&](std::int32_t status) {
-    record.status = status;
-    writes_.push_back(std::move(record));
-    return status;
-  };
+  LoggedWrite write(writes_, WriteRecord::Op::kDelete, path);
+  WriteRecord& record = write.record;
+  const auto finish = [&](std::int32_t status) { return write.Finish(status); };
   Resolved base;
   if (const std::int32_t invalid = Resolve(key, &base); invalid != kErrorSuccess) return finish(invalid);
   record.root = base.root;
