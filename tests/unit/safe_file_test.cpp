@@ -1,6 +1,6 @@
 // The unit that writes users' files: what each kind of target becomes, what is refused before
-// anything is written, and that a failed or interrupted replacement leaves the old file whole
-// with nothing beside it.
+// anything is written, that an original is kept once, and that a failed or interrupted
+// replacement leaves the old file whole with nothing beside it.
 #include "platform/hosted/machine_files/safe_file.h"
 
 #include <fcntl.h>
@@ -161,34 +161,26 @@ TEST_F(SafeFileTest, SameFileThroughLinksAndPaths) {
   EXPECT_FALSE(IsSameFile(PathOf("missing.reg"), PathOf("missing.reg")));
 }
 
-TEST_F(SafeFileTest, AnOriginalIsKeptOnceWithTheFilesModeAndNeverOverwritten) {
+TEST_F(SafeFileTest, EitherTemporaryFileKeepsAnOriginalOnceAndLeavesAFailedReplacementUndone) {
   for (const bool unnamed : {true, false}) {
     SCOPED_TRACE(unnamed ? "unnamed temporary file" : "named temporary file");
     UseUnnamedTemporaryFiles(unnamed);
-    fs::remove_all(directory_ / "config");
-    const std::string hive = Put("config/SYSTEM", "new", 0640);
+    const std::string path = Put("machine.reg", "old contents", 0640);
+    // The original is kept with the file's mode, and never overwritten.
     bool existed = true;
     std::string error;
-    ASSERT_TRUE(KeepOriginal(hive + ".bak", "first", hive, &existed, &error)) << error;
+    ASSERT_TRUE(KeepOriginal(path + ".bak", "first", path, &existed, &error)) << error;
     EXPECT_FALSE(existed);
-    EXPECT_EQ(Status("config/SYSTEM.bak").st_mode & 07777, 0640u);
-    ASSERT_TRUE(KeepOriginal(hive + ".bak", "second", hive, &existed, &error)) << error;
+    EXPECT_EQ(Status("machine.reg.bak").st_mode & 07777, 0640u);
+    ASSERT_TRUE(KeepOriginal(path + ".bak", "second", path, &existed, &error)) << error;
     EXPECT_TRUE(existed);
-    EXPECT_EQ(Read("config/SYSTEM.bak"), "first");
-    EXPECT_EQ(Entries("config"), (std::vector<std::string>{"SYSTEM", "SYSTEM.bak"}));
-  }
-}
-
-TEST_F(SafeFileTest, AFailedReplacementLeavesTheOldFileWholeWithNothingBeside) {
-  for (const bool unnamed : {true, false}) {
-    SCOPED_TRACE(unnamed ? "unnamed temporary file" : "named temporary file");
-    UseUnnamedTemporaryFiles(unnamed);
-    const std::string path = Put("machine.reg", "old contents");
-    FileTarget target;
-    std::string error;
-    ASSERT_TRUE(CheckTarget(path, TargetRule::kExistingFile, &target, &error)) << error;
+    EXPECT_EQ(Read("machine.reg.bak"), "first");
+    const std::vector<std::string> entries = {"machine.reg", "machine.reg.bak"};
+    EXPECT_EQ(Entries(), entries);
 
     // The write itself fails part-way: the file size limit stops it after 8 bytes.
+    FileTarget target;
+    ASSERT_TRUE(CheckTarget(path, TargetRule::kExistingFile, &target, &error)) << error;
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
     const rlimit small{8, saved.rlim_max};
@@ -200,14 +192,15 @@ TEST_F(SafeFileTest, AFailedReplacementLeavesTheOldFileWholeWithNothingBeside) {
     EXPECT_FALSE(written);
     EXPECT_NE(error.find("cannot write the temporary file"), std::string::npos) << error;
     EXPECT_EQ(Read("machine.reg"), "old contents");
-    EXPECT_EQ(Entries(), std::vector<std::string>{"machine.reg"});
+    EXPECT_EQ(Entries(), entries);
 
     // What stands there is checked again when it is written: here it became read-only.
     ASSERT_EQ(chmod(path.c_str(), 0444), 0);
     EXPECT_FALSE(WriteTarget(target, "new", &error));
     EXPECT_EQ(error, "it is read-only (mode 0444)");
-    EXPECT_EQ(Entries(), std::vector<std::string>{"machine.reg"});
+    EXPECT_EQ(Entries(), entries);
     fs::remove(path);
+    fs::remove(path + ".bak");
   }
 }
 
