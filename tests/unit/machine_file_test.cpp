@@ -18,6 +18,7 @@
 namespace korvane::hosted {
 namespace {
 
+using namespace std::string_literals;
 using namespace std::string_view_literals;
 using platform::kHkeyDynData;
 using platform::kHkeyLocalMachine;
@@ -496,6 +497,10 @@ TEST(LoadMachineText, MalformedInputGivesOneErrorWithItsLine) {
       {key + "\"Home\"=hex(7):41,00,\\\n  42,30,00,00\n", 4, "hex(7) data holds character U+3042"},
       {Utf16File(u"REGEDIT4\r\n\r\n[HKLM\\Q]\r\n\"A\"=\"\u3042\"\r\n"), 4, "character U+3042 has no form"},
       {Utf16File(u"REGEDIT4\r\n[HKLM\\Q]\r\n\"A\"=hex:01,\\\r\n \U0001F600\r\n"), 4, "U+1F600"},
+      // A NUL, in a text, a key name of a UTF-16 file, or a comment.
+      {key + "\"A\"=\"cut\0short\"\n"s, 4, "NUL character in the line"},
+      {Utf16File(u"REGEDIT4\r\n[HKLM\\Q\0R]\r\n"sv), 2, "NUL character in the line"},
+      {header + "; what\0ever\n"s, 3, "NUL character in the line"},
   };
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     SCOPED_TRACE("case " + std::to_string(i));
