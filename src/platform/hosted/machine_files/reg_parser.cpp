@@ -99,10 +99,6 @@ bool RegParser::FailAt(int line, std::string message) {
   return false;
 }
 
-void RegParser::SkipBlanks(std::size_t* at) const {
-  while (*at < line_.size() && IsBlank(line_[*at])) ++*at;
-}
-
 // No line holds a NUL, a comment's included: it would cut a text short, or stand in a key
 // name that no registry holds. Reading stops at the first one (EndAtNul), so the line that
 // holds it must be refused, never skipped.
@@ -156,13 +152,6 @@ bool RegParser::IsBlankText(std::string_view text) {
   for (char c : text)
     if (!IsBlank(c)) return false;
   return true;
-}
-
-int RegParser::HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 std::string RegParser::CodePointName(char32_t c) {

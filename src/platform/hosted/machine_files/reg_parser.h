@@ -44,7 +44,9 @@ class RegParser {
   bool NextLine();
   bool Fail(std::string message) { return FailAt(lineNumber_, std::move(message)); }
   bool FailAt(int line, std::string message);
-  void SkipBlanks(std::size_t* at) const;
+  void SkipBlanks(std::size_t* at) const {
+    while (*at < line_.size() && IsBlank(line_[*at])) ++*at;
+  }
   bool CheckNoNul();
   bool CheckEncodable();
   // A short, printable excerpt of the text an error is about.
@@ -54,7 +56,12 @@ class RegParser {
   std::size_t CharacterCount(std::string_view text) const;
   static bool IsBlank(char c) { return c == ' ' || c == '\t'; }
   static bool IsBlankText(std::string_view text);
-  static int HexDigit(char c);  // -1 for no hex digit
+  static int HexDigit(char c) {  // -1 for no hex digit
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  }
   static std::string CodePointName(char32_t c);  // "U+3042"
 
   // Key lines (reg_parser.cpp).
