@@ -4,10 +4,14 @@ add_library(korvane_hosted STATIC
   src/platform/hosted/memory_registry.cpp
   src/platform/hosted/machine_files/input_file.cpp
   src/platform/hosted/machine_files/reg_reader.cpp
+  src/platform/hosted/machine_files/reg_parser.cpp
+  src/platform/hosted/machine_files/reg_values.cpp
   src/platform/hosted/machine_files/reg_writer.cpp
   src/platform/hosted/machine_files/hive_store.cpp
   src/platform/hosted/machine_files/utf16_data.cpp
   src/platform/hosted/machine_files/safe_file.cpp
+  src/platform/hosted/machine_files/whole_file.cpp
+  src/platform/hosted/machine_files/file_rules.cpp
   src/platform/hosted/hosted_system.cpp
   src/platform/hosted/hosted_windows.cpp
   src/platform/hosted/screen.cpp

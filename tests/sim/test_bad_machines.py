@@ -2,7 +2,6 @@
 each is run or refused with a message that names the file and line, never a crash or a hang,
 and the file is changed only by --save after a completed run."""
 import hashlib
-import json
 import os
 import shutil
 import subprocess
@@ -53,61 +52,28 @@ class BadMachines(unittest.TestCase):
         self.assertFalse(any((ord(c) < 0x20 and c != "\n") or 0x7F <= ord(c) < 0xA0 for c in text), ascii(text))
         self.assertEqual(self.fingerprint(path), before, "a refused machine file was changed")
 
-    def test_endless_huge_and_nul_inputs_end_at_once_with_an_error(self):
+    def test_endless_and_huge_inputs_end_at_once_with_an_error(self):
         limit = "the machine file is longer than the limit of 268435456 bytes (256 MiB)"
-        for size in (1 << 30, 4 << 30):
-            with self.subTest(sparse_file=size):
-                path = self.write("big.reg", "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n")
-                os.truncate(path, size)  # the rest reads as zero bytes, and takes no disk
-                before = os.stat(path)
-                result = simhost.run("--json", "--machine", path, "--save", check=False)
-                self.assertEqual(result.returncode, 2)
-                self.assertEqual(result.stdout, b"")
-                self.assertIn(f"{path}: {limit}", result.stderr.decode())
-                self.assertEqual((os.stat(path).st_size, os.stat(path).st_mtime_ns), (size, before.st_mtime_ns))
-        header = 'missing header: the first line must be "REGEDIT4"'
-        for device in ("/dev/zero", "/dev/urandom"):
-            with self.subTest(device=device):
-                result = simhost.run("--json", "--machine", device, check=False)
-                self.assertEqual(result.returncode, 2)
-                self.assertIn(f"{device}:1: {header}", result.stderr.decode())
-
-        # A pipe that never ends: read up to the limit, and no further.
+        # Zero bytes past its header, and past 4 GiB: a size cut to 32 bits would pass as 0.
+        big = self.write("big.reg", "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n")
+        os.truncate(big, 4 << 30)  # takes no disk
+        before = os.stat(big)
+        # A pipe that never ends is read up to the limit, and no further.
         writer = subprocess.Popen(["sh", "-c", "printf 'REGEDIT4\\r\\n'; exec yes '; a comment, again and again'"],
                                   stdout=subprocess.PIPE)
-        endless = subprocess.run([simhost.SIM, "--json", "--machine", "/dev/stdin"], stdin=writer.stdout,
-                                 capture_output=True, timeout=60)
+        runs = {big: (["--save"], None, f"{big}: {limit}"),
+                "/dev/stdin": ([], writer.stdout, f"/dev/stdin: {limit}"),
+                "/dev/zero": ([], None, '/dev/zero:1: missing header: the first line must be "REGEDIT4"')}
+        for machine, (args, stdin, message) in runs.items():
+            with self.subTest(machine):
+                result = simhost.run("--json", "--machine", machine, *args, stdin=stdin or subprocess.DEVNULL,
+                                     check=False)
+                self.assertEqual(result.returncode, 2)
+                self.assertEqual(result.stdout, b"")
+                self.assertIn(message, result.stderr.decode())
         writer.stdout.close()
         writer.wait(timeout=60)
-        self.assertEqual(endless.returncode, 2)
-        self.assertEqual(endless.stdout, b"")
-        self.assertIn(f"/dev/stdin: {limit}", endless.stderr.decode())
-
-        # A NUL in a value or a key name, of an 8-bit or a UTF-16 file, or in a comment.
-        nul = "NUL character in the line: no key name, value name, text or comment holds one"
-        cases = {
-            "8-bit value": "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Q]\r\n\"A\"=\"cut\0short\"\r\n",
-            "8-bit key name": "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Q\0R]\r\n",
-            "UTF-16 value": ("\ufeffREGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Q]\r\n\"A\"=\"cut\0short\"\r\n", "utf-16-le"),
-            "UTF-16 key name": ("\ufeffWindows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\Q\0R]\r\n", "utf-16-le"),
-            "comment": "REGEDIT4\r\n; what\0ever\r\n",
-        }
-        for name, text in cases.items():
-            with self.subTest(nul=name):
-                data = text[0].encode(text[1]) if isinstance(text, tuple) else text.encode("latin-1")
-                self.assertRefused(self.write("nul.reg", data), 2 if name.endswith("key name") or name == "comment"
-                                   else 3, nul)
-
-        # Process substitution and pipes keep working.
-        read, write = os.pipe()
-        with open(simhost.fixture("empty.reg"), "rb") as empty:
-            os.write(write, empty.read())
-        os.close(write)
-        result = subprocess.run([simhost.SIM, "--json", "--machine", f"/dev/fd/{read}"], capture_output=True,
-                                pass_fds=(read,), timeout=60)
-        os.close(read)
-        self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertEqual(json.loads(result.stdout)["shown"]["text"], "Adapter was not found")
+        self.assertEqual((os.stat(big).st_size, os.stat(big).st_mtime_ns), (4 << 30, before.st_mtime_ns))
 
     def test_binary_junk_after_the_header_is_refused_with_its_line(self):
         junk = bytes((i * 73 + 41) % 256 for i in range(4096)).replace(b"\n", b" ").replace(b"\r", b" ") \

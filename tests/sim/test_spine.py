@@ -71,9 +71,7 @@ class Options(unittest.TestCase):
                      ["--machine"], ["--save"],
                      # Empty values, once taken for "not given"; numbers strtoull alone would take.
                      ["--machine", ""], ["--changes", ""], ["--fail-path", ""], ["--lang", "0x0x411"],
-                     ["--lang", " 0x411"], ["--lang", " 1041"], ["--lang", "+1041"], ["--os", " winxp"],
-                     ["--os", " 2.5.1"], ["--os", "2. 5.1"], ["--fail-call", " 3"],
-                     ["--json", "--changes", "-"],
+                     ["--lang", " 1041"], ["--os", "2. 5.1"], ["--fail-call", " 3"], ["--json", "--changes", "-"],
                      # Hives: named once each, by SYSTEM or SOFTWARE, in one way only.
                      ["--windows", ""], ["--hive", "SYSTEM"], ["--hive", "SYSTEM="], ["--hive", "BOOT=x"],
                      ["--hive", "system=a", "--hive", "SYSTEM=b"], ["--windows", "w", "--hive", "SOFTWARE=x"]):
@@ -148,30 +146,25 @@ class Guard(unittest.TestCase):
         os.mkfifo(machine)
         stranger = subprocess.Popen(["sleep", "60"])
         # The first instance has the machine, and waits for its FIFO to be written: it has no window.
-        first = subprocess.Popen([simhost.SIM, "--json", "--machine", machine], stdout=subprocess.PIPE)
-        try:
-            runtime = os.path.join(simhost.RUNTIME, f"korvane-sim-{os.geteuid()}")
-            deadline = time.time() + 20
-            while time.time() < deadline and not glob.glob(os.path.join(runtime, "*.lock")):
-                time.sleep(0.05)
-            time.sleep(0.3)
-            # Whatever files there say, no process is showing a window.
-            for path in glob.glob(os.path.join(runtime, "*")):
-                with open(path, "w") as planted:
-                    planted.write(f"{stranger.pid}\n")
-            second = simhost.report("--machine", machine)
-            self.assertEqual(second["shown"], {"kind": "none"})
-            time.sleep(0.2)
-            self.assertIsNone(stranger.poll(), "a process that shows no window was signalled")
-            with open(machine, "wb") as fifo, open(EMPTY_MACHINE, "rb") as empty:
-                fifo.write(empty.read())
-            self.assertEqual(first.wait(timeout=20), 0)
-        finally:
-            for process in (first, stranger):
-                if process.poll() is None:
-                    process.kill()
-                process.wait()
-            first.stdout.close()
+        first = subprocess.Popen([simhost.SIM, "--json", "--machine", machine], stdout=subprocess.DEVNULL)
+        for process in (stranger, first):
+            self.addCleanup(process.wait)
+            self.addCleanup(process.kill)
+        runtime = os.path.join(simhost.RUNTIME, f"korvane-sim-{os.geteuid()}")
+        deadline = time.time() + 20
+        while time.time() < deadline and not glob.glob(os.path.join(runtime, "*.lock")):
+            time.sleep(0.05)
+        time.sleep(0.3)
+        # Whatever files there say, no process is showing a window.
+        for path in glob.glob(os.path.join(runtime, "*")):
+            with open(path, "w") as planted:
+                planted.write(f"{stranger.pid}\n")
+        self.assertEqual(simhost.report("--machine", machine)["shown"], {"kind": "none"})
+        time.sleep(0.2)
+        self.assertIsNone(stranger.poll(), "a process that shows no window was signalled")
+        with open(machine, "wb") as fifo, open(EMPTY_MACHINE, "rb") as empty:
+            fifo.write(empty.read())
+        self.assertEqual(first.wait(timeout=20), 0)
 
     def test_the_runtime_directory_must_be_the_users_own(self):
         base = tempfile.mkdtemp(prefix="korvane-runtime-")
@@ -191,23 +184,15 @@ class Guard(unittest.TestCase):
         self.assertEqual(run_in(own).returncode, 0)
         self.assertEqual(os.listdir(shared), [])
         made = os.lstat(os.path.join(own, name))
-        self.assertEqual((stat.S_IMODE(made.st_mode), made.st_uid, stat.S_ISDIR(made.st_mode)), (0o700, os.geteuid(), True))
+        self.assertEqual((stat.S_IMODE(made.st_mode), made.st_uid, stat.S_ISDIR(made.st_mode)),
+                         (0o700, os.geteuid(), True))
 
-        def plant_link(path):
-            os.symlink(own, path)
-
-        def plant_open(path):
-            os.mkdir(path)
-            os.chmod(path, 0o755)
-
-        def plant_foreign(path):
-            os.mkdir(path, 0o700)
-            os.chown(path, 65534, 65534)
-
-        plants = {"a symbolic link": (plant_link, "it is a symbolic link"),
-                  "a folder others may enter": (plant_open, "its mode is 0755, not 0700")}
+        plants = {"a symbolic link": (lambda path: os.symlink(own, path), "it is a symbolic link"),
+                  "a folder others may enter": (lambda path: (os.mkdir(path), os.chmod(path, 0o755)),
+                                                "its mode is 0755, not 0700")}
         if os.geteuid() == 0:
-            plants["another user's folder"] = (plant_foreign, "it belongs to uid 65534, not to uid 0")
+            plants["another user's folder"] = (lambda path: (os.mkdir(path, 0o700), os.chown(path, 65534, 65534)),
+                                               "it belongs to uid 65534, not to uid 0")
         for what, (plant, reason) in plants.items():
             with self.subTest(what):
                 temporary = tempfile.mkdtemp(dir=base)

@@ -156,12 +156,9 @@ TEST(CodePage932, NamesAreLimitedInCharactersADoubleByteOneCountingOnce) {
   ASSERT_TRUE(Load(header + key + "]\r\n\"" + value + "\"=\"x\"\r\n", 932, registry, nullptr, &error))
       << error.ToString();
   EXPECT_NE(registry.Find(kHkeyLocalMachine, key), nullptr);
-
-  MemoryRegistry longer;
-  EXPECT_FALSE(Load(header + key + "\x83\x5C]\r\n", 932, longer, nullptr, &error));
-  EXPECT_EQ(error.line, 2);
+  EXPECT_FALSE(Load(header + key + "\x83\x5C]\r\n", 932, registry, nullptr, &error));
   EXPECT_NE(error.message.find("key name of 256 characters"), std::string::npos) << error.message;
-  EXPECT_FALSE(Load(header + "Q]\r\n\"" + value + "\xB1\"=\"x\"\r\n", 932, longer, nullptr, &error));
+  EXPECT_FALSE(Load(header + "Q]\r\n\"" + value + "\xB1\"=\"x\"\r\n", 932, registry, nullptr, &error));
   EXPECT_NE(error.message.find("value name of 16384 characters"), std::string::npos) << error.message;
 }
 

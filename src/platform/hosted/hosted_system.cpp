@@ -11,15 +11,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/hosted/machine_files/file_rules.h"
+
 namespace korvane::hosted {
 
 namespace {
-
-std::string ModeText(mode_t mode) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
-  return text;
-}
 
 // Why `status` is no folder that only this user can reach, or "" when it is one.
 std::string WhyNotPrivate(const struct stat& status) {

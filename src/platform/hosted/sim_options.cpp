@@ -7,6 +7,7 @@
 
 #include "platform/hosted/machine_files/hive_store.h"
 #include "platform/hosted/machine_files/input_file.h"
+#include "platform/hosted/machine_files/reg_reader.h"
 #include "platform/hosted/memory_registry.h"
 
 namespace korvane::hosted {

@@ -10,11 +10,6 @@
 
 namespace korvane::hosted {
 
-// The most a machine file may hold: far above any real registry export (a Windows XP
-// machine's whole HKEY_LOCAL_MACHINE is some tens of megabytes as UTF-16 text), and little
-// enough to read in a moment.
-inline constexpr std::size_t kMachineFileLimit = std::size_t{256} << 20;
-
 // Called as bytes come in, with everything read so far and where the new bytes start. A
 // length makes that the whole input and ends the reading: a reader that refuses what it has
 // seen whatever follows need not wait for the rest. npos reads on.

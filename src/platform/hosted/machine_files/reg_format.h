@@ -1,5 +1,6 @@
 // What the .reg reader and writer share: the two headers, the line ending regedit writes, the
-// value types a 5.00 file holds as UTF-16, and how a machine file was read and is written.
+// escapes of a quoted text, the value types a 5.00 file holds as UTF-16, and how a machine
+// file was read and is written.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +24,12 @@ struct MachineFileInfo {
 inline constexpr std::string_view kRegHeader4 = "REGEDIT4";
 inline constexpr std::string_view kRegHeader5 = "Windows Registry Editor Version 5.00";
 inline constexpr std::string_view kRegNewline = "\r\n";
+
+// The escapes of a quoted text: kRegEscaped[i] stands there as a backslash and
+// kRegEscapeLetters[i]. Regedit writes \\ and \"; Wine's regedit also writes line breaks as
+// \n and \r, which would otherwise cut the line.
+inline constexpr std::string_view kRegEscaped = "\\\"\n\r";
+inline constexpr std::string_view kRegEscapeLetters = "\\\"nr";
 
 // Types whose data the ANSI registry functions convert between UTF-16 and ANSI on NT, and
 // which 5.00 files therefore hold as UTF-16LE.

@@ -17,6 +17,7 @@
 // Windows limits them: a double-byte character of code page 932 counts once.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -39,6 +40,11 @@ struct LoadError {
 // part of the file, and callers discard it.
 bool LoadMachineText(std::string_view bytes, std::string_view displayName, MemoryRegistry& registry,
                      MachineFileInfo* info, LoadError* error);
+// The most a machine file may hold: far above any real registry export (a Windows XP
+// machine's whole HKEY_LOCAL_MACHINE is some tens of megabytes as UTF-16 text), and little
+// enough to read in a moment.
+inline constexpr std::size_t kMachineFileLimit = std::size_t{256} << 20;
+
 // The file at `path` (a regular file, a pipe, a device), read as a stream of at most
 // kMachineFileLimit bytes (input_file.h): a longer one is refused before it is parsed.
 bool LoadMachineFile(const std::string& path, MemoryRegistry& registry, MachineFileInfo* info, LoadError* error);

@@ -111,12 +111,10 @@ class RegWriter {
       if (AnsiCharLength(codePage_, text, at) == 2) {
         out_ += c;
         out_ += text[++at];
-      } else if (c == '\n') {
-        out_ += "\\n";
-      } else if (c == '\r') {
-        out_ += "\\r";
+      } else if (const std::size_t escape = kRegEscaped.find(c); escape != std::string_view::npos) {
+        out_ += '\\';
+        out_ += kRegEscapeLetters[escape];
       } else {
-        if (c == '\\' || c == '"') out_ += '\\';
         out_ += c;
       }
     }
@@ -167,23 +165,13 @@ void WriteTree(RegWriter& writer, platform::RegKey root, std::string& path, cons
   path.resize(parentLength);
 }
 
-std::string NormalizedPath(std::string_view path, unsigned codePage) {
+// A registry path's components but the last `dropLast`, joined by single backslashes: a key's
+// path as the patch names it, whatever separators the run gave.
+std::string JoinedPath(std::string_view path, unsigned codePage, std::size_t dropLast = 0) {
   std::vector<std::string_view> parts;
   SplitRegistryPath(path, &parts, codePage);
   std::string joined;
-  for (std::string_view part : parts) {
-    if (!joined.empty()) joined += '\\';
-    joined += part;
-  }
-  return joined;
-}
-
-// The path without its last key name; "" for a key right under its root.
-std::string ParentPath(std::string_view path, unsigned codePage) {
-  std::vector<std::string_view> parts;
-  SplitRegistryPath(path, &parts, codePage);
-  std::string joined;
-  for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+  for (std::size_t i = 0; i + dropLast < parts.size(); ++i) {
     if (!joined.empty()) joined += '\\';
     joined += parts[i];
   }
@@ -241,7 +229,7 @@ std::string FormatMachine(const MemoryRegistry& registry, const MachineFileInfo&
 std::string FormatChanges(const std::vector<WriteRecord>& writes, const MachineFileInfo& info) {
   std::vector<std::string> paths;
   paths.reserve(writes.size());
-  for (const WriteRecord& write : writes) paths.push_back(NormalizedPath(write.path, info.codePage));
+  for (const WriteRecord& write : writes) paths.push_back(JoinedPath(write.path, info.codePage));
   const std::vector<Patch> plan = PlanPatch(writes, paths);
 
   RegWriter writer(info.format, info.codePage);
@@ -258,7 +246,7 @@ std::string FormatChanges(const std::vector<WriteRecord>& writes, const MachineF
       continue;
     }
     if (plan[i] == Patch::kParentKey) {
-      path = ParentPath(path, info.codePage);
+      path = JoinedPath(path, info.codePage, 1);  // the parent key; "" for a key under its root
       if (path.empty()) continue;
     }
     if (!open || write.root != openRoot || !EqualsFolded(path, openPath)) {

@@ -1,10 +1,12 @@
 // The one place korvane-sim writes users' files, the way careful tools write them. A regular
 // file is replaced whole: a temporary file beside it (unnamed where the filesystem allows, so
 // that a crash leaves nothing behind; else a named one that SIGINT, SIGTERM and SIGHUP remove),
-// flushed to disk and renamed over it. Behind a symbolic link the link's target is replaced
-// and the link kept. The replaced file's owner, group and mode are kept; a read-only file, one
-// the user may not write, and one whose owner or group the user could not keep are refused.
-// A FIFO or a character device is written into in place, and "-" is standard output.
+// flushed to disk and renamed over it (whole_file.h). Behind a symbolic link the link's target
+// is replaced and the link kept. The replaced file's owner, group and mode are kept; a
+// read-only file, one the user may not write, and one whose owner or group the user could not
+// keep are refused (file_rules.h). A FIFO or a character device is written into in place, and
+// "-" is standard output; korvane-sim ignores SIGPIPE, so that a reader who has gone makes such
+// a write fail rather than end the process before its other saves.
 //
 // Targets are checked before anything runs (CheckTarget), so that a refused one is refused
 // before the run changes anything, and written afterwards (WriteTarget), where the checks are

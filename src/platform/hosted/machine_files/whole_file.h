@@ -1,0 +1,31 @@
+// Files written whole or not at all: the contents go into a temporary file beside the file's
+// name (unnamed where the filesystem allows, so that even a crash leaves nothing behind; else
+// a named one that SIGINT, SIGTERM and SIGHUP remove before they end the process), flushed to
+// disk, and only then given the name. On failure no temporary file is left and `error` says
+// what failed.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <string>
+#include <string_view>
+
+namespace korvane::hosted {
+
+// Replaces `path` whole. Whatever stands there now is checked again as it was before the run
+// (file_rules.h): a regular file that may be replaced, or nothing, which makes a new file
+// with the umask's permissions. The replacement keeps the old file's owner, group and mode.
+// `unnamed` false uses a named temporary file even where an unnamed one could be made.
+bool ReplaceWhole(const std::string& path, std::string_view contents, bool unnamed, std::string* error);
+
+// Creates `path` whole, owned and permitted like the file whose status is `like`, but never
+// over anything: when something is there, or comes there meanwhile, nothing is written and
+// *existed is set (true is returned: that is no failure).
+bool CreateWholeLike(const std::string& path, std::string_view contents, const struct stat& like, bool unnamed,
+                     bool* existed, std::string* error);
+
+// Writes all of `contents` to `fd`, through short writes and interruptions; false with errno
+// set.
+bool WriteAll(int fd, std::string_view contents);
+
+}  // namespace korvane::hosted
