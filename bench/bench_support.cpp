@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 namespace korvane::bench {
 
@@ -35,6 +36,18 @@ long StatusKilobytes(const char* field) {
     }
   std::fclose(status);
   return value;
+}
+
+ScratchFolder::ScratchFolder() {
+  char pattern[] = "/tmp/korvane-bench-XXXXXX";
+  if (mkdtemp(pattern) != nullptr)
+    path_ = pattern;
+  else
+    std::perror("mkdtemp");
+}
+
+ScratchFolder::~ScratchFolder() {
+  if (!path_.empty()) std::filesystem::remove_all(path_);
 }
 
 bool RunSelf(const std::string& self, const std::vector<std::string>& args, std::string* output, long* maxRssKb) {

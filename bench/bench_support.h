@@ -1,5 +1,6 @@
 // The small harness the benchmarks share: a monotonic clock, medians, peak-memory figures
-// from /proc, and a system and window system that let a whole run go without a screen.
+// from /proc, a scratch folder, and a system and window system that let a whole run go
+// without a screen.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +27,20 @@ double Median(std::vector<double> samples);
 
 // A field of /proc/self/status in kB (VmHWM, VmRSS), or -1.
 long StatusKilobytes(const char* field);
+
+// A folder of its own under /tmp for a benchmark's files, removed with everything in it when
+// the benchmark is done; an empty path when it could not be made.
+class ScratchFolder {
+ public:
+  ScratchFolder();
+  ~ScratchFolder();
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
 
 // Runs this program (`self`) again with `args`, and gives what it printed and its ru_maxrss in
 // kB; false when it could not run or did not exit with 0.

@@ -3,8 +3,7 @@
 // two supported network adapters: reading the hives into the in-memory registry, a whole run
 // of the utility on them, and the run's writes given back and committed. The median times of
 // several runs, and the peak memory of one in a process of its own.
-#include <sys/stat.h>
-#include <unistd.h>
+#include <malloc.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -21,6 +20,7 @@
 #include "hives/machine_hives.h"
 #include "platform/hosted/machine_files/hive_store.h"
 #include "platform/services.h"
+#include "worst_machines.h"
 
 namespace korvane::bench {
 
@@ -167,48 +167,35 @@ void BuildInstallation(hosted::MemoryRegistry& registry, int devices) {
     for (std::size_t b = 0; b < id.size(); ++b) id[b] = static_cast<std::uint8_t>(b * 13 + i);
     mounted.PutValue(Format("\\??\\Volume{%08x-1c2b-11d9-a1f3-806d6172696f}", i), kRegBinary, id);
   }
-  testing::AddInstallationValues(registry, {});
 }
 
 // The hives of the smallest installation of whole device keys whose SYSTEM hive reaches the
 // target size, in DIR/system32/config.
 bool WriteInstallation(const std::string& directory, std::size_t* systemBytes, std::size_t* softwareBytes,
                        std::size_t* keys) {
-  const auto make = [](int devices, std::string* system, std::string* software, std::size_t* count) {
+  const std::string config = directory + "/system32/config";
+  const hosted::HivePaths paths{config + "/SYSTEM", config + "/SOFTWARE"};
+  std::filesystem::create_directories(config);
+  const auto make = [&](int devices) {
     hosted::MemoryRegistry registry;
     BuildInstallation(registry, devices);
-    *count = 0;
-    std::vector<const hosted::RegNode*> pending{&registry.Root(kHkeyLocalMachine)};
-    while (!pending.empty()) {
-      const hosted::RegNode* node = pending.back();
-      pending.pop_back();
-      *count += node->Subkeys().size();
-      pending.insert(pending.end(), node->Subkeys().begin(), node->Subkeys().end());
-    }
     std::string error;
-    if (!testing::MakeHives(registry, 1, system, software, &error)) {
+    if (!testing::WriteHives(registry, {}, paths, &error)) {
       std::fprintf(stderr, "%s\n", error.c_str());
       return false;
     }
+    *keys = CountKeys(registry);
+    *systemBytes = std::filesystem::file_size(paths.system);
+    *softwareBytes = std::filesystem::file_size(paths.software);
     return true;
   };
-  std::string system, software;
   constexpr int kSample = 40;
-  if (!make(kSample, &system, &software, keys)) return false;
-  int devices = static_cast<int>(kTargetBytes / (system.size() / kSample)) + 1;
+  if (!make(kSample)) return false;
+  int devices = static_cast<int>(kTargetBytes / (*systemBytes / kSample)) + 1;
   do {
-    if (!make(devices, &system, &software, keys)) return false;
+    if (!make(devices)) return false;
     devices += devices / 50 + 1;
-  } while (system.size() < kTargetBytes);
-  std::filesystem::create_directories(directory + "/system32/config");
-  std::string error;
-  if (!testing::WriteFile(directory + "/system32/config/SYSTEM", system, &error) ||
-      !testing::WriteFile(directory + "/system32/config/SOFTWARE", software, &error)) {
-    std::fprintf(stderr, "%s\n", error.c_str());
-    return false;
-  }
-  *systemBytes = system.size();
-  *softwareBytes = software.size();
+  } while (*systemBytes < kTargetBytes);
   return true;
 }
 
@@ -293,12 +280,13 @@ int HiveChild(const char* windows) {
 }
 
 int HiveBench(const std::string& self) {
-  char directory[] = "/tmp/korvane-bench-XXXXXX";
-  if (mkdtemp(directory) == nullptr) {
-    std::perror("mkdtemp");
-    return 1;
-  }
-  const std::string windows = std::string(directory) + "/WINDOWS";
+  // glibc raises its mmap threshold once a large block is freed, and the timed runs would then
+  // reuse memory of the runs before them, where korvane-sim, one run a process, gets fresh
+  // pages for hivex's copy of the hive: the threshold stays at its default.
+  mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+  const ScratchFolder folder;
+  if (folder.Path().empty()) return 1;
+  const std::string windows = folder.Path() + "/WINDOWS";
   std::size_t systemBytes = 0, softwareBytes = 0, keys = 0;
   const double start = NowSeconds();
   if (!WriteInstallation(windows, &systemBytes, &softwareBytes, &keys)) return 1;
@@ -340,7 +328,6 @@ int HiveBench(const std::string& self) {
         (hwmAfter - hwmBefore) / 1024.0, hwmBefore / 1024.0, maxRss / 1024.0, seconds);
   else
     std::fprintf(stderr, "the run in a child process failed\n");
-  std::filesystem::remove_all(directory);
   const bool asBuilt = last.applied == 2;
   if (!asBuilt) std::fprintf(stderr, "the run did not set the installation's 2 adapters\n");
   return measured && asBuilt ? 0 : 1;

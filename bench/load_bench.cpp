@@ -1,12 +1,7 @@
 // Loading a 50 MB machine file, UTF-16LE with its BOM as `regedit /e` writes it: the median
 // time of several loads, and the peak memory of a load in a process of its own.
-#include <fcntl.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -74,12 +69,9 @@ int LoadChild(const char* file) {
 }
 
 int LoadBench(const std::string& self) {
-  char directory[] = "/tmp/korvane-bench-XXXXXX";
-  if (mkdtemp(directory) == nullptr) {
-    std::perror("mkdtemp");
-    return 1;
-  }
-  const std::string file = std::string(directory) + "/export-50mb.reg";
+  const ScratchFolder folder;
+  if (folder.Path().empty()) return 1;
+  const std::string file = folder.Path() + "/export-50mb.reg";
   std::size_t bytes = 0;
   {
     const double start = NowSeconds();
@@ -132,8 +124,6 @@ int LoadBench(const std::string& self) {
     std::fprintf(stderr, "the load in a child process failed\n");
     ++failures;
   }
-  unlink(file.c_str());
-  rmdir(directory);
   return failures == 0 ? 0 : 1;
 }
 

@@ -7,6 +7,8 @@ add_library(korvane_hosted STATIC
   src/platform/hosted/machine_files/reg_parser.cpp
   src/platform/hosted/machine_files/reg_values.cpp
   src/platform/hosted/machine_files/reg_writer.cpp
+  src/platform/hosted/machine_files/installation_hives.cpp
+  src/platform/hosted/machine_files/hive_file.cpp
   src/platform/hosted/machine_files/hive_store.cpp
   src/platform/hosted/machine_files/utf16_data.cpp
   src/platform/hosted/machine_files/safe_file.cpp

@@ -1,42 +1,85 @@
 #include "hives/machine_hives.h"
 
 #include <hivex.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <vector>
 
-#include "hives/empty_hive.h"
+#include "platform/hosted/machine_files/hive_store.h"
 #include "platform/hosted/machine_files/reg_format.h"
 #include "platform/hosted/machine_files/utf16_data.h"
 #include "platform/hosted/text_encoding.h"
 
 namespace korvane::testing {
 
-using hosted::MemoryRegistry;
 using hosted::RegNode;
 using platform::kHkeyLocalMachine;
 
 namespace {
 
-std::string ControlSetName(unsigned number) {
-  char name[24];
-  std::snprintf(name, sizeof name, "ControlSet%03u", number);
-  return name;
+constexpr std::size_t kBin = 0x1000;          // the header's size, where the one bin starts
+constexpr std::size_t kRoot = 0x20;           // the root key's cell, from the bin's start
+constexpr std::size_t kRootSize = 0x60;       // its nk record and name, aligned to 8
+constexpr std::size_t kSecurity = kRoot + kRootSize;
+constexpr std::size_t kSecuritySize = 0x30;   // its sk record and a 20-byte descriptor
+constexpr std::size_t kChecksumAt = 0x1FC;
+
+void Put32(std::string* bytes, std::size_t at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) (*bytes)[at + i] = static_cast<char>(value >> 8 * i);
 }
 
-std::vector<std::uint8_t> Dword(std::uint32_t value) {
-  return {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-          static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+// The header's checksum: the XOR of the 32-bit words before it.
+void UpdateChecksum(std::string* header) {
+  std::uint32_t sum = 0;
+  for (std::size_t at = 0; at < kChecksumAt; ++at)
+    sum ^= static_cast<std::uint32_t>(static_cast<unsigned char>((*header)[at])) << 8 * (at % 4);
+  Put32(header, kChecksumAt, sum);
 }
 
-bool CopyTree(hive_h* hive, hive_node_h node, const RegNode& from, unsigned codePage, const std::string& controlSet,
-              bool atRoot, std::string* error) {
+// A regf file of 8 KiB: the header and one bin holding the root key, named "$$$PROTO.HIV" as
+// in the hives Windows creates, and its security record, whose descriptor has no DACL and so
+// lets everyone in.
+std::string EmptyHive() {
+  std::string hive(2 * kBin, '\0');
+  // The header: the two sequence numbers, format 1.3, in memory as on disk, the root key's
+  // cell, the bins' size, the clustering factor.
+  hive.replace(0, 4, "regf");
+  for (const auto& [at, value] : {std::pair<std::size_t, std::size_t>{4, 1}, {8, 1}, {20, 1}, {24, 3}, {32, 1},
+                                  {36, kRoot}, {40, kBin}, {44, 1}})
+    Put32(&hive, at, static_cast<std::uint32_t>(value));
+  UpdateChecksum(&hive);
+
+  hive.replace(kBin, 4, "hbin");
+  Put32(&hive, kBin + 8, kBin);
+  const std::size_t root = kBin + kRoot;
+  Put32(&hive, root, -static_cast<std::uint32_t>(kRootSize));  // an allocated cell gives its size negated
+  hive.replace(root + 4, 2, "nk");
+  hive[root + 6] = 0x2C;  // the hive's root, not deletable, name in 8-bit characters
+  for (std::size_t at : {32, 36, 44, 52}) Put32(&hive, root + at, 0xFFFFFFFF);  // no subkeys, values, class
+  Put32(&hive, root + 48, kSecurity);
+  hive[root + 76] = 12;
+  hive.replace(root + 80, 12, "$$$PROTO.HIV");
+
+  const std::size_t security = kBin + kSecurity;
+  Put32(&hive, security, -static_cast<std::uint32_t>(kSecuritySize));
+  hive.replace(security + 4, 2, "sk");
+  Put32(&hive, security + 8, kSecurity);  // the list of security records: this one alone
+  Put32(&hive, security + 12, kSecurity);
+  Put32(&hive, security + 16, 1);   // the root uses it
+  Put32(&hive, security + 20, 20);  // the descriptor: revision 1, self-relative, nothing else
+  hive[security + 24] = 1;
+  hive[security + 27] = static_cast<char>(0x80);
+  Put32(&hive, kBin + kSecurity + kSecuritySize, kBin - kSecurity - kSecuritySize);  // the rest is free
+  return hive;
+}
+
+// Gives `node` the values and subkeys of `from`; below SYSTEM, `controlSet` names
+// CurrentControlSet.
+bool CopyTree(hive_h* hive, hive_node_h node, const RegNode& from, unsigned codePage, const std::string* controlSet,
+              std::string* error) {
   std::vector<std::string> names;
   std::vector<std::vector<std::uint8_t>> data;
   names.reserve(from.Values().size());
@@ -59,94 +102,62 @@ bool CopyTree(hive_h* hive, hive_node_h node, const RegNode& from, unsigned code
     return false;
   }
   for (const RegNode* subkey : from.Subkeys()) {
-    const std::string name = atRoot && hosted::EqualsFolded(subkey->Name(), "CurrentControlSet")
-                                 ? controlSet
+    const std::string name = controlSet != nullptr && hosted::EqualsFolded(subkey->Name(), "CurrentControlSet")
+                                 ? *controlSet
                                  : hosted::AnsiToUtf8(subkey->Name(), codePage);
     const hive_node_h child = hivex_node_add_child(hive, node, name.c_str());
     if (child == 0) {
       *error = "hivex cannot add the key " + name + ": " + std::strerror(errno);
       return false;
     }
-    if (!CopyTree(hive, child, *subkey, codePage, controlSet, false, error)) return false;
+    if (!CopyTree(hive, child, *subkey, codePage, nullptr, error)) return false;
   }
   return true;
 }
 
-void CopyNode(const RegNode& from, RegNode& to) {
-  for (const hosted::RegValue& value : from.Values()) to.PutValue(value.name, value.type, value.data);
-  for (const RegNode* subkey : from.Subkeys()) CopyNode(*subkey, to.EnsureSubkey(subkey->Name()));
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << file.rdbuf();
-  return bytes.str();
-}
-
-// One hive: an empty one written to a scratch file, opened by hivex, filled, committed.
-bool MakeHive(const RegNode* from, unsigned codePage, const std::string& controlSet, bool system, std::string* bytes,
-              std::string* error) {
-  char path[] = "/tmp/korvane-hive-XXXXXX";
-  const int fd = mkstemp(path);
-  if (fd < 0) {
-    *error = std::string("mkstemp: ") + std::strerror(errno);
+// One hive: an empty one written to `path`, filled by hivex and committed there.
+bool WriteHive(const RegNode* from, unsigned codePage, const std::string* controlSet, const std::string& path,
+               std::string* error) {
+  std::ofstream empty(path, std::ios::binary | std::ios::trunc);
+  empty << EmptyHive();
+  empty.close();
+  if (!empty) {
+    *error = "cannot write " + path;
     return false;
   }
-  close(fd);
-  bool made = WriteFile(path, EmptyHive(), error);
-  if (made) {
-    hive_h* hive = hivex_open(path, HIVEX_OPEN_WRITE);
-    made = hive != nullptr;
-    if (!made) *error = std::string("hivex cannot open the empty hive: ") + std::strerror(errno);
-    if (made && from != nullptr) made = CopyTree(hive, hivex_root(hive), *from, codePage, controlSet, system, error);
-    if (made && hivex_commit(hive, nullptr, 0) != 0) {
-      *error = std::string("hivex_commit: ") + std::strerror(errno);
-      made = false;
-    }
-    if (hive != nullptr) hivex_close(hive);
+  hive_h* hive = hivex_open(path.c_str(), HIVEX_OPEN_WRITE);
+  if (hive == nullptr) {
+    *error = "hivex cannot open the empty hive: " + std::string(std::strerror(errno));
+    return false;
   }
-  if (made) *bytes = ReadFile(path);
-  unlink(path);
+  bool made = from == nullptr || CopyTree(hive, hivex_root(hive), *from, codePage, controlSet, error);
+  if (made && hivex_commit(hive, nullptr, 0) != 0) {
+    *error = "hivex_commit: " + std::string(std::strerror(errno));
+    made = false;
+  }
+  hivex_close(hive);
   return made;
 }
 
 }  // namespace
 
-void AddInstallationValues(MemoryRegistry& machine, const InstallationSetup& setup) {
+bool WriteHives(hosted::MemoryRegistry& machine, const InstallationSetup& setup, const hosted::HivePaths& paths,
+                std::string* error) {
+  std::vector<std::uint8_t> current(4);
+  for (int i = 0; i < 4; ++i) current[i] = static_cast<std::uint8_t>(setup.controlSet >> 8 * i);
   RegNode& select = machine.Ensure(kHkeyLocalMachine, "SYSTEM\\Select");
-  for (const char* name : {"Current", "Default", "LastKnownGood"})
-    select.PutValue(name, platform::kRegDword, Dword(setup.controlSet));
+  for (const char* name : {"Current", "Default", "LastKnownGood"}) select.PutValue(name, platform::kRegDword, current);
   const std::string nls = "SYSTEM\\CurrentControlSet\\Control\\Nls\\";
   if (!setup.language.empty()) machine.PutString(kHkeyLocalMachine, nls + "Language", "Default", setup.language);
   if (!setup.codePage.empty()) machine.PutString(kHkeyLocalMachine, nls + "CodePage", "ACP", setup.codePage);
   if (!setup.currentVersion.empty())
     machine.PutString(kHkeyLocalMachine, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "CurrentVersion",
                       setup.currentVersion);
-}
 
-void CopyControlSet(MemoryRegistry& machine, unsigned number) {
-  const RegNode* current = machine.Find(kHkeyLocalMachine, "SYSTEM\\CurrentControlSet");
-  if (current != nullptr) CopyNode(*current, machine.Ensure(kHkeyLocalMachine, "SYSTEM\\" + ControlSetName(number)));
-}
-
-bool MakeHives(const MemoryRegistry& machine, unsigned controlSet, std::string* system, std::string* software,
-               std::string* error) {
+  const std::string controlSet = hosted::ControlSetName(setup.controlSet);
   const RegNode& root = machine.Root(kHkeyLocalMachine);
-  const std::string name = ControlSetName(controlSet);
-  return MakeHive(root.FindSubkey("SYSTEM"), machine.AnsiCodePage(), name, true, system, error) &&
-         MakeHive(root.FindSubkey("SOFTWARE"), machine.AnsiCodePage(), name, false, software, error);
-}
-
-bool WriteFile(const std::string& path, const std::string& bytes, std::string* error) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  file.close();
-  if (!file) {
-    *error = "cannot write " + path;
-    return false;
-  }
-  return true;
+  return WriteHive(root.FindSubkey("SYSTEM"), machine.AnsiCodePage(), &controlSet, paths.system, error) &&
+         WriteHive(root.FindSubkey("SOFTWARE"), machine.AnsiCodePage(), nullptr, paths.software, error);
 }
 
 }  // namespace korvane::testing

@@ -1,10 +1,12 @@
-// The SYSTEM and SOFTWARE hives of an offline installation, made from a machine in memory
-// (such as a sample .reg file), for the tests and benchmarks of korvane-sim's hive support.
-// They are filled through hivex directly, not through the unit under test.
+// An offline installation's SYSTEM and SOFTWARE hives made from a machine in memory (such as
+// a sample .reg file), for the tests and benchmarks of korvane-sim's hive support. Each
+// starts as an empty hive made here and is filled through hivex directly, not through the
+// unit under test, so that what that unit reads was written by another hand.
 #pragma once
 
 #include <string>
 
+#include "platform/hosted/machine_files/installation_hives.h"
 #include "platform/hosted/memory_registry.h"
 
 namespace korvane::testing {
@@ -17,21 +19,11 @@ struct InstallationSetup {
   std::string codePage = "1252";       // Control\Nls\CodePage, ACP
 };
 
-// Adds those values to the machine: Select (Current, Default, LastKnownGood) under SYSTEM,
-// the language and code page under SYSTEM\CurrentControlSet\Control\Nls, CurrentVersion under
-// SOFTWARE.
-void AddInstallationValues(hosted::MemoryRegistry& machine, const InstallationSetup& setup);
-
-// Copies SYSTEM\CurrentControlSet, as it stands, to SYSTEM\ControlSet%03u of `number`: a
-// second control set such as the last known good one.
-void CopyControlSet(hosted::MemoryRegistry& machine, unsigned number);
-
-// The machine's HKEY_LOCAL_MACHINE\SYSTEM and \SOFTWARE as hive files' bytes, SYSTEM's
-// CurrentControlSet stored as ControlSet%03u of `controlSet`; texts in UTF-16LE.
-bool MakeHives(const hosted::MemoryRegistry& machine, unsigned controlSet, std::string* system, std::string* software,
-               std::string* error);
-
-// Writes `bytes` to `path`; false with a message.
-bool WriteFile(const std::string& path, const std::string& bytes, std::string* error);
+// Adds the setup's values to the machine (Select's Current, Default and LastKnownGood, the
+// language and code page under CurrentControlSet\Control\Nls, CurrentVersion), then writes
+// its HKEY_LOCAL_MACHINE\SYSTEM and \SOFTWARE as hive files, CurrentControlSet stored as the
+// setup's control set and texts as UTF-16LE. False with a message.
+bool WriteHives(hosted::MemoryRegistry& machine, const InstallationSetup& setup, const hosted::HivePaths& paths,
+                std::string* error);
 
 }  // namespace korvane::testing

@@ -1,97 +1,53 @@
 // korvane-make-hives: an offline installation's SYSTEM and SOFTWARE hives made from a machine
-// file, for korvane-sim's end-to-end tests.
+// file (its texts in code page 1252), for korvane-sim's end-to-end tests.
 //
-//   korvane-make-hives MACHINE.reg --system FILE --software FILE [--control-set N]
-//       [--copy-control-set M] [--version TEXT] [--language HEX] [--acp N] [--lang ID]
-//       [--unfinished]
+//   korvane-make-hives MACHINE.reg SYSTEM SOFTWARE [version=TEXT] [language=HEX] [acp=N]
+//       [control-set=N]
 //
-// --control-set is the number of the current control set (default 1); --copy-control-set
-// adds a copy of it as ControlSet%03u of M; --version, --language and --acp set what the
-// hives say (default 5.1, 0409, 1252; "-" leaves the value out); --lang is the language the
-// machine file's texts are read in; --unfinished makes each hive's two sequence numbers
-// differ.
+// version, language and acp are what the hives say (default 5.1, 0409, 1252; empty leaves
+// the value out); control-set is the number of the current control set (default 1).
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
-#include "hives/empty_hive.h"
 #include "hives/machine_hives.h"
 #include "platform/hosted/machine_files/reg_reader.h"
-#include "platform/hosted/text_encoding.h"
 
 using namespace korvane;
 
 int main(int argc, char** argv) {
-  std::string machinePath, systemPath, softwarePath;
+  if (argc < 4) {
+    std::fprintf(stderr, "usage: korvane-make-hives MACHINE.reg SYSTEM SOFTWARE [NAME=VALUE...]\n");
+    return 2;
+  }
   testing::InstallationSetup setup;
-  unsigned language = 0x0409;
-  unsigned copy = 0;
-  bool unfinished = false;
-  for (int i = 1; i < argc; ++i) {
+  for (int i = 4; i < argc; ++i) {
     const std::string option = argv[i];
-    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-    const auto text = [&](std::string* out) {
-      *out = std::strcmp(value, "-") == 0 ? "" : value;
-      ++i;
-    };
-    if (option == "--unfinished") {
-      unfinished = true;
-    } else if (option[0] != '-') {
-      machinePath = option;
-    } else if (value == nullptr) {
-      std::fprintf(stderr, "korvane-make-hives: %s needs a value\n", option.c_str());
-      return 2;
-    } else if (option == "--system") {
-      text(&systemPath);
-    } else if (option == "--software") {
-      text(&softwarePath);
-    } else if (option == "--control-set") {
-      setup.controlSet = static_cast<unsigned>(std::strtoul(value, nullptr, 10));
-      ++i;
-    } else if (option == "--copy-control-set") {
-      copy = static_cast<unsigned>(std::strtoul(value, nullptr, 10));
-      ++i;
-    } else if (option == "--version") {
-      text(&setup.currentVersion);
-    } else if (option == "--language") {
-      text(&setup.language);
-    } else if (option == "--acp") {
-      text(&setup.codePage);
-    } else if (option == "--lang") {
-      language = static_cast<unsigned>(std::strtoul(value, nullptr, 0));
-      ++i;
+    const std::string name = option.substr(0, option.find('='));
+    const std::string value = option.substr(std::min(option.size(), name.size() + 1));
+    if (name == "version") {
+      setup.currentVersion = value;
+    } else if (name == "language") {
+      setup.language = value;
+    } else if (name == "acp") {
+      setup.codePage = value;
+    } else if (name == "control-set") {
+      setup.controlSet = static_cast<unsigned>(std::strtoul(value.c_str(), nullptr, 10));
     } else {
-      std::fprintf(stderr, "korvane-make-hives: unknown option %s\n", option.c_str());
+      std::fprintf(stderr, "korvane-make-hives: unknown option %s\n", argv[i]);
       return 2;
     }
   }
-  if (machinePath.empty() || systemPath.empty() || softwarePath.empty()) {
-    std::fprintf(stderr, "usage: korvane-make-hives MACHINE.reg --system FILE --software FILE [options]\n");
-    return 2;
-  }
 
   hosted::MemoryRegistry machine;
-  machine.SetAnsiCodePage(hosted::AnsiCodePageFor(language));
   hosted::LoadError loadError;
-  if (!hosted::LoadMachineFile(machinePath, machine, nullptr, &loadError)) {
-    std::fprintf(stderr, "korvane-make-hives: %s\n", loadError.ToString().c_str());
-    return 1;
+  std::string error;
+  if (!hosted::LoadMachineFile(argv[1], machine, nullptr, &loadError)) {
+    error = loadError.ToString();
+  } else if (testing::WriteHives(machine, setup, {argv[2], argv[3]}, &error)) {
+    return 0;
   }
-  testing::AddInstallationValues(machine, setup);
-  if (copy != 0) testing::CopyControlSet(machine, copy);
-  std::string system, software, error;
-  if (!testing::MakeHives(machine, setup.controlSet, &system, &software, &error)) {
-    std::fprintf(stderr, "korvane-make-hives: %s\n", error.c_str());
-    return 1;
-  }
-  if (unfinished) {
-    testing::MarkUnfinished(&system);
-    testing::MarkUnfinished(&software);
-  }
-  if (!testing::WriteFile(systemPath, system, &error) || !testing::WriteFile(softwarePath, software, &error)) {
-    std::fprintf(stderr, "korvane-make-hives: %s\n", error.c_str());
-    return 1;
-  }
-  return 0;
+  std::fprintf(stderr, "korvane-make-hives: %s\n", error.c_str());
+  return 1;
 }

@@ -1,11 +1,15 @@
 """korvane-sim on an offline installation's hives end to end: the same report as on the
 machine file the hives were made from, the definitions where Samba's regtree finds them after
---save, the first original kept as .bak, and refusals that leave every file as it was."""
+--save, the first original kept as .bak, refusals that leave every file as it was, and one
+installation as one PC."""
+import functools
 import hashlib
+import operator
 import os
 import re
 import shutil
 import stat
+import struct
 import subprocess
 import tempfile
 import time
@@ -17,33 +21,32 @@ MAKE_HIVES = os.environ.get("KORVANE_MAKE_HIVES", "build/native/tests/korvane-ma
 # The eight values of the parameter definition, under the driver's Ndi\Params\NetworkAddress.
 DEFINITION = sorted(["", "Type", "Default", "Base", "ParamDesc", "UpperCase", "LimitText", "Optional"])
 NET_CLASS = "control\\class\\{4d36e972-e325-11ce-bfc1-08002be10318}"
+WINDOWS = ("WINDOWS", "system32", "config", "SYSTEM", "SOFTWARE")
 
 
 def machine(name):
     return os.path.join(simhost.MACHINES, name)
 
 
-def regtree(path):
-    """{key path below the root, lower case: {value name: text}}, as Samba's regtree reads the hive."""
-    result = subprocess.run(["regtree", "-F", path], capture_output=True, check=True, timeout=60)
-    keys, stack = {}, []
-    for line in result.stdout.decode("utf-8").splitlines():
-        if not line.strip():
-            continue
-        value = re.match(r"^( *)(.*?) = (REG_\w+) : ?(.*)$", line)
-        indent = len((value or re.match(r"^( *)", line)).group(1))
-        if value:
-            keys["\\".join(stack[:indent - 1])][value.group(2)] = value.group(4)
-        else:
-            del stack[indent - 1:]
-            stack.append(line.strip().lower())
-            keys.setdefault("\\".join(stack), {})
-    return keys
+def read(path):
+    with open(path, "rb") as file:
+        return file.read()
 
 
 def definition_keys(path):
-    return {key: sorted(values) for key, values in regtree(path).items()
-            if key.endswith("\\ndi\\params\\networkaddress")}
+    """{key path below the root, lower case: sorted value names} of each Ndi\\Params\\NetworkAddress,
+    as Samba's regtree reads the hive."""
+    listing = subprocess.run(["regtree", "-F", path], capture_output=True, check=True, timeout=60).stdout.decode()
+    keys, stack = {}, []
+    for line in filter(str.strip, listing.splitlines()):
+        indent = len(line) - len(line.lstrip(" "))
+        value = re.match(r" *(.*?) = REG_\w+ :", line)
+        if value:
+            keys["\\".join(stack[:indent - 1])].append(value.group(1))
+        else:
+            stack[indent - 1:] = [line.strip().lower()]
+            keys.setdefault("\\".join(stack), [])
+    return {key: sorted(values) for key, values in keys.items() if key.endswith("\\ndi\\params\\networkaddress")}
 
 
 class OfflineInstallations(unittest.TestCase):
@@ -51,153 +54,134 @@ class OfflineInstallations(unittest.TestCase):
         self.directory = tempfile.mkdtemp(prefix="korvane-hives-")
         self.addCleanup(shutil.rmtree, self.directory, True)
 
-    def install(self, machine_file, version, *options, folder="WINDOWS", names=("system32", "config", "SYSTEM",
-                                                                               "SOFTWARE")):
-        """Hives made from a machine file in FOLDER/system32/config; returns the Windows folder."""
-        config = os.path.join(self.directory, folder, *names[:2])
+    def install(self, machine_file, *options, names=WINDOWS):
+        """Hives made from a machine file in the Windows folder NAMES[0], in place of any made
+        before; returns that folder and the SYSTEM and SOFTWARE hives."""
+        shutil.rmtree(os.path.join(self.directory, names[0]), True)
+        config = os.path.join(self.directory, *names[:3])
         os.makedirs(config)
-        subprocess.run([MAKE_HIVES, machine(machine_file), "--system", os.path.join(config, names[2]), "--software",
-                        os.path.join(config, names[3]), "--version", version, *options], check=True, timeout=60)
-        return os.path.join(self.directory, folder)
-
-    def hive(self, windows, name):
-        return os.path.join(windows, "system32", "config", name)
+        system, software = os.path.join(config, names[3]), os.path.join(config, names[4])
+        subprocess.run([MAKE_HIVES, machine(machine_file), system, software, *options], check=True, timeout=60)
+        return os.path.join(self.directory, names[0]), system, software
 
     def files(self):
         """Every file below the test's folder with the digest of its bytes."""
-        found = {}
-        for folder, _, names in os.walk(self.directory):
-            for name in names:
-                with open(os.path.join(folder, name), "rb") as file:
-                    found[os.path.relpath(os.path.join(folder, name), self.directory)] = \
-                        hashlib.sha256(file.read()).hexdigest()
-        return found
+        return {os.path.relpath(os.path.join(folder, name), self.directory):
+                hashlib.sha256(read(os.path.join(folder, name))).hexdigest()
+                for folder, _, names in os.walk(self.directory) for name in names}
 
     def test_each_sample_gives_the_report_of_its_machine_file(self):
-        for machine_file, version, os_name in (("sample-xp.reg", "5.1", "winxp"), ("sample-xp.reg", "5.0", "win2k"),
-                                               ("sample-nt4.reg", "4.0", "nt40")):
-            with self.subTest(os=os_name):
-                shutil.rmtree(os.path.join(self.directory, "WINDOWS"), True)
-                windows = self.install(machine_file, version)
+        # The installation's version, language and code page stand where no option is given,
+        # each option over them; its folder's names are found in any letter case.
+        for machine_file, made_with, same_as, names in (
+                ("sample-xp.reg", ["version=5.1"], ["--os", "winxp"], WINDOWS),
+                ("sample-xp.reg", ["language=0411", "acp=932"], ["--lang", "0x0411", "--codepage", "932"],
+                 ("WINNT", "System32", "CONFIG", "system", "Software")),
+                ("sample-nt4.reg", ["version=4.0"], ["--os", "nt40"], WINDOWS)):
+            with self.subTest(made_with=made_with):
+                windows, system, software = self.install(machine_file, *made_with, names=names)
                 before = self.files()
-                expected = simhost.report("--machine", machine(machine_file), "--os", os_name)
-                self.assertEqual(simhost.report("--windows", windows), expected)
-                self.assertEqual(simhost.report("--hive", "SYSTEM=" + self.hive(windows, "SYSTEM"), "--hive",
-                                                "software=" + self.hive(windows, "SOFTWARE")), expected)
+                for option in ([], ["--os", "win2k"], ["--lang", "0x0409"], ["--codepage", "1252"]):
+                    self.assertEqual(simhost.report("--windows", windows, *option),
+                                     simhost.report("--machine", machine(machine_file), *same_as, *option), option)
+                self.assertEqual(simhost.report("--hive", "SYSTEM=" + system, "--hive", "software=" + software),
+                                 simhost.report("--machine", machine(machine_file), *same_as))
                 self.assertEqual(self.files(), before, "a preview wrote a file")
 
     def test_save_puts_the_definition_into_the_current_control_set_and_keeps_the_first_original(self):
-        for machine_file, version, folder, definition in (
-                ("sample-xp.reg", "5.1", "WINDOWS", f"{NET_CLASS}\\0000\\ndi\\params\\networkaddress"),
-                ("sample-nt4.reg", "4.0", "WINNT", "services\\e100b1\\parameters\\ndi\\params\\networkaddress")):
+        for machine_file, version, definition in (
+                ("sample-xp.reg", "5.1", f"{NET_CLASS}\\0000\\ndi\\params\\networkaddress"),
+                ("sample-nt4.reg", "4.0", "services\\e100b1\\parameters\\ndi\\params\\networkaddress")):
             with self.subTest(version=version):
-                windows = self.install(machine_file, version, "--control-set", "2", "--copy-control-set", "1",
-                                       folder=folder)
-                system, software = self.hive(windows, "SYSTEM"), self.hive(windows, "SOFTWARE")
+                windows, system, software = self.install(machine_file, "version=" + version, "control-set=2")
                 os.chmod(system, 0o640)
-                with open(system, "rb") as file:
-                    original = file.read()
-                software_before = self.files()[os.path.relpath(software, self.directory)]
+                original, software_before = read(system), read(software)
 
                 simhost.report("--windows", windows, "--save")
                 self.assertEqual(definition_keys(system), {f"controlset002\\{definition}": DEFINITION})
-                with open(system + ".bak", "rb") as file:
-                    self.assertEqual(file.read(), original)
+                self.assertEqual(read(system + ".bak"), original)
                 self.assertEqual(stat.S_IMODE(os.stat(system).st_mode), 0o640)
-                self.assertEqual(self.files()[os.path.relpath(software, self.directory)], software_before)
+                self.assertEqual(read(software), software_before)
                 self.assertFalse(os.path.exists(software + ".bak"), "an unchanged hive was saved")
 
-                # A rerun finds the definition there; the first original survives its save.
+                # A rerun finds the definition there, and changes nothing.
+                saved = read(system)
                 again = simhost.report("--windows", windows, "--save")
                 self.assertEqual([w for w in again["registry"]["writes"]
                                   if w["op"] == "set" and w["path"].lower().endswith("\\ndi\\params\\networkaddress")],
                                  [])
-                self.assertEqual(len(definition_keys(system)), 1)
-                with open(system + ".bak", "rb") as file:
-                    self.assertEqual(file.read(), original)
+                self.assertEqual(read(system), saved)
 
     def test_refusals_leave_every_file_as_it_was(self):
-        def not_a_hive(windows):
-            shutil.copyfile(machine("sample-xp.reg"), self.hive(windows, "SYSTEM"))
-
-        def missing_control_set(windows):
-            subprocess.run(["hivexsh", "-w", self.hive(windows, "SYSTEM")], check=True, timeout=60,
+        def missing_control_set(windows, system, software):
+            subprocess.run(["hivexsh", "-w", system], check=True, timeout=60,
                            input=b"cd \\Select\nsetval 1\nCurrent\ndword:0x5\ncommit\n")
 
-        def read_only(windows):
-            os.chmod(self.hive(windows, "SYSTEM"), 0o444)
+        def unfinished(windows, system, software):
+            # Windows raises the first sequence number before it writes and the second after.
+            with open(system, "r+b") as file:
+                words = list(struct.unpack("<128I", file.read(0x200)))
+                words[1] = words[2] + 1
+                words[127] = functools.reduce(operator.xor, words[:127])  # the header's checksum
+                file.seek(0)
+                file.write(struct.pack("<128I", *words))
 
-        cases = {
-            "not a hive": (not_a_hive, [], [], "not a registry hive"),
-            "unfinished": (None, ["--unfinished"], [], "two sequence numbers differ"),
-            "missing control set": (missing_control_set, [], [], "Select\\Current names ControlSet005"),
-            "SOFTWARE as SYSTEM": (None, [], ["--hive", "SYSTEM={SOFTWARE}"], "no DWORD value Current under Select"),
-            "read-only with --save": (read_only, [], ["--save"], "read-only"),
-            "with --machine": (None, [], ["--machine", machine("sample-xp.reg")], "--machine"),
-            "Windows 98": (None, [], ["--os", "win98"], "Windows 95, 98 and Me"),
-            "changes onto the hive": (None, [], ["--changes", "{SYSTEM}"], "is the hive"),
+        cases = {  # what spoils the installation (given its Windows folder, SYSTEM and SOFTWARE), the options
+            "not a hive": (lambda w, system, s: shutil.copyfile(machine("sample-xp.reg"), system), [],
+                           "not a registry hive"),
+            "unfinished": (unfinished, [], "two sequence numbers differ"),
+            "missing control set": (missing_control_set, [], "Select\\Current names ControlSet005"),
+            "SOFTWARE as SYSTEM": (None, ["--hive", "SYSTEM={SOFTWARE}"], "no DWORD value Current under Select"),
+            "no SOFTWARE": (lambda w, s, software: os.remove(software), [], "no SOFTWARE in"),
+            "two system32 folders": (lambda windows, *_: os.makedirs(os.path.join(windows, "SYSTEM32")), [],
+                                     "2 entries named system32 in"),
+            "read-only with --save": (lambda w, system, s: os.chmod(system, 0o444), ["--save"], "read-only"),
+            "with --machine": (None, ["--machine", machine("sample-xp.reg")], "--machine"),
+            "Windows 98": (None, ["--os", "win98"], "Windows 95, 98 and Me"),
+            "changes onto the hive": (None, ["--changes", "{SYSTEM}"], "is the hive"),
         }
-        for name, (spoil, make_options, run_options, message) in cases.items():
+        for name, (spoil, options, message) in cases.items():
             with self.subTest(name):
-                shutil.rmtree(os.path.join(self.directory, "WINDOWS"), True)
-                windows = self.install("sample-xp.reg", "5.1", *make_options)
+                windows, system, software = self.install("sample-xp.reg")
                 if spoil:
-                    spoil(windows)
+                    spoil(windows, system, software)
                 before = self.files()
-                hives = [] if "--hive" in run_options else ["--windows", windows]
-                run_options = [o.replace("{SYSTEM}", self.hive(windows, "SYSTEM"))
-                               .replace("{SOFTWARE}", self.hive(windows, "SOFTWARE")) for o in run_options]
+                hives = [] if "--hive" in options else ["--windows", windows]
+                options = [o.replace("{SYSTEM}", system).replace("{SOFTWARE}", software) for o in options]
                 result = simhost.run(*hives, "--json", "--save", "--changes", os.path.join(self.directory, "changes.reg"),
-                                     *run_options, check=False)
+                                     *options, check=False)
                 self.assertEqual(result.returncode, 2, result.stderr)
                 self.assertEqual(result.stdout, b"", "a run started")
                 self.assertIn(message, result.stderr.decode())
                 self.assertEqual(self.files(), before)
 
     def test_one_installation_is_one_pc_whichever_way_its_hives_are_named(self):
-        windows = self.install("sample-xp.reg", "5.1")
-        system = self.hive(windows, "SYSTEM")
-        with open(system, "rb") as file:
-            hive = file.read()
+        windows, system, software = self.install("sample-xp.reg")
+        hive = read(system)
         # The first instance has the installation while it waits for its SYSTEM hive to come:
         # it takes the lock before it reads, and a FIFO opens for writing once it reads.
         os.remove(system)
         os.mkfifo(system)
-        first = subprocess.Popen([simhost.SIM, "--json", "--windows", windows], stdout=subprocess.PIPE)
-        writer = None
-        try:
-            deadline = time.time() + 30
-            while writer is None and time.time() < deadline:
-                try:
-                    writer = os.open(system, os.O_WRONLY | os.O_NONBLOCK)
-                except OSError:
-                    time.sleep(0.05)
-            self.assertIsNotNone(writer, "the first instance never read its hive")
+        first = subprocess.Popen([simhost.SIM, "--json", "--windows", windows], stdout=subprocess.DEVNULL)
+        self.addCleanup(first.wait)
+        self.addCleanup(first.kill)
+        writer, deadline = None, time.time() + 30
+        while writer is None and time.time() < deadline:
+            try:
+                writer = os.open(system, os.O_WRONLY | os.O_NONBLOCK)
+            except OSError:
+                time.sleep(0.05)
+        self.assertIsNotNone(writer, "the first instance never read its hive")
+        with open(writer, "wb") as fifo:
             link = os.path.join(self.directory, "SYSTEM.link")
             os.symlink(system, link)
-            second = simhost.run("--hive", "SYSTEM=" + link, "--hive", "SOFTWARE=" + self.hive(windows, "SOFTWARE"),
+            second = simhost.run("--hive", "SYSTEM=" + link, "--hive", "SOFTWARE=" + software,
                                  "--changes", os.path.join(self.directory, "changes.reg"), check=False)
             self.assertEqual(second.returncode, 3, second.stderr)
             self.assertIn("another instance", second.stderr.decode())
             os.set_blocking(writer, True)
-            os.write(writer, hive)
-            os.close(writer)
-            writer = None
-            self.assertEqual(first.wait(timeout=30), 0)
-        finally:
-            if writer is not None:
-                os.close(writer)
-            if first.poll() is None:
-                first.kill()
-            first.wait()
-            first.stdout.close()
-
-    def test_windows_folder_in_any_letter_case_and_the_installations_language(self):
-        windows = self.install("sample-xp.reg", "5.1", "--language", "0411", "--acp", "932", folder="WINNT",
-                               names=("System32", "CONFIG", "system", "Software"))
-        self.assertTrue(simhost.report("--windows", windows)["japaneseUi"])
-        self.assertFalse(simhost.report("--windows", windows, "--lang", "0x0409")["japaneseUi"])
-
+            fifo.write(hive)
+        self.assertEqual(first.wait(timeout=30), 0)
 
 if __name__ == "__main__":
     unittest.main()

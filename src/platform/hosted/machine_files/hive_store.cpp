@@ -1,20 +1,11 @@
 #include "platform/hosted/machine_files/hive_store.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <hivex.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
-#include <unordered_set>
 
-#include "platform/hosted/machine_files/input_file.h"
+#include "platform/hosted/machine_files/hive_file.h"
 #include "platform/hosted/machine_files/reg_format.h"
 #include "platform/hosted/machine_files/utf16_data.h"
 #include "platform/hosted/text_encoding.h"
@@ -24,11 +15,6 @@ namespace korvane::hosted {
 using platform::kHkeyLocalMachine;
 
 namespace {
-
-// The deepest key the registry of Windows allows.
-constexpr std::size_t kMaxKeyDepth = 512;
-
-std::string ErrnoText(int number) { return std::strerror(number); }
 
 // --- Names: hivex speaks UTF-8, the utility the machine's ANSI code page ---
 
@@ -59,15 +45,7 @@ std::string Utf8NameToAnsi(const char* utf8, unsigned codePage) {
   return ansi;
 }
 
-// What hivex allocates, freed when it goes.
-template <typename T>
-struct Freed {
-  T* pointer;
-  explicit Freed(T* p) : pointer(p) {}
-  ~Freed() { std::free(pointer); }
-  Freed(const Freed&) = delete;
-  Freed& operator=(const Freed&) = delete;
-};
+}  // namespace
 
 std::string ControlSetName(unsigned number) {
   char name[24];
@@ -75,193 +53,15 @@ std::string ControlSetName(unsigned number) {
   return name;
 }
 
-// --- Files ---
-
-// Hands `use` the whole memory file, mapped.
-bool UseMapped(int fd, const HiveStore::BytesUse& use, std::string* error) {
-  struct stat status {};
-  if (fstat(fd, &status) != 0) {
-    *error = "cannot map the hive: " + ErrnoText(errno);
-    return false;
-  }
-  const auto size = static_cast<std::size_t>(status.st_size);
-  void* mapped = size == 0 ? nullptr : mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
-  if (mapped == MAP_FAILED) {
-    *error = "cannot map the hive: " + ErrnoText(errno);
-    return false;
-  }
-  const bool used = use(std::string_view(static_cast<const char*>(mapped), size), error);
-  if (mapped != nullptr) munmap(mapped, size);
-  return used;
-}
-
-std::string FdPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
-
-// The file's bytes in an anonymous memory file: hivex opens only paths, and through this one
-// it sees exactly the bytes read here, whatever happens to the file afterwards; they are also
-// what a backup of the original keeps. The file is read as every input is, with a limit.
-int CopyIntoMemory(const std::string& path, std::string* error) {
-  InputBytes bytes;
-  std::string message;
-  if (!ReadInputFile(path, "the hive", kHiveFileLimit, &bytes, &message)) {
-    *error = path + ": " + message;
-    return -1;
-  }
-  const int memory = memfd_create("korvane-hive", MFD_CLOEXEC);
-  std::string_view left = bytes.View();
-  while (memory >= 0 && !left.empty()) {
-    const ssize_t written = write(memory, left.data(), left.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) break;
-    left.remove_prefix(static_cast<std::size_t>(written));
-  }
-  if (memory >= 0 && left.empty()) return memory;
-  *error = path + ": cannot hold the hive in memory: " + ErrnoText(errno);
-  if (memory >= 0) close(memory);
-  return -1;
-}
-
-std::uint32_t LittleEndian32(const unsigned char* bytes) {
-  return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-}
-
-// Finds `name` in `directory` without regard to case; exactly one entry may match.
-bool FindEntryFolded(const std::string& directory, const char* name, std::string* path, std::string* error) {
-  DIR* listing = opendir(directory.c_str());
-  if (listing == nullptr) {
-    *error = "cannot read the folder " + directory + ": " + ErrnoText(errno);
-    return false;
-  }
-  std::string found;
-  int matches = 0;
-  while (const dirent* entry = readdir(listing)) {
-    if (!EqualsFolded(entry->d_name, name)) continue;
-    found = entry->d_name;
-    ++matches;
-  }
-  closedir(listing);
-  if (matches == 0) {
-    *error = "no " + std::string(name) + " in " + directory;
-    return false;
-  }
-  if (matches > 1) {
-    *error = std::to_string(matches) + " entries named " + name + " in " + directory +
-             " in different letter case: it is not clear which one Windows uses";
-    return false;
-  }
-  *path = directory + (directory.empty() || directory.back() == '/' ? "" : "/") + found;
-  return true;
-}
-
-}  // namespace
-
-bool FindInstallationHives(const std::string& windowsDir, HivePaths* paths, std::string* error) {
-  std::string config;
-  if (!FindEntryFolded(windowsDir, "system32", &config, error) || !FindEntryFolded(config, "config", &config, error))
-    return false;
-  HivePaths found;
-  if (!FindEntryFolded(config, "SYSTEM", &found.system, error) ||
-      !FindEntryFolded(config, "SOFTWARE", &found.software, error))
-    return false;
-  *paths = found;
-  return true;
-}
-
 // --- The open hives ---
-
-struct HiveStore::Hive {
-  HiveKind kind;
-  std::string path;
-  int original = -1;  // the memory file with the bytes that were read
-  std::size_t size = 0;
-  hive_h* handle = nullptr;
-  bool writable = false;
-  // What the writes did: a key added is no change when a later write takes it away again,
-  // as a run does with a definition whose values did not all take.
-  bool changed = false;
-  std::unordered_set<hive_node_h> added;
-
-  ~Hive() {
-    if (handle != nullptr) hivex_close(handle);
-    if (original >= 0) close(original);
-  }
-
-  // hivex reads a hive it may change into memory of its own, which costs a copy of the whole
-  // file; one it only reads it maps. Only a write that changes the hive needs the copy, made
-  // from the same memory file, so the keys keep their offsets.
-  bool MakeWritable(std::string* error) {
-    if (writable) return true;
-    hive_h* copy = hivex_open(FdPath(original).c_str(), HIVEX_OPEN_WRITE);
-    if (copy == nullptr) return Fail("cannot open the hive for changes: " + ErrnoText(errno), error);
-    hivex_close(handle);
-    handle = copy;
-    writable = true;
-    return true;
-  }
-
-  const char* Label() const { return kind == HiveKind::kSystem ? "SYSTEM" : "SOFTWARE"; }
-
-  // The key's path below the hive's root, for messages.
-  std::string NodePath(hive_node_h node) const {
-    std::string path;
-    const hive_node_h root = hivex_root(handle);
-    for (std::size_t depth = 0; node != 0 && node != root && depth < kMaxKeyDepth; ++depth) {
-      Freed<char> name(hivex_node_name(handle, node));
-      path = std::string(name.pointer == nullptr ? "?" : name.pointer) + (path.empty() ? "" : "\\") + path;
-      node = hivex_node_parent(handle, node);
-    }
-    return path.empty() ? std::string("the root key") : path;
-  }
-
-  bool Fail(std::string message, std::string* error) const {
-    *error = path + ": " + std::move(message);
-    return false;
-  }
-
-  // The key at `names` below the root, or 0.
-  hive_node_h FindKey(std::initializer_list<std::string> names) const {
-    hive_node_h node = hivex_root(handle);
-    for (const std::string& name : names) {
-      if (node == 0) return 0;
-      node = hivex_node_get_child(handle, node, name.c_str());
-    }
-    return node;
-  }
-
-  // A REG_SZ value of a key as ASCII text, up to its terminating zero.
-  bool ReadText(std::initializer_list<std::string> names, const char* valueName, std::string* text) const {
-    const hive_node_h node = FindKey(names);
-    if (node == 0) return false;
-    const hive_value_h value = hivex_node_get_value(handle, node, valueName);
-    if (value == 0) return false;
-    hive_type type{};
-    std::size_t length = 0;
-    Freed<char> data(hivex_value_value(handle, value, &type, &length));
-    if (data.pointer == nullptr || !IsTextType(type)) return false;
-    text->clear();
-    NarrowUtf16Data(std::string_view(data.pointer, length), kCodePageWestern, '?', text);
-    text->resize(std::strlen(text->c_str()));
-    return true;
-  }
-};
 
 HiveStore::HiveStore() = default;
 HiveStore::~HiveStore() = default;
 
-HiveStore::Hive* HiveStore::Find(HiveKind kind) const {
-  return kind == HiveKind::kSystem ? system_.get() : software_.get();
-}
-
-bool HiveStore::IsOpen(HiveKind kind) const { return Find(kind) != nullptr; }
-
-const std::string& HiveStore::Path(HiveKind kind) const {
-  static const std::string kNone;
-  const Hive* hive = Find(kind);
-  return hive == nullptr ? kNone : hive->path;
-}
+HiveFile* HiveStore::Find(HiveKind kind) const { return kind == HiveKind::kSystem ? system_.get() : software_.get(); }
 
 bool HiveStore::Changed(HiveKind kind) const {
-  const Hive* hive = Find(kind);
+  const HiveFile* hive = Find(kind);
   return hive != nullptr && (hive->changed || !hive->added.empty());
 }
 
@@ -275,35 +75,8 @@ bool HiveStore::Open(const HivePaths& paths, std::string* error) {
   for (const HiveKind kind : {HiveKind::kSystem, HiveKind::kSoftware}) {
     const std::string& path = kind == HiveKind::kSystem ? paths.system : paths.software;
     if (path.empty()) continue;
-    auto hive = std::make_unique<Hive>();
-    hive->kind = kind;
-    hive->path = path;
-    hive->original = CopyIntoMemory(path, error);
-    if (hive->original < 0) return false;
-    struct stat status {};
-    fstat(hive->original, &status);
-    hive->size = static_cast<std::size_t>(status.st_size);
-    hive->handle = hivex_open(FdPath(hive->original).c_str(), 0);
-    if (hive->handle == nullptr) {
-      const int number = errno;
-      if (number == ENOTSUP || number == EINVAL || number == EFAULT)
-        return hive->Fail("not a registry hive: hivex finds no intact hive header", error);
-      return hive->Fail("cannot open the hive: " + ErrnoText(number), error);
-    }
-    // Windows raises the first number before it writes the hive and the second once it has
-    // written all of it; hivex checks neither. The two differ when Windows stopped in
-    // between, and then the hive's .LOG holds what it lacks.
-    unsigned char header[12];
-    if (pread(hive->original, header, sizeof header, 0) != static_cast<ssize_t>(sizeof header))
-      return hive->Fail("cannot read the hive header", error);
-    const std::uint32_t primary = LittleEndian32(header + 4);
-    const std::uint32_t secondary = LittleEndian32(header + 8);
-    if (primary != secondary)
-      return hive->Fail("the hive's two sequence numbers differ (" + std::to_string(primary) + " and " +
-                            std::to_string(secondary) +
-                            "): Windows did not finish writing it, and its .LOG file still holds changes. "
-                            "Start that Windows once and shut it down normally, then try again",
-                        error);
+    auto hive = std::make_unique<HiveFile>(kind, path);
+    if (!hive->Open(error)) return false;
     (kind == HiveKind::kSystem ? system_ : software_) = std::move(hive);
   }
 
@@ -388,7 +161,7 @@ bool HiveStore::ReadCodePage(unsigned* codePage, std::string* error) const {
 bool HiveStore::Load(MemoryRegistry& registry, std::string* error) {
   const unsigned codePage = registry.AnsiCodePage();
   std::string ansi;
-  for (Hive* hive : {system_.get(), software_.get()}) {
+  for (HiveFile* hive : {system_.get(), software_.get()}) {
     if (hive == nullptr) continue;
     hive_h* const h = hive->handle;
     struct Pending {
@@ -410,38 +183,38 @@ bool HiveStore::Load(MemoryRegistry& registry, std::string* error) {
       seen[at.node / 8] = true;
 
       Freed<hive_value_h> values(hivex_node_values(h, at.node));
-      if (values.pointer == nullptr)
+      if (values.get() == nullptr)
         return hive->Fail("damaged hive: the values of " + hive->NodePath(at.node) + " cannot be read", error);
-      for (const hive_value_h* value = values.pointer; *value != 0; ++value) {
+      for (const hive_value_h* value = values.get(); *value != 0; ++value) {
         Freed<char> name(hivex_value_key(h, *value));
         hive_type type{};
         std::size_t length = 0;
         Freed<char> data(hivex_value_value(h, *value, &type, &length));
-        if (name.pointer == nullptr || data.pointer == nullptr)
+        if (name.get() == nullptr || data.get() == nullptr)
           return hive->Fail("damaged hive: a value of " + hive->NodePath(at.node) + " cannot be read", error);
         std::vector<std::uint8_t> bytes;
         if (IsTextType(type)) {
           ansi.clear();
-          NarrowUtf16Data(std::string_view(data.pointer, length), codePage, '?', &ansi);
+          NarrowUtf16Data(std::string_view(data.get(), length), codePage, '?', &ansi);
           bytes.assign(ansi.begin(), ansi.end());
         } else {
-          bytes.assign(data.pointer, data.pointer + length);
+          bytes.assign(data.get(), data.get() + length);
         }
-        at.target->PutValue(Utf8NameToAnsi(name.pointer, codePage), static_cast<std::uint32_t>(type), std::move(bytes));
+        at.target->PutValue(Utf8NameToAnsi(name.get(), codePage), static_cast<std::uint32_t>(type), std::move(bytes));
       }
 
       Freed<hive_node_h> children(hivex_node_children(h, at.node));
-      if (children.pointer == nullptr)
+      if (children.get() == nullptr)
         return hive->Fail("damaged hive: the subkeys of " + hive->NodePath(at.node) + " cannot be read", error);
-      if (children.pointer[0] != 0 && at.depth + 1 > kMaxKeyDepth)
+      if (children.get()[0] != 0 && at.depth + 1 > kMaxKeyDepth)
         return hive->Fail("damaged hive: keys nested deeper than " + std::to_string(kMaxKeyDepth) + " levels under " +
                               hive->NodePath(at.node),
                           error);
-      for (const hive_node_h* child = children.pointer; *child != 0; ++child) {
+      for (const hive_node_h* child = children.get(); *child != 0; ++child) {
         Freed<char> name(hivex_node_name(h, *child));
-        if (name.pointer == nullptr)
+        if (name.get() == nullptr)
           return hive->Fail("damaged hive: a subkey name of " + hive->NodePath(at.node) + " cannot be read", error);
-        std::string ansiName = Utf8NameToAnsi(name.pointer, codePage);
+        std::string ansiName = Utf8NameToAnsi(name.get(), codePage);
         if (system && at.depth == 0) {
           // On a running Windows CurrentControlSet is a link to the current control set, made
           // at start-up; that control set is seen here under its name only.
@@ -457,33 +230,32 @@ bool HiveStore::Load(MemoryRegistry& registry, std::string* error) {
 
 // --- Writing ---
 
-bool HiveStore::Resolve(const std::vector<std::string_view>& parts, bool create, unsigned codePage, Hive** hive,
+bool HiveStore::Resolve(const std::vector<std::string_view>& parts, bool create, unsigned codePage, HiveFile** hive,
                         std::size_t* node, std::string* error) {
   const auto joined = [&] {
     std::string path = "HKEY_LOCAL_MACHINE";
     for (std::string_view part : parts) (path += '\\') += part;
     return path;
   };
-  *hive = parts.empty()                        ? nullptr
-          : EqualsFolded(parts[0], "SYSTEM")   ? system_.get()
-          : EqualsFolded(parts[0], "SOFTWARE") ? software_.get()
-                                               : nullptr;
+  const bool system = !parts.empty() && EqualsFolded(parts[0], "SYSTEM");
+  const bool software = !parts.empty() && EqualsFolded(parts[0], "SOFTWARE");
+  *hive = system ? system_.get() : software ? software_.get() : nullptr;
   if (*hive == nullptr) {
-    const bool known = !parts.empty() && (EqualsFolded(parts[0], "SYSTEM") || EqualsFolded(parts[0], "SOFTWARE"));
     *error = "the run wrote to " + joined() +
-             (known ? ", but its hive was not given" : ", which is in neither the SYSTEM nor the SOFTWARE hive");
+             (system || software ? ", but its hive was not given"
+                                 : ", which is in neither the SYSTEM nor the SOFTWARE hive");
     return false;
   }
   hive_node_h at = hivex_root((*hive)->handle);
   for (std::size_t i = 1; i < parts.size(); ++i) {
-    const std::string name = (*hive)->kind == HiveKind::kSystem && i == 1 && EqualsFolded(parts[i], "CurrentControlSet")
+    const std::string name = system && i == 1 && EqualsFolded(parts[i], "CurrentControlSet")
                                  ? ControlSetName(currentControlSet_)
                                  : AnsiNameToUtf8(parts[i], codePage);
     hive_node_h child = hivex_node_get_child((*hive)->handle, at, name.c_str());
     if (child == 0 && create) {
       if (!(*hive)->MakeWritable(error)) return false;
       child = hivex_node_add_child((*hive)->handle, at, name.c_str());
-      if (child == 0) return (*hive)->Fail("cannot add the key " + joined() + ": " + ErrnoText(errno), error);
+      if (child == 0) return (*hive)->Fail("cannot add the key " + joined() + ": " + std::strerror(errno), error);
       (*hive)->added.insert(child);
     }
     if (child == 0) return (*hive)->Fail("the run wrote to " + joined() + ", which the hive does not hold", error);
@@ -503,13 +275,13 @@ bool HiveStore::Apply(const std::vector<WriteRecord>& writes, unsigned codePage,
       return false;
     }
     SplitRegistryPath(write.path, &parts, codePage);
-    Hive* hive = nullptr;
+    HiveFile* hive = nullptr;
     hive_node_h node = 0;
     if (!Resolve(parts, write.op == WriteRecord::Op::kCreate, codePage, &hive, &node, error)) return false;
     if (write.op == WriteRecord::Op::kDelete) {
       if (!hive->MakeWritable(error)) return false;
       if (hivex_node_delete_child(hive->handle, node) != 0)
-        return hive->Fail("cannot delete the key " + hive->NodePath(node) + ": " + ErrnoText(errno), error);
+        return hive->Fail("cannot delete the key " + hive->NodePath(node) + ": " + std::strerror(errno), error);
       if (hive->added.erase(node) == 0) hive->changed = true;
       continue;
     }
@@ -527,47 +299,37 @@ bool HiveStore::Apply(const std::vector<WriteRecord>& writes, unsigned codePage,
       hive_type type{};
       std::size_t length = 0;
       Freed<char> bytes(hivex_value_value(hive->handle, existing, &type, &length));
-      if (bytes.pointer != nullptr && static_cast<std::uint32_t>(type) == write.type && length == data.size() &&
-          std::memcmp(bytes.pointer, data.data(), length) == 0)
+      if (bytes.get() != nullptr && static_cast<std::uint32_t>(type) == write.type && length == data.size() &&
+          std::memcmp(bytes.get(), data.data(), length) == 0)
         continue;
     }
     hive_set_value value{const_cast<char*>(name.c_str()), static_cast<hive_type>(write.type), data.size(),
                          reinterpret_cast<char*>(data.data())};
     if (!hive->MakeWritable(error)) return false;
     if (hivex_node_set_value(hive->handle, node, &value, 0) != 0)
-      return hive->Fail("cannot set the value " + write.name + " of " + hive->NodePath(node) + ": " + ErrnoText(errno),
-                        error);
+      return hive->Fail(
+          "cannot set the value " + write.name + " of " + hive->NodePath(node) + ": " + std::strerror(errno), error);
     if (hive->added.count(node) == 0) hive->changed = true;
   }
   return true;
 }
 
 bool HiveStore::Commit(HiveKind kind, const BytesUse& use, std::string* error) {
-  Hive* hive = Find(kind);
+  HiveFile* hive = Find(kind);
   if (hive == nullptr) {
     *error = "no hive to commit";
     return false;
   }
-  if (!hive->MakeWritable(error)) return false;
-  const int memory = memfd_create("korvane-hive-commit", MFD_CLOEXEC);
-  if (memory < 0) return hive->Fail("cannot hold the new hive in memory: " + ErrnoText(errno), error);
-  if (hivex_commit(hive->handle, FdPath(memory).c_str(), 0) != 0) {
-    const int number = errno;
-    close(memory);
-    return hive->Fail("cannot write the new hive: " + ErrnoText(number), error);
-  }
-  const bool used = UseMapped(memory, use, error);
-  close(memory);
-  return used;
+  return hive->Commit(use, error);
 }
 
 bool HiveStore::Original(HiveKind kind, const BytesUse& use, std::string* error) const {
-  const Hive* hive = Find(kind);
+  const HiveFile* hive = Find(kind);
   if (hive == nullptr) {
     *error = "no hive was read";
     return false;
   }
-  return UseMapped(hive->original, use, error);
+  return hive->Original(use, error);
 }
 
 }  // namespace korvane::hosted

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/hosted/machine_files/installation_hives.h"
 #include "platform/hosted/memory_registry.h"
 
 namespace korvane::hosted {
@@ -23,21 +24,11 @@ enum class HiveKind { kSystem, kSoftware };
 // read whole.
 inline constexpr std::size_t kHiveFileLimit = std::size_t{1} << 30;
 
-// The hive files of an installation; an empty path is a hive not given.
-struct HivePaths {
-  std::string system;
-  std::string software;
-};
+// The name of a control set in the SYSTEM hive: ControlSet%03u, which CurrentControlSet
+// stands for while Windows runs.
+std::string ControlSetName(unsigned number);
 
-// DIR/system32/config/SYSTEM and .../SOFTWARE, every name below DIR matched without regard to
-// case, as a Windows folder on a disk from a PC is spelled in any case. False with a message
-// when either is missing, or when a name matches more than one entry.
-bool FindInstallationHives(const std::string& windowsDir, HivePaths* paths, std::string* error);
-
-// Where the defaults of an offline run come from, for messages and help.
-inline constexpr char kOsSource[] = "SOFTWARE hive: Microsoft\\Windows NT\\CurrentVersion, value CurrentVersion";
-inline constexpr char kLanguageSource[] = "SYSTEM hive: Control\\Nls\\Language, value Default";
-inline constexpr char kCodePageSource[] = "SYSTEM hive: Control\\Nls\\CodePage, value ACP";
+struct HiveFile;
 
 class HiveStore {
  public:
@@ -52,10 +43,7 @@ class HiveStore {
   // Messages start with the file's name.
   bool Open(const HivePaths& paths, std::string* error);
 
-  bool IsOpen(HiveKind kind) const;
-  const std::string& Path(HiveKind kind) const;
-  // N of the SYSTEM hive's ControlSet%03u that CurrentControlSet stands for.
-  unsigned CurrentControlSet() const { return currentControlSet_; }
+  bool IsOpen(HiveKind kind) const { return Find(kind) != nullptr; }
 
   // The installation's own settings, each false with a message when its hive is not open or
   // does not hold it in a usable form: the release name for --os ("4.0" nt40, "5.0" win2k,
@@ -86,16 +74,15 @@ class HiveStore {
   bool Original(HiveKind kind, const BytesUse& use, std::string* error) const;
 
  private:
-  struct Hive;
-  Hive* Find(HiveKind kind) const;
+  HiveFile* Find(HiveKind kind) const;
   // A number written as text under Control\Nls of the current control set: 1 to 0xFFFF.
   bool ReadNlsNumber(const char* key, const char* valueName, int base, const char* what, unsigned* number,
                      std::string* error) const;
-  bool Resolve(const std::vector<std::string_view>& parts, bool create, unsigned codePage, Hive** hive,
+  bool Resolve(const std::vector<std::string_view>& parts, bool create, unsigned codePage, HiveFile** hive,
                std::size_t* node, std::string* error);
 
-  std::unique_ptr<Hive> system_;
-  std::unique_ptr<Hive> software_;
+  std::unique_ptr<HiveFile> system_;
+  std::unique_ptr<HiveFile> software_;
   unsigned currentControlSet_ = 0;
 };
 

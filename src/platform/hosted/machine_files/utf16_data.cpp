@@ -29,15 +29,9 @@ bool NarrowUtf16Data(std::string_view utf16, unsigned codePage, char substitute,
 void WidenAnsiData(std::string_view ansi, unsigned codePage, std::vector<std::uint8_t>* utf16) {
   for (std::size_t at = 0; at < ansi.size();) {
     const std::size_t length = AnsiCharLength(codePage, ansi, at);
-    char32_t c = AnsiCharToUnicode(codePage, ansi.substr(at, length));
+    // Every character of code pages 1252 and 932 is one UTF-16 code unit.
+    const char32_t c = AnsiCharToUnicode(codePage, ansi.substr(at, length));
     at += length;
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      const char32_t high = 0xD800 + (c >> 10);
-      utf16->push_back(static_cast<std::uint8_t>(high & 0xFF));
-      utf16->push_back(static_cast<std::uint8_t>(high >> 8));
-      c = 0xDC00 + (c & 0x3FF);
-    }
     utf16->push_back(static_cast<std::uint8_t>(c & 0xFF));
     utf16->push_back(static_cast<std::uint8_t>(c >> 8));
   }
