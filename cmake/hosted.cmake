@@ -1,6 +1,7 @@
 # The Linux build: the hosted platform, korvane-sim, and the tests.
 
 add_library(korvane_hosted STATIC
+  src/platform/hosted/reg_node.cpp
   src/platform/hosted/memory_registry.cpp
   src/platform/hosted/machine_files/input_file.cpp
   src/platform/hosted/machine_files/reg_reader.cpp

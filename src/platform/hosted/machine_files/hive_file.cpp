@@ -12,6 +12,7 @@
 #include "platform/hosted/machine_files/input_file.h"
 #include "platform/hosted/machine_files/reg_format.h"
 #include "platform/hosted/machine_files/utf16_data.h"
+#include "platform/hosted/machine_files/whole_file.h"
 #include "platform/hosted/text_encoding.h"
 
 namespace korvane::hosted {
@@ -19,6 +20,7 @@ namespace korvane::hosted {
 namespace {
 
 std::string ErrnoText(int number) { return std::strerror(number); }
+
 
 // hivex opens only paths; a memory file's path lets it see exactly the bytes held there.
 std::string FdPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
@@ -44,18 +46,11 @@ bool UseMapped(int fd, const HiveStore::BytesUse& use, std::string* error) {
 // The bytes in an anonymous memory file, or -1 with errno set.
 int HoldInMemory(std::string_view bytes) {
   const int memory = memfd_create("korvane-hive", MFD_CLOEXEC);
-  while (memory >= 0 && !bytes.empty()) {
-    const ssize_t written = write(memory, bytes.data(), bytes.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      const int number = errno;
-      close(memory);
-      errno = number;
-      return -1;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return memory;
+  if (memory < 0 || WriteAll(memory, bytes)) return memory;
+  const int number = errno;
+  close(memory);
+  errno = number;
+  return -1;
 }
 
 }  // namespace
