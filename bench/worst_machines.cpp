@@ -57,9 +57,11 @@ void BuildXpWorstMachine(hosted::MemoryRegistry& registry, int deviceKeys) {
 
 void BuildWin98WorstMachine(hosted::MemoryRegistry& registry, int deviceKeys) {
   const int firstRecorded = deviceKeys > kRecordedAdapters ? deviceKeys - kRecordedAdapters : 0;
-  // Instance names are short so that the last entry's HardWareKey holds all 100 of those it
-  // confirms within its 1024 bytes; nothing else contains an 'M' or a 'Q'.
-  std::string confirming = "PCI\\VEN_5AB1&DEV_103B\\";
+  const int recordedCount = deviceKeys - firstRecorded;
+  // The recorded devices are confirmed by the last entries of the Config Manager list, one
+  // each, so that every pass runs through nearly all 1024 indexes first.
+  const int firstConfirming = kConfigManagerEntries - recordedCount;
+  std::vector<std::string> confirming;
   for (int device = 0; device < deviceKeys; ++device) {
     hosted::RegNode& deviceKey = registry.Ensure(kHkeyLocalMachine, kWin98Enum + DeviceKeyName(device));
     for (int slot = 0; slot + 1 < kSlots; ++slot) {
@@ -69,7 +71,7 @@ void BuildWin98WorstMachine(hosted::MemoryRegistry& registry, int deviceKeys) {
     }
     const bool recorded = device >= firstRecorded;
     const std::string name = recorded ? Format("M%03d", device - firstRecorded) : Format("Q%04d", device);
-    if (recorded) confirming += name;
+    if (recorded) confirming.push_back("PCI\\" + DeviceKeyName(device) + "\\" + name);
     hosted::RegNode& last = deviceKey.EnsureSubkey(name);
     const std::string driver = Format("Net\\%04d", device);
     last.PutValue("Driver", platform::kRegSz, Bytes(driver + '\0'));
@@ -78,11 +80,11 @@ void BuildWin98WorstMachine(hosted::MemoryRegistry& registry, int deviceKeys) {
   }
   for (int entry = 0; entry < kConfigManagerEntries; ++entry) {
     const std::string path = kConfigManager + Format("C29A%04X", entry);
-    const bool last = entry + 1 == kConfigManagerEntries;
     registry.PutString(kHkeyDynData, path, "HardWareKey",
-                       last ? confirming
-                            : Format("PCI\\VEN_7C3D&DEV_%04X&SUBSYS_00000000&REV_00\\BUS_00&DEV_%02X&FUNC_00",
-                                     0x8100 + entry, entry % 32));
+                       entry >= firstConfirming
+                           ? confirming[static_cast<std::size_t>(entry - firstConfirming)]
+                           : Format("PCI\\VEN_7C3D&DEV_%04X&SUBSYS_00000000&REV_00\\BUS_00&DEV_%02X&FUNC_00",
+                                    0x8100 + entry, entry % 32));
     registry.Ensure(kHkeyDynData, path).PutValue("Status", platform::kRegBinary, {0x0B, 0x60, 0x00, 0x00});
   }
 }

@@ -576,20 +576,26 @@ const RegNode* FindKey(MemoryRegistry& registry, const std::string& path) {
   return registry.Find(kHkeyLocalMachine, path);
 }
 
-// Whatever failed, an adapter whose definition this run created is set only with the whole
-// definition in place.
+// Whatever failed, an adapter is set only with every value of the definition in place, and a
+// definition this run created holds those eight and no other.
 void CheckDefinitionsWhole(MemoryRegistry& registry) {
+  static const char* const kDefinitionNames[] = {"", "Type", "Default", "Base", "ParamDesc", "UpperCase",
+                                                 "LimitText", "Optional"};
   std::set<std::string> created;
   for (const WriteRecord& write : registry.Writes())
     if (write.op == WriteRecord::Op::kCreate && write.status == platform::kErrorSuccess &&
         write.disposition == platform::kCreatedNewKey)
       created.insert(NormalPath(write.path));
   for (int index = 0; index < adapterCount; ++index) {
+    if (adapterTable[index].applied == 0) continue;
     const std::string path = std::string(adapterTable[index].paramKeyPath.c_str()) + kDefinitionSubkey;
-    if (adapterTable[index].applied == 0 || created.count(NormalPath(path)) == 0) continue;
+    const std::string at = "record " + std::to_string(index) + " set ";
     const RegNode* definition = FindKey(registry, path);
-    if (definition == nullptr || definition->Values().size() != 8)
-      Violation("record " + std::to_string(index) + " set without its whole definition");
+    if (definition == nullptr) Violation(at + "without its definition key");
+    for (const char* name : kDefinitionNames)
+      if (definition->FindValue(name) == nullptr) Violation(at + "without the definition value '" + name + "'");
+    if (created.count(NormalPath(path)) != 0 && definition->Values().size() != 8)
+      Violation(at + "with more than the definition in the key it created");
   }
 }
 

@@ -101,8 +101,10 @@ StepResult WalkFamily5Instances(const KeyPath& devicePath) {
 }
 
 // Families 1 and 2: looks for an entry under configManagerRoot whose HardWareKey holds the
-// instance's name, and records the adapter from the instance key at the first one.
-void ConfigManagerPass(RegKey& instanceKey) {
+// instance's path below Enum\PCI (device key, backslash, instance), and records the adapter
+// from the instance key at the first one. The instance's name alone is its bus location, which
+// any card later put into the same slot shares: a card taken out would be confirmed by it.
+void ConfigManagerPass(RegKey& instanceKey, const KeyPath& hardwarePath) {
   for (std::uint32_t entry = 0; entry < kConfigManagerEntryCount; ++entry) {
     Open(kHkeyDynData, configManagerRoot, dynKey);
     nameBuf[0] = '\0';
@@ -111,7 +113,7 @@ void ConfigManagerPass(RegKey& instanceKey) {
     Open(kHkeyDynData, configManagerRoot + nameBuf, dynKey);
     // An entry without HardWareKey is tested on its own name, still in nameBuf.
     ReadValue(dynKey, "HardWareKey", nameBuf);
-    if (std::strstr(nameBuf, instanceBuf) == nullptr) {
+    if (std::strstr(nameBuf, hardwarePath.c_str()) == nullptr) {
       nameBuf[0] = '\0';
       CloseIfOpen(dynKey);
       continue;
@@ -134,20 +136,29 @@ void ConfigManagerPass(RegKey& instanceKey) {
   CloseIfOpen(instanceKey);
 }
 
-// Families 1 and 2: the first instance with a non-empty Driver, confirmed by the pass.
+// Families 1 and 2: the first instance with a non-empty Driver, confirmed by the pass. A
+// device key none of whose instances has one has nothing to confirm; past the last instance
+// the name is empty, and the device key itself is no instance.
 StepResult WalkFamily1And2Instances(const KeyPath& devicePath) {
   RegKey instanceKey = platform::kNullKey;
-  for (std::uint32_t slot = 0; slot < kSlotCount; ++slot) {
+  bool found = false;
+  for (std::uint32_t slot = 0; slot < kSlotCount && !found; ++slot) {
     CloseIfOpen(instanceKey);
     instanceBuf[0] = '\0';
     valueBuf[0] = '\0';
     EnumSubkey(mainKey, slot, instanceBuf);
-    // Past the last instance the name is empty and this opens the device key itself.
+    if (instanceBuf[0] == '\0') continue;
     Open(kHkeyLocalMachine, devicePath + instanceBuf, instanceKey);
     ReadValue(instanceKey, "Driver", valueBuf);
-    if (NamesDriverKey(valueBuf)) break;
+    found = NamesDriverKey(valueBuf);
   }
-  ConfigManagerPass(instanceKey);
+  if (found) {
+    // nameBuf still holds the device key's name as enumerated; the pass reuses it.
+    const KeyPath hardwarePath = KeyPath(nameBuf) + "\\" + instanceBuf;
+    ConfigManagerPass(instanceKey, hardwarePath);
+  } else {
+    CloseIfOpen(instanceKey);
+  }
   CloseIfOpen(mainKey);
   return StepResult::kNext;
 }

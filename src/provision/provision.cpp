@@ -49,6 +49,26 @@ bool WriteDefinition() {
   return true;
 }
 
+// An existing definition key may hold only some of the values: a run stopped between the
+// create and the last write, a rollback delete that failed, or an installer that made the key
+// alone. Each value it lacks is written as a new definition writes it; a value that is there,
+// of whatever type or data, is left as it is, since it may be an administrator's own. True
+// when every value is there or was written.
+bool CompleteDefinition() {
+  char definitionBuf[kBufferSize];
+  for (const DefinitionValue& value : kNetworkAddressDefinition) {
+    bufferSize = kBufferSize;
+    const std::int32_t status =
+        platform::Registry().QueryValue(mainKey, value.name, &valueType, definitionBuf, &bufferSize);
+    if (status == platform::kErrorSuccess || status == platform::kErrorMoreData) continue;
+    if (status != platform::kErrorFileNotFound) return false;
+    if (SetText(value.name, value.data, static_cast<std::uint32_t>(std::strlen(value.data))) !=
+        platform::kErrorSuccess)
+      return false;
+  }
+  return true;
+}
+
 void CloseMainKey() { platform::CloseIfOpen(mainKey); }
 
 // NetworkAddress, and on family 5 the driver options discovery chose for the adapter.
@@ -95,11 +115,8 @@ void ProvisionRecord(AdapterRecord& record) {
     registry.DeleteKey(kHkeyLocalMachine, definitionPath.c_str());
     return;
   }
-  if (disposition == platform::kOpenedExistingKey) {
-    // An existing definition, whatever it holds, is left as it is: it may be an
-    // administrator's own.
-    record.applied = 1;
-  }
+  // This run did not make an existing key, so a fill-in that fails leaves it in place.
+  if (disposition == platform::kOpenedExistingKey && CompleteDefinition()) record.applied = 1;
   CloseMainKey();
 }
 

@@ -17,14 +17,13 @@ class Windows98Edges(unittest.TestCase):
         cls.report = simhost.report("--os", "win98", "--machine", simhost.fixture("98-edges.reg"))
 
     def test_each_device_key_gives_at_most_its_first_driven_instance(self):
-        # In device-key order: SUBSYS_0031 (confirmed by the entry's own name, no PROSetNdi),
-        # SUBSYS_0032 (the device key itself), REV_0C (slot 1, not slot 2), DEV_2449 (the
-        # instance name inside a longer HardWareKey). REV_08 has no entry; SUBSYS_0033 has
-        # an empty Driver.
-        self.assertEqual(parameter_keys(self.report), ["0002", "0003", "0000", "0001"])
+        # In device-key order: SUBSYS_0031 (confirmed by the entry naming its path, not by
+        # the one named like its slot; no PROSetNdi), REV_0C (slot 1, not slot 2), DEV_2449
+        # (its path inside a longer HardWareKey). SUBSYS_0032 is a device key without an
+        # instance; REV_08's slot holds another maker's card; SUBSYS_0033 has an empty Driver.
+        self.assertEqual(parameter_keys(self.report), ["0002", "0000", "0001"])
         self.assertEqual(self.report["shown"]["lists"], {
-            "1004": ["Fenwick GigaLink 1000 (device key)", "Fenwick FastLink 100 (second function)",
-                     "Fenwick FastLink 100 Dual Port Adapter"],
+            "1004": ["Fenwick FastLink 100 (second function)", "Fenwick FastLink 100 Dual Port Adapter"],
             "1005": ["Fenwick GigaLink 1000 Server Adapter"]})
 
     def test_no_reset_and_nothing_left_open(self):

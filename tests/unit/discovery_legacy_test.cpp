@@ -199,10 +199,12 @@ TEST_P(LegacyDiscoveryTest, FirstSlotWithADriverUnconfirmedYieldsNothingAndLater
   EXPECT_EQ(adapterCount, 0);
 }
 
-TEST_P(LegacyDiscoveryTest, WithoutAMatchingEntryThePassRunsThroughAll1024Indexes) {
+TEST_P(LegacyDiscoveryTest, AnotherCardInTheSameSlotDoesNotConfirmAndThePassRunsThroughAll1024Indexes) {
+  // The card was taken out: its key stays, and another maker's card now sits in its slot,
+  // under the same bus location.
   AddSlot(kFastLink, kSlotA, "Net\\0000", "FastLink");
   AddEntry("C1000000", HardwarePath(kFastLink, kSlotB).c_str());
-  AddEntry("C2000000", "PCI\\VEN_7C3D&DEV_8100&SUBSYS_81007C3D&REV_10\\BUS_00&DEV_0A&FUNC_01");
+  AddEntry("C2000000", HardwarePath("VEN_7C3D&DEV_8100&SUBSYS_81007C3D&REV_10", kSlotA).c_str());
   AddEntry("C3000000", "ROOT\\*PNP0C01\\0000");
   DiscoverAdapters();
 
@@ -229,12 +231,16 @@ TEST_P(LegacyDiscoveryTest, EntryWithTheLowerIndexConfirmsAndTheOtherIsNeverReac
   EXPECT_EQ(trace.QueriesOf("HardWareKey"), 2u);
 }
 
-TEST_P(LegacyDiscoveryTest, EntryWithoutHardWareKeyIsTestedOnItsOwnName) {
+TEST_P(LegacyDiscoveryTest, EntryWithoutHardWareKeyIsTestedOnItsOwnNameWhichHoldsNoPath) {
+  // A key's name cannot hold the backslash of a device path: named after the slot, the entry
+  // still does not confirm; the next one, naming the path, does.
   AddSlot(kFastLink, kSlotA, "Net\\0000", "FastLink");
-  AddEntry(std::string("X_") + kSlotA, nullptr);
+  AddEntry(std::string("A_") + kSlotA, nullptr);
+  AddEntry("C1000000", HardwarePath(kFastLink, kSlotA).c_str());
   DiscoverAdapters();
   ASSERT_EQ(adapterCount, 1);
   EXPECT_STREQ(adapterTable[0].description, "FastLink");
+  EXPECT_EQ(trace.QueriesOf("HardWareKey"), 2u);
 }
 
 TEST_P(LegacyDiscoveryTest, HardWareKeyThatCannotBeReadLeavesTheEntryNameToBeTested) {
@@ -254,51 +260,33 @@ TEST_P(LegacyDiscoveryTest, SearchForTheInstanceNameIsCaseSensitive) {
   EXPECT_EQ(adapterCount, 0);
 }
 
-TEST_P(LegacyDiscoveryTest, NoSlotWithADriverReadsTheDeviceKeyItselfAndMatchesTheFirstEntry) {
-  // One instance without a Driver: slot 15 leaves an empty name, found in every text, and
-  // the "instance key" is the device key, which carries a Driver of its own.
+// A device key none of whose instances has a Driver has nothing to confirm, even when the
+// device key itself carries a Driver (the empty name past the last instance is no instance),
+// and whatever the Config Manager list holds: no pass runs for it.
+TEST_P(LegacyDiscoveryTest, DeviceKeyWithoutADrivenInstanceYieldsNothingAndRunsNoPass) {
   AddSlot(kGigaLink, kSlotA, nullptr, "instance without driver");
   SetDeviceKeyValues(kGigaLink, "Net\\0003");
+  SetDeviceKeyValues(kFastLink, "Net\\0004");  // no instance key at all
   AddEntry("C1000000", "ROOT\\*PNP0C01\\0000");
-  AddEntry("C2000000", "ROOT\\*PNP0A03\\0000");
-  DiscoverAdapters();
-
-  ASSERT_EQ(adapterCount, 1);
-  EXPECT_STREQ(adapterTable[0].description, "the device key itself");
-  EXPECT_STREQ(adapterTable[0].paramKeyPath.c_str(), "System\\CurrentControlSet\\Services\\Class\\Net\\0003");
-  EXPECT_EQ(trace.QueriesOf("HardWareKey"), 1u);  // index 0 already matches
-}
-
-TEST_P(LegacyDiscoveryTest, EmptyNameMatchesEvenWithoutAnyConfigManagerKey) {
-  SetDeviceKeyValues(kGigaLink, "Net\\0003");
-  ASSERT_EQ(registry.Find(kHkeyDynData, "Config Manager"), nullptr);
-  DiscoverAdapters();
-  ASSERT_EQ(adapterCount, 1);
-  EXPECT_STREQ(adapterTable[0].description, "the device key itself");
-}
-
-TEST_P(LegacyDiscoveryTest, EmptyDriverReadInThePassCountsAsNoDriver) {
-  // The device key's own Driver is present but empty: every entry matches the empty name,
-  // the read succeeds with nothing in it, and no record with the bare class root is made.
-  AddSlot(kGigaLink, kSlotA, nullptr, "instance without driver");
-  SetDeviceKeyValues(kGigaLink, "");
-  AddEntry("C1000000", "ROOT\\*PNP0C01\\0000");
+  AddEntry("C2000000", HardwarePath(kGigaLink, "").c_str());
   DiscoverAdapters();
 
   EXPECT_EQ(adapterCount, 0);
   EXPECT_STREQ(adapterTable[0].paramKeyPath.c_str(), "");
   EXPECT_STREQ(adapterTable[0].description, "");
-  // Every index matched, and each tried the Driver again: all 1024 indexes.
-  EXPECT_EQ(trace.QueriesOf("HardWareKey"), 1024u);
-  EXPECT_EQ(trace.QueriesOf("Driver"), 16u + 1024u);
+  EXPECT_EQ(trace.QueriesOf("HardWareKey"), 0u);
+  EXPECT_EQ(trace.OpensOf(std::string("DD ") + kConfigManager), 0u);
+  // Only the one instance's Driver was read, never the device keys' own.
+  EXPECT_EQ(trace.QueriesOf("Driver"), 1u);
 }
 
 TEST_P(LegacyDiscoveryTest, EachSupportedDeviceKeyYieldsAtMostOneRecordInDeviceKeyOrder) {
   AddSlot(kGigaLink, kSlotA, "Net\\0001", "GigaLink");
   AddSlot(kFastLink, kSlotA, "Net\\0000", "FastLink");
   AddSlot("VEN_7C3D&DEV_8100&SUBSYS_81007C3D&REV_10", kSlotA, "Net\\0002", "unsupported");
-  // One entry names the slot of all three device keys: the search is for the instance name.
-  AddEntry("C1000000", HardwarePath("ANY", kSlotA).c_str());
+  AddEntry("C1000000", HardwarePath(kFastLink, kSlotA).c_str());
+  AddEntry("C2000000", HardwarePath(kGigaLink, kSlotA).c_str());
+  AddEntry("C3000000", HardwarePath("VEN_7C3D&DEV_8100&SUBSYS_81007C3D&REV_10", kSlotA).c_str());
   DiscoverAdapters();
 
   ASSERT_EQ(adapterCount, 2);
@@ -313,8 +301,10 @@ TEST_P(LegacyDiscoveryTest, FullTableEndsDiscovery) {
     std::snprintf(device, sizeof device, "VEN_5AB1&DEV_103B&SUBSYS_%08d", i);
     std::snprintf(driver, sizeof driver, "Net\\%04d", i);
     AddSlot(device, kSlotA, driver, device);
+    char entry[16];
+    std::snprintf(entry, sizeof entry, "C%07d", i);
+    AddEntry(entry, HardwarePath(device, kSlotA).c_str());
   }
-  AddEntry("C1000000", HardwarePath("ANY", kSlotA).c_str());
   DiscoverAdapters();
 
   EXPECT_EQ(adapterCount, kTableSize);

@@ -67,16 +67,27 @@ TEST_F(ProvisionTest, NewDefinitionGetsItsEightValuesInOrderWithoutTerminators) 
   EXPECT_EQ(registry.OpenHandles(), 0u);
 }
 
-// The in-memory registry, with one value name whose writes fail and, when asked, every
-// delete failing too.
+// The in-memory registry, with one value name whose writes fail, or whose queries fail with a
+// given status, and, when asked, every delete failing too.
 class RefusingRegistry final : public ForwardingRegistry {
  public:
-  RefusingRegistry(hosted::MemoryRegistry& inner, std::string refusedValue, bool refuseDelete)
-      : ForwardingRegistry(inner), refusedValue_(std::move(refusedValue)), refuseDelete_(refuseDelete) {}
+  RefusingRegistry(hosted::MemoryRegistry& inner, std::string refusedValue, bool refuseDelete,
+                   std::int32_t queryStatus = platform::kErrorSuccess)
+      : ForwardingRegistry(inner),
+        refusedValue_(std::move(refusedValue)),
+        refuseDelete_(refuseDelete),
+        queryStatus_(queryStatus) {}
 
+  std::int32_t QueryValue(platform::RegKey key, const char* name, std::uint32_t* type, char* data,
+                          std::uint32_t* size) override {
+    if (queryStatus_ != platform::kErrorSuccess && (name == nullptr ? "" : name) == refusedValue_)
+      return queryStatus_;
+    return inner_.QueryValue(key, name, type, data, size);
+  }
   std::int32_t SetValue(platform::RegKey key, const char* name, std::uint32_t type, const void* data,
                         std::uint32_t size) override {
-    if ((name == nullptr ? "" : name) == refusedValue_) return 31;  // ERROR_GEN_FAILURE
+    if (queryStatus_ == platform::kErrorSuccess && (name == nullptr ? "" : name) == refusedValue_)
+      return 31;  // ERROR_GEN_FAILURE
     return inner_.SetValue(key, name, type, data, size);
   }
   std::int32_t DeleteKey(platform::RegKey key, const char* path) override {
@@ -86,6 +97,7 @@ class RefusingRegistry final : public ForwardingRegistry {
  private:
   std::string refusedValue_;
   bool refuseDelete_;
+  std::int32_t queryStatus_;
 };
 
 class IncompleteDefinitionTest : public ProvisionTest, public ::testing::WithParamInterface<const char*> {};
@@ -127,17 +139,79 @@ TEST_F(ProvisionTest, IncompleteDefinitionThatCannotBeDeletedStillFails) {
   EXPECT_EQ(registry.OpenHandles(), 0u);
 }
 
-TEST_F(ProvisionTest, ExistingDefinitionIsLeftAsItIsAndCountsAsSet) {
+// A definition key that already exists: the values it lacks are written as a new definition
+// writes them, the ones it has are left whatever they hold, and the adapter counts as set only
+// when every value is there afterwards. The key is never taken away: this run did not make it.
+struct ExistingDefinitionCase {
+  const char* label;
+  std::vector<std::string> present;  // names already in the key, each with an administrator's data
+  const char* refused;               // a value whose write (or query, with queryStatus) fails; "-" none
+  std::int32_t queryStatus;
+  std::vector<std::string> expectedSets;
+  int expectedApplied;
+};
+
+void PrintTo(const ExistingDefinitionCase& row, std::ostream* out) { *out << row.label; }
+
+class ExistingDefinitionTest : public ProvisionTest, public ::testing::WithParamInterface<ExistingDefinitionCase> {};
+
+TEST_P(ExistingDefinitionTest, IsFilledInWhereItLacksValues) {
+  const ExistingDefinitionCase& row = GetParam();
+  const std::string definition = std::string(kDriverPath) + "\\Ndi\\Params\\NetworkAddress";
   registry.Ensure(platform::kHkeyLocalMachine, std::string(kDriverPath) + "\\PROSetNdi\\Params");
-  registry.Ensure(platform::kHkeyLocalMachine, std::string(kDriverPath) + "\\Ndi\\Params\\NetworkAddress");
+  hosted::RegNode& key = registry.Ensure(platform::kHkeyLocalMachine, definition);
+  for (const std::string& name : row.present) {
+    // Another type, and for one of them data longer than the query's buffer: still there.
+    const std::size_t size = name == "ParamDesc" ? 2000 : 3;
+    key.PutValue(name, platform::kRegBinary, std::vector<std::uint8_t>(size, 'x'));
+  }
   registry.PutString(platform::kHkeyLocalMachine, kDriverPath, "NetworkAddress", "02AABBCCDDEE");
   Add(kDriverPath);
+  RefusingRegistry refusing(registry, row.refused, /*refuseDelete=*/false, row.queryStatus);
+  platform::Install({&refusing, &system, &windows});
   ProvisionAdapters();
-  EXPECT_EQ(adapterTable[0].applied, 1);
-  ASSERT_EQ(registry.Writes().size(), 1u);  // the create alone
-  EXPECT_EQ(registry.Writes()[0].disposition, 2u);
-  EXPECT_EQ(ReadString(registry, platform::kHkeyLocalMachine, kDriverPath, "NetworkAddress"), "02AABBCCDDEE");
+
+  EXPECT_EQ(adapterTable[0].applied, row.expectedApplied);
+  EXPECT_EQ(SetsIn(definition), row.expectedSets);
+  EXPECT_TRUE(SetsIn(kDriverPath).empty());
+  for (const WriteRecord& write : registry.Writes()) EXPECT_NE(write.op, WriteRecord::Op::kDelete);
+  ASSERT_NE(registry.Find(platform::kHkeyLocalMachine, definition), nullptr);
+  for (const std::string& name : row.present) {
+    const std::size_t size = name == "ParamDesc" ? 2000 : 3;
+    const auto* value = key.FindValue(name);
+    ASSERT_NE(value, nullptr) << name;
+    EXPECT_EQ(value->type, platform::kRegBinary) << name;
+    EXPECT_EQ(value->data.size(), size) << name;
+  }
+  EXPECT_EQ(registry.OpenHandles(), 0u);
 }
+
+const std::vector<std::string> kAllEight = {"", "Type", "Default", "Base", "ParamDesc", "UpperCase", "LimitText",
+                                            "Optional"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ExistingDefinitionTest,
+    ::testing::Values(
+        ExistingDefinitionCase{"Complete", kAllEight, "-", 0, {}, 1},
+        ExistingDefinitionCase{"Empty",
+                               {},
+                               "-",
+                               0,
+                               {"=0/1", "Type=edit/4", "Default=0/1", "Base=16/2",
+                                "ParamDesc=Locally Administered Address/28", "UpperCase=1/1", "LimitText=12/2",
+                                "Optional=1/1"},
+                               1},
+        ExistingDefinitionCase{"TwoOfEight",
+                               {"Type", "ParamDesc"},
+                               "-",
+                               0,
+                               {"=0/1", "Default=0/1", "Base=16/2", "UpperCase=1/1", "LimitText=12/2", "Optional=1/1"},
+                               1},
+        // The fill-in stops at the write that fails; the key stays for the next run to complete.
+        ExistingDefinitionCase{"FailedWrite", {"Type", "ParamDesc"}, "Base", 0, {"=0/1", "Default=0/1"}, 0},
+        // A query that fails for another reason than absence says nothing about the value.
+        ExistingDefinitionCase{"FailedQuery", {"Type"}, "Default", platform::kErrorAccessDenied, {"=0/1"}, 0}),
+    [](const ::testing::TestParamInfo<ExistingDefinitionCase>& info) { return std::string(info.param.label); });
 
 TEST_F(ProvisionTest, NetworkAddressLongerThanTheBufferIsReplaced) {
   hosted::RegNode& key = registry.Ensure(platform::kHkeyLocalMachine, kDriverPath);

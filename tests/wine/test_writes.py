@@ -60,6 +60,10 @@ class SameRunUnderWine(unittest.TestCase):
         # Its definitions are hex(1) texts: UTF-16 bytes, as they stand in a UTF-16 file.
         self.compare(os.path.join(MACHINES, "sample-xp-rerun.reg"), "winxp", "winxp")
 
+    def test_xp_definition_to_complete(self):
+        # One definition key holds two of its values: the six others are written, by byte count.
+        self.compare(os.path.join(FIXTURES, "xp-all-set.reg"), "winxp", "winxp")
+
     def test_sample_98_machine_on_windows_98(self):
         self.compare(os.path.join(MACHINES, "sample-98.reg"), "win98", "win98")
 
