@@ -19,6 +19,7 @@ add_library(korvane_hosted STATIC
   src/platform/hosted/hosted_windows.cpp
   src/platform/hosted/screen.cpp
   src/platform/hosted/text_encoding.cpp
+  src/platform/hosted/code_page_932_table.cpp
   src/platform/hosted/dialog_templates.cpp
   src/platform/hosted/terminal_render.cpp
   src/platform/hosted/sim_options.cpp
