@@ -18,6 +18,26 @@ jsonschema.Draft202012Validator.check_schema(SCHEMA)
 REPORT_VALIDATOR = jsonschema.Draft202012Validator(SCHEMA)
 
 
+def _undescribed(node, path="#"):
+    """The fields of the schema that say nothing of their meaning."""
+    missing = []
+    if isinstance(node, dict):
+        for name, field in node.get("properties", {}).items():
+            target = SCHEMA["$defs"][field["$ref"].split("/")[-1]] if "$ref" in field else field
+            if "description" not in field and "description" not in target:
+                missing.append(f"{path}/properties/{name}")
+        for key, child in node.items():
+            missing += _undescribed(child, f"{path}/{key}")
+    elif isinstance(node, list):
+        for index, child in enumerate(node):
+            missing += _undescribed(child, f"{path}/{index}")
+    return missing
+
+
+if _undescribed(SCHEMA):
+    raise AssertionError(f"docs/report.schema.json leaves fields undescribed: {_undescribed(SCHEMA)}")
+
+
 def check_report(text):
     """Parses a report and checks it against the schema; returns it."""
     parsed = json.loads(text)
