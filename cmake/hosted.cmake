@@ -19,6 +19,7 @@ add_library(korvane_hosted STATIC
   src/platform/hosted/hosted_windows.cpp
   src/platform/hosted/screen.cpp
   src/platform/hosted/text_encoding.cpp
+  src/platform/hosted/code_page_932_table.cpp
   src/platform/hosted/dialog_templates.cpp
   src/platform/hosted/terminal_render.cpp
   src/platform/hosted/sim_options.cpp
@@ -52,6 +53,17 @@ add_custom_command(
 
 add_executable(korvane-sim src/platform/hosted/sim_main.cpp)
 target_link_libraries(korvane-sim PRIVATE korvane_hosted)
+
+# cmake --install BUILD --prefix P: the program (its default machine is built in, so it runs
+# from any folder), its manual page, and the documents a user reads beside it.
+include(GNUInstallDirs)
+install(TARGETS korvane-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${CMAKE_SOURCE_DIR}/docs/korvane-sim.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/docs/report.schema.json
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+if(EXISTS ${CMAKE_SOURCE_DIR}/LICENSE)
+  install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+endif()
 
 include(CTest)
 if(BUILD_TESTING)

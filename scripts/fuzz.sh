@@ -20,8 +20,10 @@ shift $(( $# > 0 ? 1 : 0 ))
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(fuzz_machine_file fuzz_run)
 
-# Clang with the compiler-rt runtimes (libFuzzer, the sanitizers) from Debian.
-korvane_apt_install cmake ninja-build clang libclang-rt-dev
+# What the build needs (hivex, pkg-config, ...), as for the native build, and clang with the
+# compiler-rt runtimes (libFuzzer, the sanitizers) from Debian.
+korvane_setup native
+korvane_apt_install clang libclang-rt-dev
 
 build=build/fuzz
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \

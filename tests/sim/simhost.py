@@ -1,22 +1,63 @@
-"""Runs korvane-sim for the end-to-end tests and reads its JSON report."""
+"""Runs korvane-sim for the end-to-end tests and reads its JSON report. Every report a run
+prints is checked against docs/report.schema.json, the report's documented form."""
 import json
 import os
 import subprocess
 import tempfile
+
+import jsonschema  # Debian's python3-jsonschema
 
 SIM = os.environ.get("KORVANE_SIM", "build/native/korvane-sim")
 SOURCE = os.environ.get("KORVANE_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", ".."))
 FIXTURES = os.path.join(SOURCE, "tests", "sim", "fixtures")
 MACHINES = os.path.join(SOURCE, "machines")
 
+with open(os.path.join(SOURCE, "docs", "report.schema.json"), encoding="utf-8") as schema_file:
+    SCHEMA = json.load(schema_file)
+jsonschema.Draft202012Validator.check_schema(SCHEMA)
+REPORT_VALIDATOR = jsonschema.Draft202012Validator(SCHEMA)
+
+
+def _undescribed(node, path="#"):
+    """The fields of the schema that say nothing of their meaning."""
+    missing = []
+    if isinstance(node, dict):
+        for name, field in node.get("properties", {}).items():
+            target = SCHEMA["$defs"][field["$ref"].split("/")[-1]] if "$ref" in field else field
+            if "description" not in field and "description" not in target:
+                missing.append(f"{path}/properties/{name}")
+        for key, child in node.items():
+            missing += _undescribed(child, f"{path}/{key}")
+    elif isinstance(node, list):
+        for index, child in enumerate(node):
+            missing += _undescribed(child, f"{path}/{index}")
+    return missing
+
+
+if _undescribed(SCHEMA):
+    raise AssertionError(f"docs/report.schema.json leaves fields undescribed: {_undescribed(SCHEMA)}")
+
+
+def check_report(text):
+    """Parses a report and checks it against the schema; returns it."""
+    parsed = json.loads(text)
+    errors = sorted(REPORT_VALIDATOR.iter_errors(parsed), key=lambda e: list(e.absolute_path))
+    if errors:
+        raise AssertionError("the report does not match docs/report.schema.json:\n" + "\n".join(
+            f"  at {'/'.join(map(str, e.absolute_path)) or '(top)'}: {e.message}" for e in errors))
+    return parsed
+
 
 def run(*args, env=None, check=True, stdin=subprocess.DEVNULL):
-    """Runs korvane-sim with args; returns the CompletedProcess."""
-    environment = dict(os.environ)
+    """Runs korvane-sim with args; returns the CompletedProcess. The screen is drawn in UTF-8
+    unless env says otherwise; the report of a --json run that succeeds is checked."""
+    environment = dict(os.environ, LC_ALL="C.UTF-8")
     environment.update(env or {})
     result = subprocess.run([SIM, *args], capture_output=True, stdin=stdin, env=environment, timeout=60)
     if check and result.returncode != 0:
         raise AssertionError(f"korvane-sim {' '.join(args)} exited {result.returncode}: {result.stderr.decode()}")
+    if "--json" in args and result.returncode == 0:
+        check_report(result.stdout.decode("utf-8"))
     return result
 
 

@@ -2,6 +2,7 @@
 import glob
 import os
 import pty
+import re
 import select
 import shutil
 import stat
@@ -34,7 +35,8 @@ class EveryRelease(unittest.TestCase):
         for name, family in FAMILIES.items():
             for lang, codepage, japanese in languages:
                 with self.subTest(os=name, lang=lang, codepage=codepage):
-                    r = simhost.report("--machine", EMPTY_MACHINE, "--os", name, "--lang", lang, *codepage)
+                    # Values in both forms: --opt=VALUE and --opt VALUE.
+                    r = simhost.report("--machine=" + EMPTY_MACHINE, "--os", name, "--lang=" + lang, *codepage)
                     self.assertEqual(r["osFamily"], family)
                     self.assertEqual(r["japaneseUi"], japanese)
                     shown = r["shown"]
@@ -59,12 +61,34 @@ class EveryRelease(unittest.TestCase):
         self.assertEqual(r["registry"]["calls"], 0)
 
 
+USER_OPTIONS = ("--machine", "--windows", "--hive", "--os", "--lang", "--codepage", "--json", "--save", "--changes",
+                "--no-admin", "--help", "--version")
+
+
+def version_line():
+    """The version the build states once, in the top-level CMakeLists.txt's project()."""
+    with open(os.path.join(simhost.SOURCE, "CMakeLists.txt"), encoding="utf-8") as cmake:
+        return "korvane-sim " + re.search(r"project\(korvane VERSION ([0-9.]+)", cmake.read()).group(1)
+
+
 class Options(unittest.TestCase):
-    def test_help(self):
-        out = simhost.run("--help").stdout.decode()
-        for option in ("--machine", "--windows", "--hive", "--os", "--lang", "--json", "--save", "--changes",
-                       "--no-admin"):
-            self.assertIn(option, out)
+    def test_help_and_version(self):
+        help_text = simhost.run("--help").stdout.decode()
+        lines = help_text.splitlines()
+        for option in USER_OPTIONS:
+            self.assertIn(option, help_text)
+        self.assertNotIn("--fail", help_text, "the testing hooks are for tests/README.md")
+        self.assertEqual([line for line in lines if len(line) > 80], [])
+        # It ends with examples, each a command that runs.
+        examples = lines[lines.index("Examples:") + 1:]
+        self.assertTrue(examples and all(line.startswith("  korvane-sim --") for line in examples), examples)
+        self.assertEqual(simhost.run("--json", *examples[0].split()[1:]).returncode, 0)
+
+        version = simhost.run("--version")
+        self.assertEqual(version.stdout.decode().splitlines(),
+                         [version_line(), "Copyright (c) 2026 Korvane developers",
+                          "MIT License: free to use, copy, change and pass on. There is NO WARRANTY."])
+        self.assertEqual(version.stderr, b"")
 
     def test_bad_options_give_one_line_and_exit_2(self):
         for args in (["--bogus"], ["--os", "win3"], ["--os", "2.5"], ["--lang", "0x1ffff"], ["--lang", "ja"],
@@ -74,7 +98,10 @@ class Options(unittest.TestCase):
                      ["--lang", " 1041"], ["--os", "2. 5.1"], ["--fail-call", " 3"], ["--json", "--changes", "-"],
                      # Hives: named once each, by SYSTEM or SOFTWARE, in one way only.
                      ["--windows", ""], ["--hive", "SYSTEM"], ["--hive", "SYSTEM="], ["--hive", "BOOT=x"],
-                     ["--hive", "system=a", "--hive", "SYSTEM=b"], ["--windows", "w", "--hive", "SOFTWARE=x"]):
+                     ["--hive", "system=a", "--hive", "SYSTEM=b"], ["--windows", "w", "--hive", "SOFTWARE=x"],
+                     # The attached form: a value where none is taken, an empty one, a bad one.
+                     ["--json=yes"], ["--version=2"], ["--machine="], ["--hive=BOOT=x"], ["--os=win3"],
+                     ["--bogus=1"]):
             with self.subTest(args=args):
                 result = simhost.run(*args, check=False)
                 self.assertEqual(result.returncode, 2)
@@ -87,17 +114,115 @@ class Options(unittest.TestCase):
         self.assertIn("/nonexistent/machine.reg", result.stderr.decode())
         self.assertEqual(result.stdout, b"")
 
-    def test_drawn_notice_without_a_terminal_ends_at_once(self):
-        result = simhost.run("--machine", EMPTY_MACHINE, "--os", "vista", "--lang", "0x0411")
-        self.assertIn(UNSUPPORTED_JA, result.stdout.decode("utf-8"))
-        self.assertIn("Korvane", result.stdout.decode("utf-8"))
+
+
+# A description with two of the bytes code page 1252 leaves undefined, which Windows maps to
+# the C1 controls U+0081 and U+009D, and an accented letter.
+ODD_DESCRIPTION = b"Fenwick Fast\x81Link \x9d\xe9 Adapter"
+
+
+class Screen(unittest.TestCase):
+    def setUp(self):
+        folder = tempfile.mkdtemp(prefix="korvane-screen-")
+        self.addCleanup(shutil.rmtree, folder)
+        with open(simhost.fixture("xp-none-set.reg"), "rb") as fixture:
+            data = fixture.read().replace(b"Fenwick FastLink 10/100 Desktop Adapter", ODD_DESCRIPTION)
+        self.machine = os.path.join(folder, "machine.reg")
+        with open(self.machine, "wb") as machine:
+            machine.write(data)
+        self.folder = folder
+
+    def test_the_report_converts_ansi_text_as_the_registry_stores_it(self):
+        text = simhost.run("--json", "--machine", self.machine).stdout.decode("utf-8")
+        self.assertIn('"Fenwick Fast\\u0081Link \\u009d\u00e9 Adapter"', text)
+        self.assertIn("Fenwick Fast\x81Link \x9d\u00e9 Adapter", simhost.check_report(text)["shown"]["lists"]["1004"])
+
+    def test_a_screen_nobody_can_answer_is_drawn_and_ends_as_if_ok_were_pressed(self):
+        utf8 = ("┌", "Fenwick Fast\\x81Link \\x9D\u00e9 Adapter")
+        ascii_only = ("+-----", "|", "Fenwick Fast\\x81Link \\x9D? Adapter")
+        # (standard input, standard output, environment, what the screen shows)
+        cases = {
+            "no terminal at all": ("null", "pipe", {}, utf8),
+            "a keyboard, the screen into a pipe": ("terminal", "pipe", {}, utf8),
+            "a keyboard, the screen into a file": ("terminal", "file", {}, utf8),
+            "the C locale": ("null", "pipe", {"LC_ALL": "C"}, ascii_only),
+            "a locale that is not installed, in UTF-8": ("null", "pipe", {"LC_ALL": "xx_YY.UTF-8"}, utf8),
+        }
+        for name, (stdin, stdout, env, shown) in cases.items():
+            with self.subTest(name):
+                keyboard, terminal = pty.openpty()
+                screen_file = open(os.path.join(self.folder, "screen.txt"), "w+b")
+                try:
+                    result = subprocess.run([simhost.SIM, "--machine", self.machine], timeout=20,
+                                            stdin=terminal if stdin == "terminal" else subprocess.DEVNULL,
+                                            stdout=screen_file if stdout == "file" else subprocess.PIPE,
+                                            stderr=subprocess.PIPE, env={**os.environ, "LC_ALL": "C.UTF-8", **env})
+                    screen_file.seek(0)
+                    picture = result.stdout if stdout == "pipe" else screen_file.read()
+                finally:
+                    screen_file.close()
+                    os.close(keyboard)
+                    os.close(terminal)
+                self.assertEqual((result.returncode, result.stderr), (0, b""))
+                for part in shown:
+                    self.assertIn(part, picture.decode("utf-8"))
+                self.assertIn("LAN Adapter setting failed", picture.decode("utf-8"))
+                # No escape sequence and no raw C1 control reaches the terminal.
+                self.assertNotIn(b"\x1b", picture)
+                self.assertNotRegex(picture.decode("utf-8"), "[\x80-\x9f]")
+                if shown is ascii_only:
+                    self.assertTrue(picture.isascii())
+
+
+class Install(unittest.TestCase):
+    MAN_SECTIONS = ("NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "EXIT STATUS", "FILES", "EXAMPLES", "SEE ALSO")
+
+    def test_an_install_runs_from_any_folder_with_its_manual_and_documents(self):
+        build = os.environ.get("KORVANE_BUILD_DIR", os.path.dirname(os.path.abspath(simhost.SIM)))
+        prefix = tempfile.mkdtemp(prefix="korvane-install-")
+        self.addCleanup(shutil.rmtree, prefix)
+        installing = subprocess.run(["cmake", "--install", build, "--prefix", prefix], capture_output=True,
+                                    timeout=120)
+        self.assertEqual(installing.returncode, 0, installing.stderr)
+        installed = {os.path.relpath(os.path.join(folder, name), prefix)
+                     for folder, _, names in os.walk(prefix) for name in names}
+        expected = {"bin/korvane-sim", "share/man/man1/korvane-sim.1", "share/doc/korvane/README.md",
+                    "share/doc/korvane/report.schema.json"}
+        self.assertEqual(installed - {"share/doc/korvane/LICENSE"}, expected)
+
+        # The manual renders without a warning, has its sections and describes every option.
+        page = os.path.join(prefix, "share/man/man1/korvane-sim.1")
+        rendering = subprocess.run(["groff", "-man", "-Tutf8", "-ww", "-z", page], capture_output=True, timeout=60)
+        self.assertEqual((rendering.returncode, rendering.stderr.decode()), (0, ""))
+        with open(page, encoding="utf-8") as manual:
+            source = manual.read()
+        sections = re.findall(r"^\.SH (.+)$", source, re.M)
+        self.assertEqual([s for s in sections if s in self.MAN_SECTIONS], list(self.MAN_SECTIONS))
+        self.assertIn(f'"{version_line()}"', source.splitlines()[1])
+        needed = ("hivexsh (1)", "regedit", "MIT License", "korvane-sim\\- UID",
+                  *(option.replace("-", "\\-") for option in USER_OPTIONS))
+        self.assertEqual([text for text in needed if text not in source], [])
+        self.assertFalse("\\-\\-fail" in source, "the testing hooks are for tests/README.md")
+
+        # The installed program needs nothing from the source tree: its default machine is in it.
+        program = os.path.join(prefix, "bin", "korvane-sim")
+        elsewhere = tempfile.mkdtemp(prefix="korvane-elsewhere-")
+        self.addCleanup(shutil.rmtree, elsewhere)
+        version = subprocess.run([program, "--version"], cwd=elsewhere, capture_output=True, timeout=60)
+        self.assertEqual(version.stdout.decode().splitlines()[0], version_line())
+        run = subprocess.run([program, "--json"], cwd=elsewhere, capture_output=True, timeout=60,
+                             stdin=subprocess.DEVNULL)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertEqual(simhost.check_report(run.stdout.decode())["outcome"], 1)
 
 
 class Guard(unittest.TestCase):
     def test_second_instance_steps_aside_while_the_first_shows_its_notice(self):
         pid, fd = pty.fork()
         if pid == 0:
-            os.execv(simhost.SIM, [simhost.SIM, "--machine", EMPTY_MACHINE, "--os", "winxp"])
+            # A dumb terminal: the redraw below comes without any escape sequence.
+            os.execve(simhost.SIM, [simhost.SIM, "--machine", EMPTY_MACHINE, "--os", "winxp"],
+                      {**os.environ, "TERM": "dumb"})
         try:
             output = self._read_until(fd, "Adapter was not found")
             self.assertIn("Adapter was not found", output)
@@ -110,6 +235,7 @@ class Guard(unittest.TestCase):
             # The first instance redraws its notice as brought to the front.
             redrawn = self._read_until(fd, "front")
             self.assertIn("front", redrawn)
+            self.assertNotIn("\x1b", output + redrawn)
             os.write(fd, b"\r")
             _, status = os.waitpid(pid, 0)
             self.assertEqual(os.waitstatus_to_exitcode(status), 0)

@@ -1,7 +1,10 @@
 // Machine files of a Japanese machine: texts in code page 932, whose trail bytes can be a
 // backslash (ソ is 83 5C, 表 is 95 5C) or a bracket (ゾ is 83 5D).
 #include <gtest/gtest.h>
+#include <iconv.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -44,6 +47,81 @@ TEST(CodePage932, ConvertsAsWindowsDoes) {
   EXPECT_EQ(AnsiCharLength(932, "\x83\x5C"sv, 0), 2u);
   EXPECT_EQ(AnsiCharLength(932, "\x83\""sv, 0), 1u);
   EXPECT_EQ(AnsiCharLength(1252, "\x83\x5C"sv, 0), 1u);
+}
+
+// The C library's converter, to check the committed tables against: nothing else converts
+// through it.
+class Iconv {
+ public:
+  Iconv(const char* to, const char* from) : converter_(iconv_open(to, from)) {}
+  ~Iconv() {
+    if (converter_ != reinterpret_cast<iconv_t>(-1)) iconv_close(converter_);
+  }
+  bool Open() const { return converter_ != reinterpret_cast<iconv_t>(-1); }
+  // Empty when the input does not convert whole.
+  std::string operator()(std::string in) const {
+    char out[16];
+    char* inPtr = in.data();
+    char* outPtr = out;
+    std::size_t inLeft = in.size();
+    std::size_t outLeft = sizeof out;
+    iconv(converter_, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(converter_, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1) || inLeft != 0)
+      return "";
+    return std::string(out, sizeof out - outLeft);
+  }
+
+ private:
+  iconv_t converter_;
+};
+
+TEST(CodePage932, TablesAgreeWithTheCLibrarysConverterSaveWhereWindowsDiffers) {
+  const Iconv toUtf8("UTF-8", "CP932");
+  const Iconv fromUtf8("CP932", "UTF-8");
+  ASSERT_TRUE(toUtf8.Open() && fromUtf8.Open());
+  // The single bytes the C library leaves out, which Windows maps all the same.
+  const std::string windowsOnly[] = {"\x80", "\xA0", "\xFD", "\xFE", "\xFF"};
+  int characters = 0;
+  const auto check = [&](const std::string& bytes) {
+    const bool windowsOwn = std::find(std::begin(windowsOnly), std::end(windowsOnly), bytes) != std::end(windowsOnly);
+    if (windowsOwn) {
+      EXPECT_TRUE(IsAnsiCharacter(932, bytes));
+      return;
+    }
+    std::string utf8;
+    if (IsAnsiCharacter(932, bytes)) AppendUtf8(AnsiCharToUnicode(932, bytes), &utf8);
+    ASSERT_EQ(utf8, toUtf8(bytes)) << ::testing::PrintToString(bytes);
+    if (utf8.empty()) return;
+    ++characters;
+    // Back to bytes: of the pairs that stand for one character, the one Windows writes.
+    std::string back;
+    ASSERT_TRUE(UnicodeToAnsiChar(932, AnsiCharToUnicode(932, bytes), &back));
+    EXPECT_EQ(back, fromUtf8(utf8)) << ::testing::PrintToString(bytes);
+  };
+  for (unsigned byte = 0x80; byte < 0x100; ++byte)
+    if (!IsLeadByte932(static_cast<unsigned char>(byte))) check(std::string(1, static_cast<char>(byte)));
+  for (unsigned lead = 0x81; lead <= 0xFC; ++lead)
+    for (unsigned trail = 0x40; trail <= 0xFC; ++trail)
+      if (IsLeadByte932(static_cast<unsigned char>(lead)) && IsTrailByte932(static_cast<unsigned char>(trail)))
+        check({static_cast<char>(lead), static_cast<char>(trail)});
+  EXPECT_GT(characters, 7000);  // every assigned pair was compared, not a table of zeros
+}
+
+TEST(CodePage932, AnsiTextConvertsAsTheRegistryStoresIt) {
+  // 1252's undefined bytes are their C1 controls, as the UTF-16 the registry holds has them.
+  EXPECT_EQ(AnsiToUtf8("A\x81\x8D\x8F\x90\x9D\x80", 1252), "A\u0081\u008D\u008F\u0090\u009D\u20AC");
+  const Iconv from1252("UTF-8", "CP1252");
+  ASSERT_TRUE(from1252.Open());
+  for (unsigned byte = 0x80; byte < 0x100; ++byte) {
+    const std::string in(1, static_cast<char>(byte));
+    const std::string expected = from1252(in);
+    if (!expected.empty()) {
+      EXPECT_EQ(AnsiToUtf8(in, 1252), expected) << byte;
+    }
+  }
+  // 932: a lone lead byte is the code page's default character, as Windows shows it.
+  EXPECT_EQ(AnsiToUtf8("\x83\x5C\x82", 932), "ソ・");
+  EXPECT_EQ(AnsiToUtf8("\xB1\xA0", 932), "ｱ\uF8F0");
 }
 
 TEST(CodePage932, Utf16FileReadsAsShiftJisAndRoundTripsInEveryForm) {

@@ -11,8 +11,18 @@ namespace korvane::hosted {
 
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
-  for (const char c : text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
     const auto byte = static_cast<unsigned char>(c);
+    // Control characters, DEL and the C1 ones (C2 80 to C2 9F in UTF-8) included, are
+    // escaped: a report read on a terminal must not drive it.
+    if (byte == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) <= 0x9F &&
+        static_cast<unsigned char>(text[i + 1]) >= 0x80) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(text[++i]));
+      out += escaped;
+      continue;
+    }
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
@@ -20,7 +30,7 @@ std::string JsonString(const std::string& text) {
       case '\r': out += "\\r"; break;
       case '\t': out += "\\t"; break;
       default:
-        if (byte < 0x20) {
+        if (byte < 0x20 || byte == 0x7F) {
           char escaped[8];
           std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
           out += escaped;
@@ -51,8 +61,9 @@ std::string Bool(bool value) { return value ? "true" : "false"; }
 
 std::string BuildReport(const MemoryRegistry& registry, const Shown& shown, unsigned codePage) {
   const auto text = [codePage](const std::string& ansi) { return JsonString(AnsiToUtf8(ansi, codePage)); };
-  std::string json = "{";
-  json += "\"osFamily\": " + std::to_string(OsFamily);
+  // Fields are only ever added; a change in what one means raises the version.
+  std::string json = "{\"reportVersion\": " + std::to_string(kReportVersion);
+  json += ", \"osFamily\": " + std::to_string(OsFamily);
   json += ", \"japaneseUi\": " + Bool(japaneseUi);
   json += ", \"adapterCount\": " + std::to_string(adapterCount);
   json += ", \"cursor\": " + std::to_string(cursor);

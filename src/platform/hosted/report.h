@@ -1,5 +1,5 @@
 // korvane-sim's JSON report: the state the run ended in, what it showed, and every registry
-// write with its exact bytes.
+// write with its exact bytes. docs/report.schema.json describes it for its readers.
 #pragma once
 
 #include <string>
@@ -8,6 +8,9 @@
 #include "platform/hosted/screen.h"
 
 namespace korvane::hosted {
+
+// The report's form: fields are only ever added; a change in a field's meaning raises it.
+inline constexpr int kReportVersion = 1;
 
 // Texts of the machine (descriptions, paths, notices) are converted from `codePage` to UTF-8.
 std::string BuildReport(const MemoryRegistry& registry, const Shown& shown, unsigned codePage);

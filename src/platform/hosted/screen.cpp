@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "platform/hosted/dialog_templates.h"
 #include "platform/hosted/terminal_render.h"
@@ -60,8 +62,15 @@ Key ReadKey() {
   return Key::kNone;
 }
 
-void Draw(std::FILE* terminal, const std::string& picture, bool clear) {
-  if (clear) std::fputs("\x1b[H\x1b[2J", terminal);
+// A terminal that takes escape sequences: TERM names one, and not the dumb terminal.
+bool TakesEscapes() {
+  const char* term = std::getenv("TERM");
+  return term != nullptr && *term != '\0' && std::strcmp(term, "dumb") != 0;
+}
+
+// A redraw clears the screen first where the terminal can, else it follows a blank line.
+void Draw(std::FILE* terminal, const std::string& picture, bool redraw) {
+  if (redraw) std::fputs(TakesEscapes() ? "\x1b[H\x1b[2J" : "\n", terminal);
   std::fputs(picture.c_str(), terminal);
   std::fflush(terminal);
 }
@@ -78,7 +87,9 @@ void Screen::Present(const std::function<std::string(bool)>& render, std::vector
   sigaction(SIGUSR1, &action, nullptr);
   if (opened_) opened_();
   if (draw_) {
-    const bool interactive = isatty(STDIN_FILENO) == 1;
+    // Keys are waited for only from someone at a terminal who sees the screen; drawn into a
+    // file or a pipe, or with no keyboard, the run goes on as if OK were pressed.
+    const bool interactive = isatty(STDIN_FILENO) == 1 && isatty(fileno(terminal_)) == 1;
     Draw(terminal_, render(false), false);
     if (interactive) {
       RawTerminal raw;
@@ -109,7 +120,7 @@ void Screen::ShowNotice(const std::string& caption, const std::string& text) {
   const std::string captionUtf8 = AnsiToUtf8(caption, codePage_);
   const std::string textUtf8 = AnsiToUtf8(text, codePage_);
   std::vector<std::size_t> noScroll;
-  Present([&](bool foreground) { return RenderNotice(captionUtf8, textUtf8, foreground); }, &noScroll, {});
+  Present([&](bool foreground) { return RenderNotice(captionUtf8, textUtf8, foreground, charset_); }, &noScroll, {});
 }
 
 void Screen::ShowDialog(unsigned templateId, const std::vector<int>& listIds,
@@ -140,7 +151,7 @@ void Screen::ShowDialog(unsigned templateId, const std::vector<int>& listIds,
   Present(
       [&](bool foreground) {
         for (std::size_t i = 0; i < contents.size(); ++i) contents[i].firstVisible = scroll[i];
-        return RenderDialog(*dialog, contents, foreground);
+        return RenderDialog(*dialog, contents, foreground, charset_);
       },
       &scroll, limits);
 }

@@ -1,5 +1,6 @@
 // The simulated machine's screen: what the run showed (for the report), drawn on the
-// terminal unless the run is a --json one, waiting for Enter or Escape on a terminal.
+// terminal unless the run is a --json one, waiting for Enter or Escape only when standard
+// input and the screen are both a terminal.
 #pragma once
 
 #include <cstdio>
@@ -7,6 +8,8 @@
 #include <map>
 #include <string>
 #include <vector>
+
+#include "platform/hosted/terminal_render.h"
 
 namespace korvane::hosted {
 
@@ -23,8 +26,12 @@ struct Shown {
 class Screen {
  public:
   // `terminal` is where it is drawn: standard output, unless that carries a file.
+  // The picture is in the character set of the environment's locale.
   Screen(bool draw, unsigned codePage, std::FILE* terminal = stdout)
-      : draw_(draw), codePage_(codePage), terminal_(terminal) {}
+      : draw_(draw),
+        codePage_(codePage),
+        terminal_(terminal),
+        charset_(draw ? TerminalCharset::FromEnvironment() : TerminalCharset::Utf8()) {}
 
   // Called around the time a window of the dialog class exists.
   void SetWindowHooks(std::function<void()> opened, std::function<void()> closed) {
@@ -46,6 +53,7 @@ class Screen {
   bool draw_;
   unsigned codePage_;
   std::FILE* terminal_;
+  TerminalCharset charset_;
   Shown shown_;
   std::function<void()> opened_;
   std::function<void()> closed_;

@@ -27,9 +27,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "korvane-sim: %s\n", error.c_str());
     return 2;
   }
-  if (options.help) {
-    std::fputs(korvane::hosted::SimUsage().c_str(), stdout);
-    return std::fflush(stdout) == 0 ? 0 : 1;
+  if (options.help || options.showVersion) {
+    const std::string text = options.help ? korvane::hosted::SimUsage() : korvane::hosted::SimVersion();
+    return std::fputs(text.c_str(), stdout) != EOF && std::fflush(stdout) == 0 ? 0 : 1;
   }
   return korvane::hosted::RunSimulatedMachine(options, stdout, stderr);
 }

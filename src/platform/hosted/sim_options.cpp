@@ -9,6 +9,7 @@
 #include "platform/hosted/machine_files/input_file.h"
 #include "platform/hosted/machine_files/reg_reader.h"
 #include "platform/hosted/memory_registry.h"
+#include "version.h"
 
 namespace korvane::hosted {
 
@@ -74,8 +75,17 @@ bool VersionFor(const std::string& name, platform::OsVersionInfo* version) {
 bool ParseSimOptions(int argc, const char* const* argv, SimOptions* options, std::string* error) {
   VersionFor(options->osName, &options->version);
   for (int i = 1; i < argc; ++i) {
-    const std::string option = argv[i];
+    // --opt=VALUE or --opt VALUE; `option` is --opt either way.
+    const std::string word = argv[i];
+    const std::size_t equals = word.rfind("--", 0) == 0 ? word.find('=') : std::string::npos;
+    const std::string option = word.substr(0, equals);
+    const char* attached = equals == std::string::npos ? nullptr : argv[i] + equals + 1;
     const auto value = [&](const char** out) {
+      if (attached != nullptr) {
+        *out = attached;
+        attached = nullptr;
+        return true;
+      }
       if (i + 1 >= argc) {
         *error = option + " needs a value";
         return false;
@@ -91,8 +101,15 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions* options, std
       return false;
     };
     const char* text = nullptr;
+    if (attached != nullptr && (option == "--help" || option == "--version" || option == "--json" ||
+                                option == "--save" || option == "--no-admin")) {
+      *error = option + " takes no value";
+      return false;
+    }
     if (option == "--help" || option == "-h") {
       options->help = true;
+    } else if (option == "--version") {
+      options->showVersion = true;
     } else if (option == "--json") {
       options->json = true;
     } else if (option == "--save") {
@@ -191,56 +208,63 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions* options, std
   return true;
 }
 
+// Within 80 columns, for the user: the testing hooks are described with the tests.
 std::string SimUsage() {
   return std::string(
-             "usage: korvane-sim [--machine FILE | --windows DIR | --hive NAME=FILE...] [--os NAME]\n"
-             "                   [--lang ID] [--codepage CP] [--json] [--save] [--changes OUT] [--no-admin]\n"
-             "Runs Korvane on a simulated PC: its registry comes from a .reg file or from an offline\n"
-             "installation's registry hives, its screen is this terminal.\n"
+             "usage: korvane-sim [OPTION]...\n"
+             "Runs Korvane on a simulated PC: its registry comes from a .reg file or from an\n"
+             "offline Windows installation's hives, and its screen is this terminal.\n"
              "\n"
-             "  --machine FILE  the machine's registry as a .reg file (REGEDIT4 or version 5.00,\n"
-             "                  UTF-16LE or 8-bit); default: the bundled Windows XP sample machine\n"
-             "  --windows DIR   an offline Windows NT 4.0, 2000 or XP installation: its Windows folder\n"
-             "                  (a mounted disk's WINDOWS or WINNT), with its hives\n"
-             "                  system32/config/SYSTEM and SOFTWARE, names in any letter case\n"
-             "  --hive SYSTEM=FILE, --hive SOFTWARE=FILE\n"
-             "                  the hive files themselves; either may be left out when the run needs\n"
-             "                  nothing from it and --os is given\n"
-             "  --os NAME       win32s, win95, win98, winme, nt351, nt40, win2k, winxp (default),\n"
-             "                  win2003, vista, win7, win10, or PLATFORM.MAJOR.MINOR such as 2.5.1;\n"
-             "                  on hives, default: the SOFTWARE hive's Microsoft\\Windows NT\\\n"
-             "                  CurrentVersion value CurrentVersion (4.0 nt40, 5.0 win2k, 5.1 winxp,\n"
-             "                  5.2 win2003)\n"
-             "  --lang ID       the user default language id, hex (0x0411) or decimal;\n"
-             "                  default 0x0409 (English); 0x0411 gives the Japanese texts on a\n"
-             "                  machine whose ANSI code page is 932; on hives, default: the SYSTEM\n"
-             "                  hive's Control\\Nls\\Language value Default in the current control set\n"
-             "  --codepage CP   the machine's ANSI code page, 1252 or 932, in which its texts and\n"
-             "                  the machine file are read; default 932 with a Japanese --lang,\n"
-             "                  else 1252; on hives, default: Control\\Nls\\CodePage value ACP there\n"
-             "  --json          draw nothing, end every notice or dialog at once as if OK were\n"
-             "                  pressed, and print a JSON report of the run on stdout\n"
-             "  --save          write the registry back to FILE after the run: replaced whole, through\n"
-             "                  a symbolic link, keeping its owner, group and mode; a regular file only;\n"
-             "                  on hives, each hive the run changed, its first original kept beside\n"
-             "                  it as FILE.bak; without --save nothing is written to them\n"
-             "  --changes OUT   write the keys created and values set as a .reg file regedit applies;\n"
-             "                  OUT may be a FIFO or a device, or - for standard output\n"
-             "  --no-admin      run as a user who may not change HKEY_LOCAL_MACHINE\n"
-             "  --fail-call N   (testing) fail the Nth registry call\n"
-             "  --fail-path P   (testing) fail every registry call on a key path matching P (* and ?)\n"
-             "  --help          this text\n"
+             "The machine, one of:\n"
+             "  --machine=FILE    its registry as a .reg file (REGEDIT4 or version 5.00,\n"
+             "                    UTF-16LE or 8-bit); default: the built-in Windows XP sample\n"
+             "  --windows=DIR     an offline Windows NT 4.0, 2000 or XP installation: its\n"
+             "                    Windows folder, such as a mounted disk's WINDOWS or WINNT\n"
+             "  --hive=SYSTEM=FILE, --hive=SOFTWARE=FILE\n"
+             "                    an installation's hive files themselves; either may be\n"
+             "                    left out when the run needs nothing from it and --os\n"
+             "                    is given\n"
+             "Its settings (on hives, the installation's own are the defaults):\n"
+             "  --os=NAME         win32s, win95, win98, winme, nt351, nt40, win2k, winxp\n"
+             "                    (default), win2003, vista, win7, win10, or P.MAJOR.MINOR\n"
+             "  --lang=ID         the user default language, hex or decimal: 0x0409 English\n"
+             "                    (default), 0x0411 Japanese\n"
+             "  --codepage=CP     the ANSI code page, 1252 or 932, in which the machine's\n"
+             "                    texts are read; default: 932 for a Japanese --lang,\n"
+             "                    else 1252\n"
+             "  --no-admin        run as a user who may not change HKEY_LOCAL_MACHINE\n"
+             "The output:\n"
+             "  --json            draw nothing, end every notice or dialog as if OK were\n"
+             "                    pressed, and print a JSON report of the run\n"
+             "  --save            write the registry back to FILE after the run; on hives,\n"
+             "                    each hive it changed, the original kept as FILE.bak\n"
+             "  --changes=OUT     write the keys created and values set as a .reg file that\n"
+             "                    regedit applies; - for standard output\n"
+             "  --help            show this text and exit\n"
+             "  --version         show the version and exit\n"
              "\n"
+             "An option's value may also be the next word: --machine FILE.\n"
+             "The screen waits for Enter or Escape when standard input and output are both\n"
+             "a terminal; otherwise it is drawn and the run goes on as if OK were pressed.\n"
              "A machine file may hold at most ") +
-         DescribeLimit(kMachineFileLimit) + ", a hive file\n" + DescribeLimit(kHiveFileLimit) +
-         ". A hive whose two sequence numbers differ (Windows did not\n"
-         "finish writing it, and its .LOG holds the rest) is refused.\n"
-         "Two korvane-sim processes on the same machine file or installation are two instances on\n"
-         "one PC.\n"
-         "Exit status: 0 after a run; 2 for a bad option, machine file, hive or output file (nothing\n"
-         "runs); 3 when another instance has the machine and --save or --changes was given;\n"
-         "1 if --save, --changes or the report could not be written, or the runtime directory\n"
-         "is not safe to use.\n";
+         DescribeLimit(kMachineFileLimit) + ",\na hive file " + DescribeLimit(kHiveFileLimit) +
+         ".\n"
+         "\n"
+         "Exit status: 0 after a run; 1 when --save, --changes or the report could not be\n"
+         "written, or the lock folder is unsafe; 2 for a bad option, machine file, hive\n"
+         "or output file (nothing runs); 3 when another instance has the machine and\n"
+         "--save or --changes was given.\n"
+         "\n"
+         "Examples:\n"
+         "  korvane-sim --lang=0x0411\n"
+         "  korvane-sim --windows=/mnt/xp/WINDOWS --changes=patch.reg\n";
+}
+
+std::string SimVersion() {
+  return "korvane-sim " KORVANE_VERSION_TEXT
+         "\n"
+         "Copyright (c) 2026 Korvane developers\n"
+         "MIT License: free to use, copy, change and pass on. There is NO WARRANTY.\n";
 }
 
 }  // namespace korvane::hosted

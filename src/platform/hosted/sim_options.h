@@ -28,6 +28,7 @@ struct SimOptions {
   std::string changesPath;
   bool noAdmin = false;
   bool help = false;
+  bool showVersion = false;
   // Fault injection, for tests: fail the Nth registry call, or every call on matching paths.
   std::uint64_t failCall = 0;
   std::string failPath;
@@ -38,10 +39,13 @@ inline bool OnHives(const SimOptions& options) {
   return !options.windowsDir.empty() || !options.systemHive.empty() || !options.softwareHive.empty();
 }
 
-// False with a one-line message for an unknown option or a bad value.
+// False with a one-line message for an unknown option or a bad value. Every option that
+// takes a value takes it as --opt=VALUE or as the next word.
 bool ParseSimOptions(int argc, const char* const* argv, SimOptions* options, std::string* error);
 // The version record of a release name (win95, winxp, ...) or of "P.MAJOR.MINOR".
 bool VersionFor(const std::string& name, platform::OsVersionInfo* version);
 std::string SimUsage();
+// The name and version, the copyright and the licence, as --version prints them.
+std::string SimVersion();
 
 }  // namespace korvane::hosted

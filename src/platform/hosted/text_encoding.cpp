@@ -1,12 +1,10 @@
 #include "platform/hosted/text_encoding.h"
 
-#include <iconv.h>
+#include "platform/hosted/code_page_932_table.h"
 
 #include <array>
-#include <cerrno>
 #include <cstdint>
 #include <unordered_map>
-#include <vector>
 
 namespace korvane::hosted {
 
@@ -22,94 +20,44 @@ constexpr std::array<char16_t, 32> kCp1252High = {
 
 constexpr char32_t kNoCharacter932 = 0x30FB;  // the code page's default character
 
-// Code page 932 as tables, built once from the C library's converter: the character of every
-// single byte and of every lead and trail pair, and the bytes of every character.
-class Tables932 {
- public:
-  static const Tables932& Get() {
-    static const Tables932 tables;
-    return tables;
-  }
+// The character of one code page 932 character's bytes (AnsiCharLength of them); 0 for none.
+char32_t Character932(std::string_view bytes) {
+  const auto first = static_cast<unsigned char>(bytes[0]);
+  if (bytes.size() < 2) return kCp932Single[first];
+  return kCp932Pairs[Cp932LeadIndex(first)][Cp932TrailIndex(static_cast<unsigned char>(bytes[1]))];
+}
 
-  // The character of one character's bytes (AnsiCharLength of them); 0 for none.
-  char32_t Character(std::string_view bytes) const {
-    const auto first = static_cast<unsigned char>(bytes[0]);
-    return bytes.size() >= 2 ? pairs_[first << 8 | static_cast<unsigned char>(bytes[1])] : single_[first];
+// The bytes written for each character of code page 932: one byte, or lead << 8 | trail.
+// Several pairs can stand for one character (the code page's duplicate rows); Windows
+// writes the first in byte order, save that the NEC-selected rows (leads 0xED and 0xEE)
+// yield to the IBM extensions (0xFA to 0xFC) that hold the same characters.
+class Bytes932 {
+ public:
+  static const Bytes932& Get() {
+    static const Bytes932 bytes;
+    return bytes;
   }
-  // 0 when the character has no bytes; else one byte, or lead << 8 | trail.
-  std::uint16_t Bytes(char32_t c) const {
+  // 0 when the character has none.
+  std::uint16_t Of(char32_t c) const {
     const auto found = bytes_.find(c);
     return found == bytes_.end() ? 0 : found->second;
   }
 
  private:
-  Tables932() : pairs_(0x10000, 0) {
-    iconv_t toUnicode = iconv_open("UTF-32LE", "CP932");
-    for (unsigned byte = 0; byte < 0x100; ++byte) {
-      single_[byte] = 0;
-      if (IsLeadByte932(static_cast<unsigned char>(byte))) continue;
-      const char in[1] = {static_cast<char>(byte)};
-      single_[byte] = Convert(toUnicode, in, 1);
-    }
-    // The bytes the converter leaves out, as Windows maps them.
-    single_[0x80] = 0x0080;
-    single_[0xA0] = 0xF8F0;
-    single_[0xFD] = 0xF8F1;
-    single_[0xFE] = 0xF8F2;
-    single_[0xFF] = 0xF8F3;
-    for (unsigned lead = 0x81; lead <= 0xFC; ++lead) {
-      if (!IsLeadByte932(static_cast<unsigned char>(lead))) continue;
-      for (unsigned trail = 0x40; trail <= 0xFC; ++trail) {
-        if (!IsTrailByte932(static_cast<unsigned char>(trail))) continue;
-        const char in[2] = {static_cast<char>(lead), static_cast<char>(trail)};
-        pairs_[lead << 8 | trail] = Convert(toUnicode, in, 2);
+  Bytes932() {
+    for (unsigned byte = 0x80; byte < 0x100; ++byte)
+      if (kCp932Single[byte] != 0) bytes_.emplace(kCp932Single[byte], static_cast<std::uint16_t>(byte));
+    for (const bool necSelected : {false, true})
+      for (unsigned lead = 0x81; lead <= 0xFC; ++lead) {
+        if (!IsLeadByte932(static_cast<unsigned char>(lead)) || (lead == 0xED || lead == 0xEE) != necSelected) continue;
+        for (unsigned trail = 0x40; trail <= 0xFC; ++trail) {
+          if (trail == 0x7F) continue;
+          const char16_t c = kCp932Pairs[Cp932LeadIndex(lead)][Cp932TrailIndex(trail)];
+          if (c != 0) bytes_.emplace(c, static_cast<std::uint16_t>(lead << 8 | trail));
+        }
       }
-    }
-    iconv_close(toUnicode);
-
-    // Several pairs can stand for one character (the code page's duplicate rows): the
-    // bytes written for it are those the converter chooses, as Windows chooses them.
-    iconv_t fromUnicode = iconv_open("CP932", "UTF-32LE");
-    const auto add = [&](char32_t c, std::uint16_t bytes) {
-      if (c == 0 || bytes_.count(c) != 0) return;
-      char in[4] = {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8 & 0xFF), static_cast<char>(c >> 16 & 0xFF),
-                    0};
-      char out[4];
-      char* inPtr = in;
-      char* outPtr = out;
-      std::size_t inLeft = 4;
-      std::size_t outLeft = sizeof out;
-      iconv(fromUnicode, nullptr, nullptr, nullptr, nullptr);
-      if (fromUnicode != reinterpret_cast<iconv_t>(-1) &&
-          iconv(fromUnicode, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<std::size_t>(-1)) {
-        const std::size_t length = sizeof out - outLeft;
-        if (length == 1) bytes = static_cast<unsigned char>(out[0]);
-        if (length == 2) bytes = static_cast<std::uint16_t>(static_cast<unsigned char>(out[0]) << 8 |
-                                                            static_cast<unsigned char>(out[1]));
-      }
-      bytes_.emplace(c, bytes);
-    };
-    for (unsigned byte = 0; byte < 0x100; ++byte) add(single_[byte], static_cast<std::uint16_t>(byte));
-    for (unsigned pair = 0; pair < 0x10000; ++pair) add(pairs_[pair], static_cast<std::uint16_t>(pair));
-    if (fromUnicode != reinterpret_cast<iconv_t>(-1)) iconv_close(fromUnicode);
   }
 
-  static char32_t Convert(iconv_t converter, const char* bytes, std::size_t size) {
-    if (converter == reinterpret_cast<iconv_t>(-1)) return size == 1 && bytes[0] >= 0 ? bytes[0] : 0;
-    char* in = const_cast<char*>(bytes);
-    unsigned char out[8];
-    char* outPtr = reinterpret_cast<char*>(out);
-    std::size_t inLeft = size;
-    std::size_t outLeft = sizeof out;
-    iconv(converter, nullptr, nullptr, nullptr, nullptr);
-    if (iconv(converter, &in, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1) ||
-        sizeof out - outLeft != 4)
-      return 0;
-    return static_cast<char32_t>(out[0] | out[1] << 8 | out[2] << 16 | static_cast<std::uint32_t>(out[3]) << 24);
-  }
-
-  std::array<char32_t, 0x100> single_{};
-  std::vector<char32_t> pairs_;  // by lead << 8 | trail; 0 for no character
   std::unordered_map<char32_t, std::uint16_t> bytes_;
 };
 
@@ -128,14 +76,14 @@ char32_t AnsiCharToUnicode(unsigned codePage, std::string_view bytes) {
   const auto first = static_cast<unsigned char>(bytes[0]);
   if (first < 0x80) return first;
   if (codePage != kCodePageJapanese) return first < 0xA0 ? kCp1252High[first - 0x80] : first;
-  const char32_t c = Tables932::Get().Character(bytes);
+  const char32_t c = Character932(bytes);
   return c == 0 ? kNoCharacter932 : c;
 }
 
 bool IsAnsiCharacter(unsigned codePage, std::string_view bytes) {
   const auto first = static_cast<unsigned char>(bytes[0]);
   if (codePage != kCodePageJapanese || first < 0x80) return true;
-  return Tables932::Get().Character(bytes) != 0;
+  return Character932(bytes) != 0;
 }
 
 std::size_t UnicodeToAnsiBytes(unsigned codePage, char32_t c, char out[2]) {
@@ -155,7 +103,7 @@ std::size_t UnicodeToAnsiBytes(unsigned codePage, char32_t c, char out[2]) {
       }
     return 0;
   }
-  const std::uint16_t bytes = Tables932::Get().Bytes(c);
+  const std::uint16_t bytes = Bytes932::Get().Of(c);
   if (bytes == 0) return 0;
   if (bytes <= 0xFF) {
     out[0] = static_cast<char>(bytes);
@@ -167,34 +115,13 @@ std::size_t UnicodeToAnsiBytes(unsigned codePage, char32_t c, char out[2]) {
 }
 
 std::string AnsiToUtf8(std::string_view text, unsigned codePage) {
-  bool ascii = true;
-  for (char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-  if (ascii) return std::string(text);
-
-  iconv_t converter = iconv_open("UTF-8", codePage == kCodePageJapanese ? "CP932" : "CP1252");
-  if (converter == reinterpret_cast<iconv_t>(-1)) return std::string(text);
   std::string out;
-  out.resize(text.size() * 4 + 4);
-  char* in = const_cast<char*>(text.data());
-  std::size_t inLeft = text.size();
-  char* outPtr = out.data();
-  std::size_t outLeft = out.size();
-  while (inLeft > 0) {
-    if (iconv(converter, &in, &inLeft, &outPtr, &outLeft) != static_cast<std::size_t>(-1)) break;
-    if (errno == E2BIG) break;  // cannot happen: four bytes out for every byte in
-    // An invalid or incomplete sequence: one replacement character, then go on.
-    ++in;
-    --inLeft;
-    if (outLeft >= 3) {
-      *outPtr++ = '\xEF';
-      *outPtr++ = '\xBF';
-      *outPtr++ = '\xBD';
-      outLeft -= 3;
-    }
-    iconv(converter, nullptr, nullptr, nullptr, nullptr);
+  out.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t length = AnsiCharLength(codePage, text, at);
+    AppendUtf8(AnsiCharToUnicode(codePage, text.substr(at, length)), &out);
+    at += length;
   }
-  iconv_close(converter);
-  out.resize(out.size() - outLeft);
   return out;
 }
 

@@ -1,5 +1,6 @@
 // The simulated machine's ANSI code page: 1252, or 932 (Japanese, double-byte), as Windows
-// has them; and conversions from it to the terminal's UTF-8.
+// has them. The one conversion of ANSI text: the registry's UTF-16 and hive data, the
+// report and the screen all take their characters from here.
 #pragma once
 
 #include <cstddef>
@@ -47,7 +48,8 @@ inline bool UnicodeToAnsiChar(unsigned codePage, char32_t c, std::string* out) {
   return count != 0;
 }
 
-// Bytes that do not convert become U+FFFD.
+// Each character as AnsiCharToUnicode gives it, so that nothing is lost: 1252's undefined
+// bytes are their C1 controls, and 932's bytes of no character U+30FB.
 std::string AnsiToUtf8(std::string_view text, unsigned codePage);
 
 // Appends the UTF-8 bytes of `c`.
