@@ -83,8 +83,9 @@ int HoldInMemory(std::string_view bytes) {
   return -1;
 }
 
-}  // namespace
-
+// The base block and its bins, as they stand in a hive file: the header's size of the bins'
+// data against the bytes there are, and the chain of bins it covers. False with a message;
+// `bytes` is the whole file, which may hold more after the bins.
 bool CheckHiveLayout(std::string_view bytes, std::string* message) {
   if (bytes.substr(0, kHiveSignature.size()) != kHiveSignature) {
     *message = "not a registry hive: it does not start with \"regf\"";
@@ -122,6 +123,8 @@ bool CheckHiveLayout(std::string_view bytes, std::string* message) {
   return true;
 }
 
+// How much of an input a hive takes: npos while the header has not come whole, else the
+// base block and the bins it names, or what has come when that is no hive's header.
 std::size_t HiveInputEnd(std::string_view read) {
   if (!StartsAsHive(read)) return read.size();
   if (read.size() < kBinsSizeAt + 4) return std::string_view::npos;
@@ -129,6 +132,8 @@ std::size_t HiveInputEnd(std::string_view read) {
   if (end > kHiveFileLimit) return read.size();
   return read.size() >= end ? end : std::string_view::npos;
 }
+
+}  // namespace
 
 std::string Printable(std::string_view utf8) {
   std::string cut;

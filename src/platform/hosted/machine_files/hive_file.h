@@ -35,15 +35,6 @@ using Freed = std::unique_ptr<T, FreeHivexMemory>;
 using HiveValueType = std::underlying_type_t<hive_type>;
 inline hive_type* TypeOut(HiveValueType* type) { return reinterpret_cast<hive_type*>(type); }
 
-// The base block and its bins, as they stand in a hive file: the header's size of the bins'
-// data against the bytes there are, and the chain of bins it covers. False with a message;
-// `bytes` is the whole file, which may hold more after the bins.
-bool CheckHiveLayout(std::string_view bytes, std::string* message);
-// How much of an input a hive takes: npos while the header has not come whole, else the
-// base block and the bins it names, or what has come when that is no hive's header. Devices
-// and pipes are read no further.
-std::size_t HiveInputEnd(std::string_view read);
-
 // Text from a hive or a file, as a message quotes it: control characters escaped, so that
 // no name can drive the terminal, and a long text cut in its middle.
 std::string Printable(std::string_view utf8);
