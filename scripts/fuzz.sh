@@ -18,7 +18,7 @@ case "$seconds" in
 esac
 shift $(( $# > 0 ? 1 : 0 ))
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(fuzz_machine_file fuzz_run)
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_machine_file fuzz_run fuzz_hive)
 
 # What the build needs (hivex, pkg-config, ...), as for the native build, and clang with the
 # compiler-rt runtimes (libFuzzer, the sanitizers) from Debian.
@@ -31,10 +31,12 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD
 cmake --build "$build" -j 2 --target "${targets[@]}"
 
 # Inputs larger than these only repeat what smaller ones reach: a machine file of a few
-# kilobytes holds every construct, and a run input of 4 KB describes hundreds of keys.
+# kilobytes holds every construct, a run input of 4 KB describes hundreds of keys, and a hive
+# of six bins holds a sample installation's SYSTEM with room for the run's keys.
 max_len() {
   case "$1" in
     fuzz_machine_file) echo 8192 ;;
+    fuzz_hive) echo 28672 ;;
     *) echo 4096 ;;
   esac
 }

@@ -94,8 +94,10 @@ bool CopyTree(hive_h* hive, hive_node_h node, const RegNode& from, unsigned code
     } else {
       data.back() = value.data;
     }
-    values.push_back({names.back().data(), static_cast<hive_type>(value.type), data.back().size(),
+    values.push_back({names.back().data(), hive_t_REG_NONE, data.back().size(),
                       reinterpret_cast<char*>(data.back().data())});
+    // Windows allows any 32-bit type; hive_type names only a few, so none is made of it.
+    std::memcpy(&values.back().t, &value.type, sizeof values.back().t);
   }
   if (!values.empty() && hivex_node_set_values(hive, node, values.size(), values.data(), 0) != 0) {
     *error = "hivex cannot set the values of " + from.Name() + ": " + std::strerror(errno);

@@ -49,6 +49,31 @@ def definition_keys(path):
     return {key: sorted(values) for key, values in keys.items() if key.endswith("\\ndi\\params\\networkaddress")}
 
 
+def patch(path, offset, data):
+    with open(path, "r+b") as file:
+        file.seek(offset)
+        file.write(data)
+
+
+def set_header(path, offset, value):
+    """Sets a 32-bit field of the hive's header and its checksum, the XOR of the first 127 words."""
+    with open(path, "r+b") as file:
+        words = list(struct.unpack("<128I", file.read(0x200)))
+        words[offset // 4] = value
+        words[127] = functools.reduce(operator.xor, words[:127])
+        file.seek(0)
+        file.write(struct.pack("<128I", *words))
+
+
+def hivexsh(path, commands):
+    subprocess.run(["hivexsh", "-w", path], check=True, timeout=60, input=commands.encode() + b"commit\n")
+
+
+def key_cell(path, name):
+    """The offset of the key cell named NAME (stored in 8-bit characters) in the hive file."""
+    return read(path).index(name.encode()) - 80
+
+
 class OfflineInstallations(unittest.TestCase):
     def setUp(self):
         self.directory = tempfile.mkdtemp(prefix="korvane-hives-")
@@ -85,6 +110,14 @@ class OfflineInstallations(unittest.TestCase):
                     self.assertEqual(simhost.report("--windows", windows, *option),
                                      simhost.report("--machine", machine(machine_file), *same_as, *option), option)
                 self.assertEqual(simhost.report("--hive", "SYSTEM=" + system, "--hive", "software=" + software),
+                                 simhost.report("--machine", machine(machine_file), *same_as))
+                # A hive on a stream is read no further than its header says it holds.
+                stream = subprocess.Popen(["cat", system, "/dev/zero"], stdout=subprocess.PIPE)
+                self.addCleanup(stream.wait)
+                self.addCleanup(stream.kill)
+                self.addCleanup(stream.stdout.close)
+                self.assertEqual(simhost.report("--hive", "SYSTEM=/dev/stdin", "--hive", "SOFTWARE=" + software,
+                                                stdin=stream.stdout),
                                  simhost.report("--machine", machine(machine_file), *same_as))
                 self.assertEqual(self.files(), before, "a preview wrote a file")
 
@@ -126,6 +159,17 @@ class OfflineInstallations(unittest.TestCase):
                 file.seek(0)
                 file.write(struct.pack("<128I", *words))
 
+        def free_security(windows, system, software):
+            # The root's security cell, which every key made under it shares, marked free (a
+            # positive size): a hive that reads, and that hivex cannot add a key to.
+            hive = read(system)
+            cell = 0x1000 + struct.unpack_from("<I", hive, 0x1000 + struct.unpack_from("<I", hive, 0x24)[0] + 48)[0]
+            patch(system, cell, struct.pack("<i", abs(struct.unpack_from("<i", hive, cell)[0])))
+
+        def control_characters(windows, system, software):
+            hivexsh(system, "add Bad\x1b]0;PWNED\x07\x1b[2J\n")
+            patch(system, key_cell(system, "Bad\x1b]0;") + 40, struct.pack("<II", 1, 0x7FFFFFF0))  # no value list
+
         cases = {  # what spoils the installation (given its Windows folder, SYSTEM and SOFTWARE), the options
             "not a hive": (lambda w, system, s: shutil.copyfile(machine("sample-xp.reg"), system), [],
                            "not a registry hive"),
@@ -139,6 +183,25 @@ class OfflineInstallations(unittest.TestCase):
             "with --machine": (None, ["--machine", machine("sample-xp.reg")], "--machine"),
             "Windows 98": (None, ["--os", "win98"], "Windows 95, 98 and Me"),
             "changes onto the hive": (None, ["--changes", "{SYSTEM}"], "is the hive"),
+            "header says more than the file": (lambda w, system, s: set_header(system, 0x28, os.path.getsize(system)),
+                                               [], "the header says 16384 bytes of hive data, the file holds 12288"),
+            "cut short": (lambda w, system, s: os.truncate(system, 12288), [],
+                          "the header says 12288 bytes of hive data, the file holds 8192"),
+            "bins of no whole 4096": (lambda w, system, s: set_header(system, 0x28, 12288 - 512), [],
+                                      "11776 bytes of hive data, which is no multiple of 4096"),
+            "a bin missing": (lambda w, system, s: patch(system, 0x2000, b"hbim"), [], "no hive bin at 0x2000"),
+            "Current of type 0x20": (lambda w, system, s: hivexsh(system, "cd \\Select\nsetval 1\nCurrent\n"
+                                                                  "hex:32:01,00,00,00\n"), [],
+                                     "no DWORD value Current under Select"),
+            "a free security cell with --save": (free_security, [], "damaged hive: cannot add the key"),
+            "/dev/zero": (None, ["--hive", "SYSTEM=/dev/zero", "--hive", "SOFTWARE={SOFTWARE}"],
+                          'not a registry hive: it does not start with "regf"'),
+            "/dev/urandom": (None, ["--hive", "SYSTEM=/dev/urandom", "--hive", "SOFTWARE={SOFTWARE}"],
+                             'not a registry hive: it does not start with "regf"'),
+            "control characters in a name": (control_characters, [],
+                                             "the values of Bad\\x1B]0;PWNED\\x07\\x1B[2J cannot be read"),
+            "keys nested deeper than 512 levels": (lambda w, system, s: hivexsh(system, "add level\ncd level\n" * 513),
+                                                   [], "keys nested deeper than 512 levels under level\\level"),
         }
         for name, (spoil, options, message) in cases.items():
             with self.subTest(name):
@@ -148,11 +211,16 @@ class OfflineInstallations(unittest.TestCase):
                 before = self.files()
                 hives = [] if "--hive" in options else ["--windows", windows]
                 options = [o.replace("{SYSTEM}", system).replace("{SOFTWARE}", software) for o in options]
-                result = simhost.run(*hives, "--json", "--save", "--changes", os.path.join(self.directory, "changes.reg"),
+                # A device is read as a hive, and refused as one to save before it is read.
+                save = [] if any(o.startswith("SYSTEM=/dev/") for o in options) else ["--save"]
+                result = simhost.run(*hives, "--json", *save, "--changes", os.path.join(self.directory, "changes.reg"),
                                      *options, check=False)
                 self.assertEqual(result.returncode, 2, result.stderr)
                 self.assertEqual(result.stdout, b"", "a run started")
                 self.assertIn(message, result.stderr.decode())
+                # One short line, whatever the files hold, and nothing that drives a terminal.
+                self.assertLess(len(result.stderr), 400, result.stderr)
+                self.assertNotRegex(result.stderr[:-1], rb"[\x00-\x1f\x7f]")
                 self.assertEqual(self.files(), before)
 
     def test_one_installation_is_one_pc_whichever_way_its_hives_are_named(self):

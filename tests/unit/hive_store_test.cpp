@@ -2,6 +2,7 @@
 // made from, their defaults, and the run's writes given back to them. Hives refused whole,
 // and finding them in a Windows folder, are tested end to end (tests/sim/test_hives.py).
 #include "platform/hosted/machine_files/hive_store.h"
+#include "platform/hosted/machine_files/hive_file.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -77,6 +78,9 @@ TEST_F(HiveStoreTest, EachSampleLoadsAsItsMachineFileHoldsIt) {
   for (const auto& [file, controlSet] : {std::pair{"machines/sample-xp.reg", 1u}, {"machines/sample-nt4.reg", 2u}}) {
     SCOPED_TRACE(file);
     MemoryRegistry machine = Machine();
+    // Windows allows any 32-bit value type, far beyond those hivex names.
+    for (const std::uint32_t type : {0x20u, 0xFFFFFFFFu})
+      machine.Ensure(kHkeyLocalMachine, "SYSTEM\\Odd").PutValue("Type " + std::to_string(type), type, {1, 2});
     MakeAndOpen(machine, file, {controlSet});
     MemoryRegistry loaded;
     std::string error;
@@ -157,6 +161,7 @@ TEST_F(HiveStoreTest, TheRunsWritesGoIntoTheCurrentControlSetAsUtf16) {
             0);
   ASSERT_EQ(registry.SetValue(key, "ParamDesc", platform::kRegSz, "\xC9t\xE9\0", 4), 0);  // "Été"
   ASSERT_EQ(registry.SetValue(key, "Count", platform::kRegDword, "\x01\x02\x03\x04", 4), 0);
+  ASSERT_EQ(registry.SetValue(key, "Odd", 0x80000020, "\x05", 1), 0);
   registry.CloseKey(key);
   // A key made and taken away again in the same run.
   ASSERT_EQ(registry.CreateKey(kHkeyLocalMachine, (driver + "\\Gone").c_str(), platform::kKeyAllAccess, &key, nullptr),
@@ -201,10 +206,26 @@ TEST_F(HiveStoreTest, WhatAHiveLeftOutWouldHoldIsAnError) {
     WriteRecord write;
     write.root = root;
     write.path = path;
-    EXPECT_FALSE(store.Apply({write}, kCodePageWestern, &error));
+    EXPECT_FALSE(store.Apply({&write, 1}, kCodePageWestern, &error));
     EXPECT_EQ(error, message);
   }
   EXPECT_FALSE(store.Changed(HiveKind::kSystem));
+}
+
+TEST(HiveMessages, QuoteNamesWithControlsEscapedAndLongOnesCutInTheMiddle) {
+  const std::string longPath = std::string(100, 'a') + "\xC3\xA9" + std::string(100, 'z');
+  for (const auto& [text, shown] : {
+           std::pair<std::string, std::string>{"Bad\x1B]0;PWNED\x07\x1B[2J", "Bad\\x1B]0;PWNED\\x07\\x1B[2J"},
+           {"C1 \xC2\x9B" "2J, DEL \x7F, \xC3\xA9t\xC3\xA9", "C1 \\x9B2J, DEL \\x7F, \xC3\xA9t\xC3\xA9"},
+           {std::string("NUL\0!", 5), "NUL\\x00!"},
+           // Whole characters either side of the cut: the two bytes of U+00E9 stay together.
+           {std::string(77, 'a') + "\xC3\xA9" + std::string(100, 'z'), std::string(77, 'a') + "..." + std::string(78, 'z')},
+           {std::string(76, 'a') + "\xC3\xA9" + std::string(100, 'z'),
+            std::string(76, 'a') + "\xC3\xA9..." + std::string(78, 'z')},
+       }) {
+    EXPECT_EQ(Printable(text), shown);
+  }
+  EXPECT_EQ(Printable(longPath), std::string(78, 'a') + "..." + std::string(78, 'z'));
 }
 
 TEST(Utf16Data, ConvertsAsTheAnsiFunctionsOfWindowsNt) {

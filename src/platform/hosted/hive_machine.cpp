@@ -1,5 +1,8 @@
 #include "platform/hosted/hive_machine.h"
 
+#include <span>
+#include <vector>
+
 #include "platform/hosted/text_encoding.h"
 
 namespace korvane::hosted {
@@ -59,12 +62,26 @@ bool HiveMachine::Load(const SimOptions& options, MemoryRegistry& registry, Mach
   return store_.Load(registry, error);
 }
 
-bool HiveMachine::Save(const MemoryRegistry& registry, std::string* error) {
+bool HiveMachine::TakeWrites(const MemoryRegistry& registry, std::string* error) {
+  const std::vector<WriteRecord>& writes = registry.Writes();
   std::string why;
-  if (!store_.Apply(registry.Writes(), registry.AnsiCodePage(), &why)) {
+  if (!store_.Apply(std::span(writes).subspan(applied_), registry.AnsiCodePage(), &why)) {
     *error = "cannot save the run's writes: " + why;
     return false;
   }
+  applied_ = writes.size();
+  for (const HiveKind kind : kKinds) {
+    if (store_.Changed(kind) && !store_.Commit(kind, &why)) {
+      *error = "cannot save the run's writes: " + why;
+      return false;
+    }
+  }
+  return true;
+}
+
+bool HiveMachine::Save(const MemoryRegistry& registry, std::string* error) {
+  if (!TakeWrites(registry, error)) return false;
+  std::string why;
   for (const HiveKind kind : kKinds) {
     if (!store_.Changed(kind)) continue;
     const FileTarget& target = targets_[static_cast<int>(kind)];

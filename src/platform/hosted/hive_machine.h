@@ -4,6 +4,7 @@
 // beside its hive as FILE.bak.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -39,10 +40,17 @@ class HiveMachine {
   // options', else the installation's) and loads the registry in their code page.
   bool Load(const SimOptions& options, MemoryRegistry& registry, MachineSettings* settings, std::string* error);
 
-  // Gives the hives the run's writes and saves each one they changed: its original first, as
-  // FILE.bak unless one is there, then the hive itself, replaced whole. False with a message
-  // naming the file that could not be written; a hive whose original could not be kept is
-  // left as it was.
+  // Gives the hives the run's writes made since the last call and commits each hive they
+  // changed in memory, as it would be saved: with --save this comes before the run shows
+  // anything and before anything is written, so that a hive that cannot take the writes is
+  // refused while nothing has been. False with a message ("damaged hive: ..." where hivex
+  // cannot write a hive).
+  bool TakeWrites(const MemoryRegistry& registry, std::string* error);
+
+  // Gives the hives the run's writes (TakeWrites) and saves each one they changed: its
+  // original first, as FILE.bak unless one is there, then the hive itself, replaced whole.
+  // False with a message naming the file that could not be written; a hive whose original
+  // could not be kept is left as it was.
   bool Save(const MemoryRegistry& registry, std::string* error);
 
   // The form of the run's --changes: REGEDIT4 for Windows NT 4.0, whose regedit reads no other,
@@ -53,6 +61,7 @@ class HiveMachine {
   HivePaths paths_;
   FileTarget targets_[2];  // SYSTEM, SOFTWARE: checked when the run is to save them
   HiveStore store_;
+  std::size_t applied_ = 0;  // how many of the run's writes the hives have been given
 };
 
 }  // namespace korvane::hosted

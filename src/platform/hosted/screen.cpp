@@ -79,6 +79,7 @@ void Draw(std::FILE* terminal, const std::string& picture, bool redraw) {
 
 void Screen::Present(const std::function<std::string(bool)>& render, std::vector<std::size_t>* scroll,
                      const std::vector<std::size_t>& scrollLimits) {
+  if (gate_ && !gate_()) return;
   // The handler comes first, and stays: another instance may signal as soon as the window
   // is known, and a late signal must not end this process.
   struct sigaction action {};

@@ -39,6 +39,9 @@ class Screen {
     closed_ = std::move(closed);
   }
 
+  // Asked before each window is shown: false shows nothing, and the window ends at once.
+  void SetShowGate(std::function<bool()> gate) { gate_ = std::move(gate); }
+
   void ShowNotice(const std::string& caption, const std::string& text);
   // `listIds`: the lists the template has, so that empty ones are reported too.
   void ShowDialog(unsigned templateId, const std::vector<int>& listIds,
@@ -57,6 +60,7 @@ class Screen {
   Shown shown_;
   std::function<void()> opened_;
   std::function<void()> closed_;
+  std::function<bool()> gate_;
 };
 
 }  // namespace korvane::hosted

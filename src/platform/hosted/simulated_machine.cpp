@@ -151,6 +151,15 @@ int RunSimulatedMachine(const SimOptions& options, std::FILE* out, std::FILE* er
   // The changes may go to standard output: the screen is then drawn on standard error.
   Screen screen(!options.json, codePage, changes.kind == FileTarget::Kind::kStandardOutput ? stderr : stdout);
   screen.SetWindowHooks([&] { instances.WindowOpened(); }, [&] { instances.WindowClosed(); });
+  // The hives to be saved are shown to take the run's writes (which all come before its
+  // notice or dialog) before anything is shown; one that cannot is refused with nothing shown
+  // or written.
+  std::string refused;
+  const auto hivesTakeWrites = [&] {
+    if (refused.empty() && first && options.save && OnHives(options)) hives.TakeWrites(registry, &refused);
+    return refused.empty();
+  };
+  screen.SetShowGate(hivesTakeWrites);
   HostedSystem system(settings.version, settings.languageId, codePage, screen, instances);
   HostedWindows windows(screen);
 
@@ -160,6 +169,11 @@ int RunSimulatedMachine(const SimOptions& options, std::FILE* out, std::FILE* er
   platform::Install({});
 
   int status = exitCode;
+  if (!hivesTakeWrites()) {
+    std::fprintf(err, "korvane-sim: %s\n", refused.c_str());
+    system.CloseHandle(instanceMutex);
+    return 2;
+  }
   if (first) {
     // A 5.00 file is written as UTF-16LE, as regedit itself writes one: in 8-bit text, the
     // hex(1), hex(2) and hex(7) data of such a file (UTF-16 bytes) would be taken by some

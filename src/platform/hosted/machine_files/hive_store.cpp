@@ -45,6 +45,16 @@ std::string Utf8NameToAnsi(const char* utf8, unsigned codePage) {
   return ansi;
 }
 
+// Names and texts from the run or a hive, as messages quote them.
+std::string Quoted(std::string_view ansi, unsigned codePage) { return Printable(AnsiNameToUtf8(ansi, codePage)); }
+
+// hivex answers an offset that leads to no cell of the right kind (a free one, say) with
+// EFAULT, whose own text says nothing to a user.
+std::string HivexFailure() {
+  const int number = errno;
+  return number == EFAULT ? std::string("a cell it refers to is free or of the wrong kind") : std::strerror(number);
+}
+
 }  // namespace
 
 std::string ControlSetName(unsigned number) {
@@ -83,10 +93,10 @@ bool HiveStore::Open(const HivePaths& paths, std::string* error) {
   if (system_ != nullptr) {
     const hive_node_h select = system_->FindKey({"Select"});
     const hive_value_h current = select == 0 ? 0 : hivex_node_get_value(system_->handle, select, "Current");
-    hive_type type{};
+    HiveValueType type = 0;
     std::size_t length = 0;
-    if (current == 0 || hivex_value_type(system_->handle, current, &type, &length) != 0 || type != hive_t_REG_DWORD ||
-        length != 4)
+    if (current == 0 || hivex_value_type(system_->handle, current, TypeOut(&type), &length) != 0 ||
+        type != platform::kRegDword || length != 4)
       return system_->Fail("no DWORD value Current under Select: not the SYSTEM hive of a Windows installation", error);
     currentControlSet_ = static_cast<std::uint32_t>(hivex_value_dword(system_->handle, current));
     if (system_->FindKey({ControlSetName(currentControlSet_)}) == 0)
@@ -119,7 +129,7 @@ bool HiveStore::ReadOsName(std::string* name, std::string* error) const {
   const bool digits = !text.empty() && text.find_first_not_of("0123456789.") == std::string::npos;
   if (!digits || dot == 0 || dot == std::string::npos || dot + 1 == text.size() ||
       text.find('.', dot + 1) != std::string::npos || text.size() > 9)
-    return software_->Fail("CurrentVersion \"" + text + "\" is no Windows version", error);
+    return software_->Fail("CurrentVersion \"" + Printable(text) + "\" is no Windows version", error);
   *name = "2." + text;
   return true;
 }
@@ -140,7 +150,8 @@ bool HiveStore::ReadNlsNumber(const char* key, const char* valueName, int base, 
   if (text.empty() || text.size() > 5 || text.find_first_not_of(digits) != std::string::npos || parsed == 0 ||
       parsed > 0xFFFF)
     return system_->Fail(
-        std::string("Control\\Nls\\") + key + " value " + valueName + " \"" + text + "\" is no " + what, error);
+        std::string("Control\\Nls\\") + key + " value " + valueName + " \"" + Printable(text) + "\" is no " + what,
+        error);
   *number = static_cast<unsigned>(parsed);
   return true;
 }
@@ -187,9 +198,9 @@ bool HiveStore::Load(MemoryRegistry& registry, std::string* error) {
         return hive->Fail("damaged hive: the values of " + hive->NodePath(at.node) + " cannot be read", error);
       for (const hive_value_h* value = values.get(); *value != 0; ++value) {
         Freed<char> name(hivex_value_key(h, *value));
-        hive_type type{};
+        HiveValueType type = 0;
         std::size_t length = 0;
-        Freed<char> data(hivex_value_value(h, *value, &type, &length));
+        Freed<char> data(hivex_value_value(h, *value, TypeOut(&type), &length));
         if (name.get() == nullptr || data.get() == nullptr)
           return hive->Fail("damaged hive: a value of " + hive->NodePath(at.node) + " cannot be read", error);
         std::vector<std::uint8_t> bytes;
@@ -200,7 +211,7 @@ bool HiveStore::Load(MemoryRegistry& registry, std::string* error) {
         } else {
           bytes.assign(data.get(), data.get() + length);
         }
-        at.target->PutValue(Utf8NameToAnsi(name.get(), codePage), static_cast<std::uint32_t>(type), std::move(bytes));
+        at.target->PutValue(Utf8NameToAnsi(name.get(), codePage), type, std::move(bytes));
       }
 
       Freed<hive_node_h> children(hivex_node_children(h, at.node));
@@ -235,7 +246,7 @@ bool HiveStore::Resolve(const std::vector<std::string_view>& parts, bool create,
   const auto joined = [&] {
     std::string path = "HKEY_LOCAL_MACHINE";
     for (std::string_view part : parts) (path += '\\') += part;
-    return path;
+    return Quoted(path, codePage);
   };
   const bool system = !parts.empty() && EqualsFolded(parts[0], "SYSTEM");
   const bool software = !parts.empty() && EqualsFolded(parts[0], "SOFTWARE");
@@ -255,7 +266,10 @@ bool HiveStore::Resolve(const std::vector<std::string_view>& parts, bool create,
     if (child == 0 && create) {
       if (!(*hive)->MakeWritable(error)) return false;
       child = hivex_node_add_child((*hive)->handle, at, name.c_str());
-      if (child == 0) return (*hive)->Fail("cannot add the key " + joined() + ": " + std::strerror(errno), error);
+      if (child == 0) {
+        const std::string why = HivexFailure();
+        return (*hive)->Fail("damaged hive: cannot add the key " + joined() + ": " + why, error);
+      }
       (*hive)->added.insert(child);
     }
     if (child == 0) return (*hive)->Fail("the run wrote to " + joined() + ", which the hive does not hold", error);
@@ -265,7 +279,7 @@ bool HiveStore::Resolve(const std::vector<std::string_view>& parts, bool create,
   return true;
 }
 
-bool HiveStore::Apply(const std::vector<WriteRecord>& writes, unsigned codePage, std::string* error) {
+bool HiveStore::Apply(std::span<const WriteRecord> writes, unsigned codePage, std::string* error) {
   std::vector<std::string_view> parts;
   std::vector<std::uint8_t> data;
   for (const WriteRecord& write : writes) {
@@ -280,8 +294,10 @@ bool HiveStore::Apply(const std::vector<WriteRecord>& writes, unsigned codePage,
     if (!Resolve(parts, write.op == WriteRecord::Op::kCreate, codePage, &hive, &node, error)) return false;
     if (write.op == WriteRecord::Op::kDelete) {
       if (!hive->MakeWritable(error)) return false;
-      if (hivex_node_delete_child(hive->handle, node) != 0)
-        return hive->Fail("cannot delete the key " + hive->NodePath(node) + ": " + std::strerror(errno), error);
+      if (hivex_node_delete_child(hive->handle, node) != 0) {
+        const std::string why = HivexFailure();
+        return hive->Fail("damaged hive: cannot delete the key " + hive->NodePath(node) + ": " + why, error);
+      }
       if (hive->added.erase(node) == 0) hive->changed = true;
       continue;
     }
@@ -296,31 +312,41 @@ bool HiveStore::Apply(const std::vector<WriteRecord>& writes, unsigned codePage,
     }
     const std::string name = AnsiNameToUtf8(write.name, codePage);
     if (const hive_value_h existing = hivex_node_get_value(hive->handle, node, name.c_str()); existing != 0) {
-      hive_type type{};
+      HiveValueType type = 0;
       std::size_t length = 0;
-      Freed<char> bytes(hivex_value_value(hive->handle, existing, &type, &length));
-      if (bytes.get() != nullptr && static_cast<std::uint32_t>(type) == write.type && length == data.size() &&
+      Freed<char> bytes(hivex_value_value(hive->handle, existing, TypeOut(&type), &length));
+      if (bytes.get() != nullptr && type == write.type && length == data.size() &&
           std::memcmp(bytes.get(), data.data(), length) == 0)
         continue;
     }
-    hive_set_value value{const_cast<char*>(name.c_str()), static_cast<hive_type>(write.type), data.size(),
+    hive_set_value value{const_cast<char*>(name.c_str()), hive_t_REG_NONE, data.size(),
                          reinterpret_cast<char*>(data.data())};
+    // Any 32-bit type, stored as hivex stores it, without making a hive_type of it.
+    static_assert(sizeof value.t == sizeof write.type);
+    std::memcpy(&value.t, &write.type, sizeof value.t);
     if (!hive->MakeWritable(error)) return false;
-    if (hivex_node_set_value(hive->handle, node, &value, 0) != 0)
-      return hive->Fail(
-          "cannot set the value " + write.name + " of " + hive->NodePath(node) + ": " + std::strerror(errno), error);
+    if (hivex_node_set_value(hive->handle, node, &value, 0) != 0) {
+      const std::string why = HivexFailure();
+      return hive->Fail("damaged hive: cannot set the value " + Quoted(write.name, codePage) + " of " +
+                            hive->NodePath(node) + ": " + why,
+                        error);
+    }
     if (hive->added.count(node) == 0) hive->changed = true;
   }
   return true;
 }
 
-bool HiveStore::Commit(HiveKind kind, const BytesUse& use, std::string* error) {
+bool HiveStore::Commit(HiveKind kind, std::string* error) {
   HiveFile* hive = Find(kind);
   if (hive == nullptr) {
     *error = "no hive to commit";
     return false;
   }
-  return hive->Commit(use, error);
+  return hive->Commit(error);
+}
+
+bool HiveStore::Commit(HiveKind kind, const BytesUse& use, std::string* error) {
+  return Commit(kind, error) && Find(kind)->Committed(use, error);
 }
 
 bool HiveStore::Original(HiveKind kind, const BytesUse& use, std::string* error) const {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,13 +63,19 @@ class HiveStore {
   // deletes), CurrentControlSet as the real control set and text data as UTF-16LE. A write
   // no given hive can hold (another root, another HKEY_LOCAL_MACHINE key, a hive left out) is
   // an error. Setting a value to the type and bytes it has already is no change, nor is a key
-  // added and deleted again.
-  bool Apply(const std::vector<WriteRecord>& writes, unsigned codePage, std::string* error);
+  // added and deleted again. Where hivex cannot make a change, the message says "damaged
+  // hive: ...".
+  bool Apply(std::span<const WriteRecord> writes, unsigned codePage, std::string* error);
   bool Changed(HiveKind kind) const;
 
-  // Hands `use` the bytes of the hive with the writes applied, or the bytes its file held when
-  // Open read it; they are mapped from memory, not copied, and valid only during the call.
-  // False when they cannot be made, or when `use` returns false; `error` then says why.
+  // Commits the hive with the writes applied into memory, once for all the writes applied so
+  // far, and checks that it reads back as a hive: false with "damaged hive: ..." when hivex
+  // cannot write it.
+  bool Commit(HiveKind kind, std::string* error);
+  // Hands `use` the bytes of the hive with the writes applied (committed as above), or the
+  // bytes its file held when Open read it; they are mapped from memory, not copied, and valid
+  // only during the call. False when they cannot be made, or when `use` returns false; `error`
+  // then says why.
   using BytesUse = std::function<bool(std::string_view bytes, std::string* error)>;
   bool Commit(HiveKind kind, const BytesUse& use, std::string* error);
   bool Original(HiveKind kind, const BytesUse& use, std::string* error) const;

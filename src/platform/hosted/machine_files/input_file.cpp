@@ -87,9 +87,10 @@ bool ReadInputFile(const std::string& path, std::string_view what, std::size_t l
       // A regular file that grows while it is read: the rest, up to the limit.
       if (!bytes->Reserve(std::min(2 * bytes->capacity_, limit + 1))) return failAndClose(errno);
     }
-    // A device fills whatever it is given: a block at a time, it is judged as it comes.
+    // A device fills whatever it is given: a block at a time, it is judged as it comes, and so
+    // is a regular file that a reader may refuse from its first bytes.
     const std::size_t wanted = bytes->capacity_ - length;
-    const ssize_t count = read(fd, bytes->data_ + length, regular ? wanted : std::min(wanted, kStreamBlock));
+    const ssize_t count = read(fd, bytes->data_ + length, regular && !decided ? wanted : std::min(wanted, kStreamBlock));
     if (count < 0 && errno == EINTR) continue;
     if (count < 0) return failAndClose(errno);
     if (count == 0) break;

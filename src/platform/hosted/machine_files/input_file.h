@@ -43,7 +43,8 @@ class InputBytes {
 // file larger than `limit` is refused at once, without reading; any other input as soon as
 // more than `limit` bytes have come. False with `error` saying why, `what` naming the input
 // ("cannot read WHAT: REASON", "WHAT is longer than the limit of N bytes (M MiB)"); `bytes`
-// is then unspecified. `decided`, when given, may end the input early.
+// is then unspecified. `decided`, when given, may end the input early: every input is then
+// read a block at a time.
 bool ReadInputFile(const std::string& path, std::string_view what, std::size_t limit, InputBytes* bytes,
                    std::string* error, const InputDecided& decided = {});
 
