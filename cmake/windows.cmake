@@ -3,25 +3,23 @@
 enable_language(RC)
 include(${CMAKE_SOURCE_DIR}/cmake/source_date.cmake)
 
-# Nothing in these programs unwinds the stack: the product has no exceptions and no C++
-# runtime, so the tables that describe each frame for an unwinder are dead weight. (Code built
-# with exceptions, such as GoogleTest's, still gets the tables it needs.)
-# Nor does any build path go into the programs: two builds in different folders are the same.
-# korvane_core was defined before this file: it takes them as target options.
-set(KORVANE_WINDOWS_OPTIONS
-  "$<$<COMPILE_LANGUAGE:C,CXX>:-fno-asynchronous-unwind-tables>"
+# No build path goes into the programs: two builds in different folders are the same.
+# korvane_core was defined before this file: it takes the options as a target.
+set(KORVANE_PREFIX_MAP_OPTIONS
   "$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=>"
   "$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_BINARY_DIR}/=>")
-add_compile_options(${KORVANE_WINDOWS_OPTIONS})
-target_compile_options(korvane_core PRIVATE ${KORVANE_WINDOWS_OPTIONS})
+add_compile_options(${KORVANE_PREFIX_MAP_OPTIONS})
+target_compile_options(korvane_core PRIVATE ${KORVANE_PREFIX_MAP_OPTIONS})
 
 # Small code: every function in a section of its own, so the linker drops what nothing
 # calls. Not so for data: given a section each, zero-filled objects such as the adapter table
 # land in .data and take their full size in the file.
 # No exceptions or run-time type information either: nothing in the utility throws, and
-# without them the C++ runtime's unwinder, demangler and type tables stay out.
+# without them the C++ runtime's unwinder, demangler and type tables stay out. Nothing
+# unwinds the stack, so the tables that describe each frame for an unwinder are dead weight
+# too. (Not so in the test programs: they use exceptions, which on x86_64 need those tables.)
 set(KORVANE_SIZE_OPTIONS -Os -ffunction-sections)
-set(KORVANE_LEAN_OPTIONS -fno-exceptions -fno-rtti)
+set(KORVANE_LEAN_OPTIONS -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables)
 set(KORVANE_STATIC_LINK_OPTIONS -static -static-libgcc -static-libstdc++ -Wl,--gc-sections)
 # The i686 product runs on every CPU of its systems' era: Windows 95 runs on an 80386, 98 and
 # NT 4.0 on a 486, and none of them has CMOV or the Pentium Pro's other additions, which this
