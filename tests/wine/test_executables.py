@@ -57,6 +57,29 @@ def later_instructions(disassembly):
     return found
 
 
+def code_end(exe, objdump):
+    """Where the code in the i686 build's .text ends: the linker puts the lists of static
+    constructors and destructors (each -1, the functions' four-byte addresses, 0) at its end,
+    and those bytes, read as instructions, could look like anything. None where they are not
+    found."""
+    dump = subprocess.run([objdump, "-s", "-j", ".text", exe], capture_output=True, check=True, text=True).stdout
+    start, data = None, bytearray()
+    for line in dump.splitlines():
+        fields = line[1:].split("  ")[0].split()
+        if len(fields) < 2 or not all(re.fullmatch(r"[0-9a-f]+", field) for field in fields):
+            continue
+        start = int(fields[0], 16) if start is None else start
+        data += bytes.fromhex("".join(fields[1:]))
+    position = len(data) - 4
+    for _ in ("destructors", "constructors"):
+        if position < 0 or data[position:position + 4] != bytes(4):
+            return None
+        while position >= 0 and data[position:position + 4] != b"\xff" * 4:
+            position -= 4
+        position -= 4
+    return None if position < -4 else start + position + 4
+
+
 def version_node(data, offset):
     """One node of a VS_VERSIONINFO tree at offset: (key, value, children), and where it ends."""
     length, value_length, text = struct.unpack_from("<HHH", data, offset)
@@ -194,7 +217,10 @@ class Executables(unittest.TestCase):
         exe, objdump = BUILDS["i686"]
         if not WIN32:
             self.skipTest("no i686 build given (KORVANE_WIN32_BUILD)")
-        listing = subprocess.run([objdump, "-d", exe], capture_output=True, check=True, text=True).stdout
+        end = code_end(exe, objdump)
+        self.assertIsNotNone(end, "no constructor and destructor lists at the end of .text")
+        listing = subprocess.run([objdump, "-d", f"--stop-address={end:#x}", exe],
+                                 capture_output=True, check=True, text=True).stdout
         self.assertGreater(len(listing.splitlines()), 1000, "objdump -d disassembled next to nothing")
         later = later_instructions(listing)
         self.assertEqual(later, [], f"{exe} holds {len(later)} instructions that an 80386 does not have")
