@@ -1,15 +1,34 @@
 # The Windows build: korvane.exe, linked statically so that it needs system DLLs only, and on
 # x86_64 the Win32 programs that the tests run under Wine.
 enable_language(RC)
+include(${CMAKE_SOURCE_DIR}/cmake/source_date.cmake)
+
+# No build path goes into the programs: two builds in different folders are the same.
+# korvane_core was defined before this file: it takes the options as a target.
+set(KORVANE_PREFIX_MAP_OPTIONS
+  "$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=>"
+  "$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_BINARY_DIR}/=>")
+add_compile_options(${KORVANE_PREFIX_MAP_OPTIONS})
+target_compile_options(korvane_core PRIVATE ${KORVANE_PREFIX_MAP_OPTIONS})
 
 # Small code: every function in a section of its own, so the linker drops what nothing
 # calls. Not so for data: given a section each, zero-filled objects such as the adapter table
 # land in .data and take their full size in the file.
 # No exceptions or run-time type information either: nothing in the utility throws, and
-# without them the C++ runtime's unwinder, demangler and type tables stay out.
+# without them the C++ runtime's unwinder, demangler and type tables stay out. Nothing
+# unwinds the stack, so the tables that describe each frame for an unwinder are dead weight
+# too. (Not so in the test programs: they use exceptions, which on x86_64 need those tables.)
 set(KORVANE_SIZE_OPTIONS -Os -ffunction-sections)
-set(KORVANE_LEAN_OPTIONS -fno-exceptions -fno-rtti)
+set(KORVANE_LEAN_OPTIONS -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables)
 set(KORVANE_STATIC_LINK_OPTIONS -static -static-libgcc -static-libstdc++ -Wl,--gc-sections)
+# The i686 product runs on every CPU of its systems' era: Windows 95 runs on an 80386, 98 and
+# NT 4.0 on a 486, and none of them has CMOV or the Pentium Pro's other additions, which this
+# compiler uses by default. Tuned for the Pentium, the commonest CPU of those machines. Only
+# the product: the test programs run on the build machine under Wine, and GoogleTest needs
+# the 486's atomic instructions.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+  list(APPEND KORVANE_SIZE_OPTIONS -march=i386 -mtune=pentium)
+endif()
 target_compile_options(korvane_core PRIVATE ${KORVANE_SIZE_OPTIONS} ${KORVANE_LEAN_OPTIONS})
 
 # The platform layer on the real Windows functions; korvane.exe and the contract tests share it.
@@ -33,10 +52,10 @@ add_executable(korvane WIN32
 target_link_libraries(korvane PRIVATE korvane_win32)
 target_compile_options(korvane PRIVATE ${KORVANE_SIZE_OPTIONS} ${KORVANE_LEAN_OPTIONS})
 # The resource script is UTF-8 (it says so with #pragma code_page) and finds resource.h and
-# the icon next to itself.
-target_include_directories(korvane PRIVATE src src/ui)
+# the icon next to itself, and the generated version.h in the build tree.
+target_include_directories(korvane PRIVATE src src/ui ${CMAKE_BINARY_DIR}/generated)
 set_source_files_properties(src/ui/korvane.rc PROPERTIES OBJECT_DEPENDS
-  "${CMAKE_SOURCE_DIR}/src/ui/korvane.ico;${CMAKE_SOURCE_DIR}/src/ui/resource.h")
+  "${CMAKE_SOURCE_DIR}/src/ui/korvane.ico;${CMAKE_SOURCE_DIR}/src/ui/resource.h;${CMAKE_BINARY_DIR}/generated/version.h")
 # Our own entry point instead of the C runtime's start-up code (see winmain.cpp); without
 # that code nothing would patch an auto-imported reference, so none may be made. On i686 the
 # symbol carries the leading underscore of that platform's C names.
@@ -47,12 +66,22 @@ else()
 endif()
 # No C runtime library either: c_runtime.cpp defines the few functions the program calls, so
 # that it imports from the system's own DLLs only, and an unresolved symbol here is a function
-# of a C runtime DLL that must not be called. From the compiler's libraries only libgcc's
-# helpers and the routine that runs the static constructors (__main, in libmingw32) are used;
-# libstdc++ is not linked at all.
+# of a C runtime DLL that must not be called. Nothing comes from the compiler's libraries
+# either: they are built for the compiler's default CPU, not for the 80386, so winmain.cpp
+# runs the static constructors itself, and a helper routine the code comes to need (64-bit
+# division on i686, say) shows as an unresolved symbol rather than as code of a later CPU.
 target_link_options(korvane PRIVATE -nostdlib -Wl,--gc-sections -s -Wl,-e,${KORVANE_ENTRY}
                     -Wl,--disable-auto-import)
-target_link_libraries(korvane PRIVATE mingw32 gcc kernel32 user32 advapi32)
+target_link_libraries(korvane PRIVATE kernel32 user32 advapi32)
+# The version, in the PE header as in the VERSIONINFO resource. CMake's link line states an
+# image version of its own (0.0, from the target's VERSION, which would also rename the file)
+# after the link options; given with the libraries, ours comes later and is the one that holds.
+target_link_libraries(korvane PRIVATE
+  -Wl,--major-image-version,${PROJECT_VERSION_MAJOR},--minor-image-version,${PROJECT_VERSION_MINOR})
+# The linker takes the header's time stamp from SOURCE_DATE_EPOCH: the same for every build of
+# one commit.
+set_target_properties(korvane PROPERTIES
+  CXX_LINKER_LAUNCHER "${CMAKE_COMMAND};-E;env;SOURCE_DATE_EPOCH=${KORVANE_SOURCE_DATE_EPOCH}")
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
   # Windows 95 and NT 4.0 refuse a program that asks for a later subsystem or OS version.
   target_link_options(korvane PRIVATE -Wl,--subsystem,windows:4.0 -Wl,--major-os-version,4

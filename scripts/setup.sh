@@ -69,8 +69,9 @@ korvane_setup() {
                   registry-tools python3-jsonschema groff-base)
   if [ "${1:-native}" = all ]; then
     # fonts-wine: Wine's own fonts, Marlett among them, which draws the caption's buttons.
+    # icoutils: wrestool, which reads korvane.exe's version resource in the tests.
     packages+=(mingw-w64 binutils-mingw-w64 wine wine64 xvfb xauth x11-utils locales imagemagick fonts-ipafont-gothic
-               fonts-wine)
+               fonts-wine icoutils)
   fi
   korvane_apt_install "${packages[@]}" || return 1
   if [ "${1:-native}" = all ]; then

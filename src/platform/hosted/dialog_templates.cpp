@@ -22,7 +22,7 @@ const std::map<std::string, long long>& WindowsConstants() {
       {"LBS_NOSEL", 0x4000},        {"SS_LEFT", 0x0},            {"SS_CENTERIMAGE", 0x200},
       {"IDOK", 1},                  {"IDCANCEL", 2},             {"LANG_NEUTRAL", 0},
       {"SUBLANG_NEUTRAL", 0},       {"LANG_ENGLISH", 0x09},      {"SUBLANG_ENGLISH_US", 0x01},
-      {"LANG_JAPANESE", 0x11},      {"SUBLANG_DEFAULT", 0x01},
+      {"LANG_JAPANESE", 0x11},      {"SUBLANG_DEFAULT", 0x01},   {"VS_VERSION_INFO", 1},
   };
   return constants;
 }
@@ -209,6 +209,16 @@ bool Numbers(Parser& parser, Token token, int count, long long* values) {
   return true;
 }
 
+bool SkipVersionInfo(Parser& parser) {
+  int depth = 0;
+  for (Token token = parser.Next(); token.kind != Token::Kind::kEnd; token = parser.Next()) {
+    if (token.kind != Token::Kind::kWord) continue;
+    if (token.text == "BEGIN") ++depth;
+    if (token.text == "END" && depth > 0 && --depth == 0) return true;
+  }
+  return parser.Fail("VERSIONINFO without its END");
+}
+
 }  // namespace
 
 bool ParseDialogTemplates(std::string_view script, std::string_view header, std::vector<DialogTemplate>* out,
@@ -240,8 +250,13 @@ bool ParseDialogTemplates(std::string_view script, std::string_view header, std:
       if (parser.Next().kind != Token::Kind::kString) return parser.Fail("expected the icon file"), failed();
       continue;
     }
+    if (kind.kind == Token::Kind::kWord && kind.text == "VERSIONINFO") {
+      // Nothing the terminal draws: its statements and nested blocks are passed over whole.
+      if (!SkipVersionInfo(parser)) return failed();
+      continue;
+    }
     if (kind.kind != Token::Kind::kWord || kind.text != "DIALOG")
-      return parser.Fail("expected DIALOG or ICON after " + token.text), failed();
+      return parser.Fail("expected DIALOG, ICON or VERSIONINFO after " + token.text), failed();
     DialogTemplate dialog;
     dialog.id = static_cast<unsigned>(id);
     dialog.language = language;

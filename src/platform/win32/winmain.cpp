@@ -6,7 +6,8 @@
 // bring a thread-local-storage directory with callbacks and a command-line parser, neither of
 // which the utility wants on the oldest systems it runs on. No C runtime library is linked
 // (c_runtime.cpp has the few functions the program calls), so all that is left to do here is
-// to construct the process-wide objects.
+// to construct the process-wide objects. That is done here too, not by the compiler's library
+// routine (__main), which is built for a later CPU than the 80386 the program runs on.
 #include "platform/framework.h"
 #include "platform/services.h"
 #include "platform/win32/win32_registry.h"
@@ -14,20 +15,38 @@
 #include "platform/win32/win32_windows.h"
 #include "platform/win32/windows_gateway.h"
 
-// The compiler's own routine that runs the static constructors, in definition order per file.
-// It hands each object's destructor to atexit, which the C runtime's start-up code would
-// otherwise provide: the destructors are kept here and run, newest first, as the run ends.
-extern "C" void __main();
+using ExitFunction = void (*)();
+
+// The linker's lists of static constructors and destructors: a first entry of -1, the
+// functions, and a null entry at the end.
+extern "C" ExitFunction __CTOR_LIST__[];
+extern "C" ExitFunction __DTOR_LIST__[];
+
+extern "C" int atexit(ExitFunction function);
 
 namespace {
 
-using ExitFunction = void (*)();
 constexpr int kExitFunctionCapacity = 64;
 ExitFunction exitFunctions[kExitFunctionCapacity];
 int exitFunctionCount = 0;
 
 void RunExitFunctions() {
   while (exitFunctionCount > 0) exitFunctions[--exitFunctionCount]();
+}
+
+void RunDestructorList() {
+  for (ExitFunction* entry = __DTOR_LIST__ + 1; *entry != nullptr; ++entry) (*entry)();
+}
+
+// The linker lays the constructors out last file first, so they run from the end of the list:
+// each file's objects are constructed in definition order, as the compiler's own routine does.
+// The constructors hand each object's destructor to atexit below; they run, newest first, as
+// the run ends.
+void RunStaticConstructors() {
+  int count = 0;
+  while (__CTOR_LIST__[count + 1] != nullptr) ++count;
+  for (int index = count; index >= 1; --index) __CTOR_LIST__[index]();
+  atexit(RunDestructorList);
 }
 
 int RunUtility(HINSTANCE instance) {
@@ -50,7 +69,7 @@ extern "C" int atexit(ExitFunction function) {
 }
 
 extern "C" void KorvaneStartup() {
-  __main();
+  RunStaticConstructors();
   const int result = RunUtility(GetModuleHandleA(nullptr));
   RunExitFunctions();
   ExitProcess(static_cast<UINT>(result));
