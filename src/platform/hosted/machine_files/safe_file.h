@@ -15,6 +15,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace korvane::hosted {
 
@@ -57,6 +58,21 @@ bool KeepOriginal(const std::string& path, std::string_view contents, const std:
 
 // Whether both paths name one existing file (through symbolic links, hard links, "./").
 bool IsSameFile(const std::string& first, const std::string& second);
+
+// Whether `path` is, or once written would be, `other`: one file through symbolic links,
+// hard links or bind mounts, or one name in one folder in any letter case, as Windows names
+// files.
+bool IsSameEntry(const std::string& path, const std::string& other);
+
+// Why `path` cannot be written whole: its name, or the name of the temporary file it is written
+// through, is longer than its folder allows; "" when both fit.
+std::string WhyNameTooLong(const std::string& path);
+
+// Removes the temporary files that a run ended by SIGKILL or a crash left beside `path` where
+// no unnamed one could be made, and returns their paths. Only regular files with the names
+// korvane-sim gives its own for `path` are touched: the caller must hold the lock that every
+// writer of `path` holds.
+std::vector<std::string> RemoveLeftTemporaries(const std::string& path);
 
 // Replacing uses an unnamed temporary file (O_TMPFILE) when the filesystem has them; false
 // makes it use a named one always, as on filesystems without, so that tests reach that way.

@@ -17,6 +17,8 @@ namespace korvane::hosted {
 
 namespace {
 
+std::string TemporaryPrefix(const std::string& name) { return "." + name + ".korvane-sim-"; }
+
 // --- The named temporary file that a signal must remove ---
 
 // Set and cleared only while the signals below are blocked, so that the handler never sees
@@ -83,14 +85,15 @@ void Arm(int folder, const std::string& name) {
   pendingArmed = 1;
 }
 
-// A hidden name beside the target, as editors and git use for their temporary files.
+constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+constexpr std::size_t kRandomLetters = 6;
+
+// A hidden name beside the target, as editors and git use for their temporary files, marked
+// as korvane-sim's own so that one left by a killed run is told from every file of the user's.
 std::string TemporaryName(const std::string& name) {
-  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
   static std::mt19937 random{std::random_device{}()};
-  std::string temporary = ".";
-  temporary.append(name, 0, NAME_MAX - 16);
-  temporary += '.';
-  for (int i = 0; i < 6; ++i) temporary += kLetters[random() % (sizeof kLetters - 1)];
+  std::string temporary = TemporaryPrefix(name);
+  for (std::size_t i = 0; i < kRandomLetters; ++i) temporary += kLetters[random() % (sizeof kLetters - 1)];
   return temporary;
 }
 
@@ -265,6 +268,15 @@ bool ReplaceWhole(const std::string& path, std::string_view contents, bool unnam
 bool CreateWholeLike(const std::string& path, std::string_view contents, const struct stat& like, bool unnamed,
                      bool* existed, std::string* error) {
   return WriteWhole(path, contents, unnamed, &like, existed, error);
+}
+
+std::size_t TemporaryNameLength(const std::string& name) { return TemporaryPrefix(name).size() + kRandomLetters; }
+
+bool IsTemporaryNameOf(std::string_view entry, const std::string& name) {
+  const std::string prefix = TemporaryPrefix(name);
+  if (entry.size() != prefix.size() + kRandomLetters || entry.substr(0, prefix.size()) != prefix) return false;
+  const std::string_view letters(kLetters, sizeof kLetters - 1);
+  return entry.substr(prefix.size()).find_first_not_of(letters) == std::string_view::npos;
 }
 
 bool WriteAll(int fd, std::string_view contents) {

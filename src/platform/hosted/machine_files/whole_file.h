@@ -24,6 +24,12 @@ bool ReplaceWhole(const std::string& path, std::string_view contents, bool unnam
 bool CreateWholeLike(const std::string& path, std::string_view contents, const struct stat& like, bool unnamed,
                      bool* existed, std::string* error);
 
+// How long the name of a temporary file for the file `name` is: ".NAME.korvane-sim-XXXXXX".
+std::size_t TemporaryNameLength(const std::string& name);
+
+// Whether `entry` is a name that a temporary file for the file `name` is given.
+bool IsTemporaryNameOf(std::string_view entry, const std::string& name);
+
 // Writes all of `contents` to `fd`, through short writes and interruptions; false with errno
 // set.
 bool WriteAll(int fd, std::string_view contents);
