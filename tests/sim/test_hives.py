@@ -65,10 +65,14 @@ class OfflineInstallations(unittest.TestCase):
         return os.path.join(self.directory, names[0]), system, software
 
     def files(self):
-        """Every file below the test's folder with the digest of its bytes."""
-        return {os.path.relpath(os.path.join(folder, name), self.directory):
-                hashlib.sha256(read(os.path.join(folder, name))).hexdigest()
-                for folder, _, names in os.walk(self.directory) for name in names}
+        """Every file below the test's folder with the digest of its bytes, every symbolic link
+        with its target, and every folder."""
+        def seen(path):
+            if os.path.islink(path):
+                return "link to " + os.readlink(path)
+            return "folder" if os.path.isdir(path) else hashlib.sha256(read(path)).hexdigest()
+        return {os.path.relpath(os.path.join(folder, name), self.directory): seen(os.path.join(folder, name))
+                for folder, folders, names in os.walk(self.directory) for name in names + folders}
 
     def test_each_sample_gives_the_report_of_its_machine_file(self):
         # The installation's version, language and code page stand where no option is given,
@@ -139,6 +143,35 @@ class OfflineInstallations(unittest.TestCase):
             "with --machine": (None, ["--machine", machine("sample-xp.reg")], "--machine"),
             "Windows 98": (None, ["--os", "win98"], "Windows 95, 98 and Me"),
             "changes onto the hive": (None, ["--changes", "{SYSTEM}"], "is the hive"),
+            # The backup, kept or still to come, in any letter case and through a link to it.
+            "changes onto the backup to come": (None, ["--changes", "{SYSTEM}.bak"], "is the backup"),
+            "changes onto the backup in another case": (None, ["--changes", "{CONFIG}/system.BAK"], "is the backup"),
+            "changes through a link to the backup": (
+                lambda w, system, s: (shutil.copyfile(system, system + ".bak"),
+                                      os.symlink(system + ".bak", os.path.join(w, "changes.reg"))),
+                ["--changes", "{CONFIG}/../../changes.reg"], "is the backup"),
+            # What stands as the backup is never written: anything but a hive of the kind would
+            # keep the original nowhere.
+            "backup a directory": (lambda w, system, s: os.mkdir(system + ".bak"), [],
+                                   "SYSTEM.bak is no backup of it (it is a directory); move it away"),
+            "backup a dangling link": (lambda w, system, s: os.symlink("gone", system + ".bak"), [],
+                                       "(it is a symbolic link to gone)"),
+            "backup a link to a hive": (lambda w, system, software: os.symlink(software, system + ".bak"), [],
+                                        "(it is a symbolic link to "),
+            "backup empty": (lambda w, system, s: open(system + ".bak", "wb").close(), [], "(it is empty)"),
+            "backup no hive": (lambda w, system, s: shutil.copyfile(machine("sample-xp.reg"), system + ".bak"), [],
+                               "(it holds no hive: "),
+            "backup of the other hive": (lambda w, system, software: shutil.copyfile(software, system + ".bak"), [],
+                                         "(it holds a SOFTWARE hive, not a SYSTEM one)"),
+            # Names whose backup, or whose temporary file, the folder cannot hold.
+            "hive name too long": (
+                lambda w, system, s: shutil.copyfile(system, os.path.join(os.path.dirname(system), "S" * 252)),
+                ["--hive", "SYSTEM={CONFIG}/" + "S" * 252, "--hive", "SOFTWARE={SOFTWARE}"],
+                "SS: its name is 252 bytes long, and the temporary file it is written through (272 bytes) would be"),
+            "backup name too long": (
+                lambda w, system, s: shutil.copyfile(system, os.path.join(os.path.dirname(system), "S" * 234)),
+                ["--hive", "SYSTEM={CONFIG}/" + "S" * 234, "--hive", "SOFTWARE={SOFTWARE}"],
+                "SS.bak: its name is 238 bytes long, and the temporary file it is written through (258 bytes)"),
         }
         for name, (spoil, options, message) in cases.items():
             with self.subTest(name):
@@ -147,7 +180,8 @@ class OfflineInstallations(unittest.TestCase):
                     spoil(windows, system, software)
                 before = self.files()
                 hives = [] if "--hive" in options else ["--windows", windows]
-                options = [o.replace("{SYSTEM}", system).replace("{SOFTWARE}", software) for o in options]
+                options = [o.replace("{SYSTEM}", system).replace("{SOFTWARE}", software)
+                           .replace("{CONFIG}", os.path.dirname(system)) for o in options]
                 result = simhost.run(*hives, "--json", "--save", "--changes", os.path.join(self.directory, "changes.reg"),
                                      *options, check=False)
                 self.assertEqual(result.returncode, 2, result.stderr)

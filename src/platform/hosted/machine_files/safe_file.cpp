@@ -152,12 +152,7 @@ bool WriteFileSafely(const std::string& path, std::string_view contents, std::st
 
 bool KeepOriginal(const std::string& path, std::string_view contents, const std::string& like, bool* existed,
                   std::string* error) {
-  struct stat original {};
-  if (stat(like.c_str(), &original) != 0) {
-    *error = "cannot read the owner and mode of " + like + ": " + std::strerror(errno);
-    return false;
-  }
-  return CreateWholeLike(path, contents, original, useUnnamedTemporaryFiles, existed, error);
+  return CreateWholeLike(path, contents, like, useUnnamedTemporaryFiles, existed, error);
 }
 
 bool IsSameFile(const std::string& first, const std::string& second) {
