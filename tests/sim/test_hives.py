@@ -191,7 +191,24 @@ class OfflineInstallations(unittest.TestCase):
 
     def test_one_installation_is_one_pc_whichever_way_its_hives_are_named(self):
         windows, system, software = self.install("sample-xp.reg")
+        config = os.path.dirname(system)
         hive = read(system)
+        # A second way to the installation: a bind mount, where the machine allows one.
+        bound = os.path.join(self.directory, "bound")
+        os.mkdir(bound)
+        mounted = subprocess.run(["mount", "--bind", config, bound], capture_output=True).returncode == 0
+        if mounted:
+            self.addCleanup(subprocess.run, ["umount", bound], check=True)
+        # Temporary files that runs ended by SIGKILL left where no unnamed one could be made,
+        # and files of the user's that only look like them.
+        left = [".SYSTEM.korvane-sim-Ab12yZ", ".SYSTEM.bak.korvane-sim-000000", ".SOFTWARE.korvane-sim-xyzXYZ"]
+        alike = [".SYSTEM.korvane-sim-Ab12y", ".SYSTEM.korvane-sim-Ab12y!", ".SYSTEM.backup", ".system.korvane-sim-Ab12yZ"]
+        for name in left + alike:
+            with open(os.path.join(config, name), "wb") as file:
+                file.write(b"x" * 4096)
+        os.symlink(software, os.path.join(config, ".SOFTWARE.korvane-sim-linked"))
+        alike.append(".SOFTWARE.korvane-sim-linked")
+        runtime = os.path.join(simhost.RUNTIME, f"korvane-sim-{os.geteuid()}")
         # The first instance has the installation while it waits for its SYSTEM hive to come:
         # it takes the lock before it reads, and a FIFO opens for writing once it reads.
         os.remove(system)
@@ -206,16 +223,40 @@ class OfflineInstallations(unittest.TestCase):
             except OSError:
                 time.sleep(0.05)
         self.assertIsNotNone(writer, "the first instance never read its hive")
+        self.assertEqual(sorted(n for n in os.listdir(config) if n.startswith(".")), sorted(alike),
+                         "the run that has the installation left a killed run's temporary file")
+        # Planted while the first has the installation: only a run that has it may remove them.
+        for name in left:
+            with open(os.path.join(config, name), "wb") as file:
+                file.write(b"x")
         with open(writer, "wb") as fifo:
             link = os.path.join(self.directory, "SYSTEM.link")
             os.symlink(system, link)
-            second = simhost.run("--hive", "SYSTEM=" + link, "--hive", "SOFTWARE=" + software,
-                                 "--changes", os.path.join(self.directory, "changes.reg"), check=False)
-            self.assertEqual(second.returncode, 3, second.stderr)
-            self.assertIn("another instance", second.stderr.decode())
+            ways = {"a symbolic link": link}
+            if mounted:
+                ways["a bind mount"] = os.path.join(bound, "SYSTEM")
+            for way, path in ways.items():
+                with self.subTest(way):
+                    second = simhost.run("--hive", "SYSTEM=" + path, "--hive", "SOFTWARE=" + software,
+                                         "--changes", os.path.join(self.directory, "changes.reg"), check=False)
+                    self.assertEqual(second.returncode, 3, second.stderr)
+                    self.assertIn("another instance", second.stderr.decode())
+            self.assertTrue(all(os.path.exists(os.path.join(config, name)) for name in left))
             os.set_blocking(writer, True)
             fifo.write(hive)
         self.assertEqual(first.wait(timeout=30), 0)
+        self.assertTrue(all(os.path.exists(os.path.join(config, name)) for name in left))
+        # The run that had the installation removed its lock file as it ended.
+        self.assertEqual(os.listdir(runtime), [])
+        os.remove(system)
+        with open(system, "wb") as file:
+            file.write(hive)
+        removed = simhost.run("--json", "--windows", windows).stderr.decode()
+        self.assertEqual(sorted(n for n in os.listdir(config) if n.startswith(".")), sorted(alike))
+        self.assertEqual(sorted(re.findall(r"removed .*/(\S+), a temporary file left by a run that was ended", removed)),
+                         sorted(left))
+        if not mounted:
+            self.skipTest("no bind mount here (needs root): the second instance came through a symbolic link only")
 
 if __name__ == "__main__":
     unittest.main()
