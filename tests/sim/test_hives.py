@@ -130,6 +130,20 @@ class OfflineInstallations(unittest.TestCase):
                 file.seek(0)
                 file.write(struct.pack("<128I", *words))
 
+        def line_breaks_in_a_class_key(windows, system, software):
+            # An adapter's driver key whose name would end the patch's key line and start
+            # lines of its own; hivexsh reads its names a line at a time, so @@ stands for CR LF
+            # until the file is patched.
+            name = '0003]@@"Injected"="yes"@@@@[HKEY_LOCAL_MACHINE'
+            enum = "\\ControlSet001\\Enum\\PCI\\VEN_5AB1&DEV_103B&SUBSYS_00215AB1&REV_81\\4&2a77c1e&0&10F0"
+            subprocess.run(["hivexsh", "-w", system], check=True, timeout=60, input=(
+                f"cd \\ControlSet001\\{NET_CLASS}\nadd {name}\ncd \\\ncd {enum}\nsetval 1\nDriver\n"
+                f"string:{NET_CLASS[-38:]}\\{name}\ncommit\n").encode())
+            with open(system, "r+b") as file:
+                data = file.read().replace(b"@@", b"\r\n").replace("@@".encode("utf-16-le"), "\r\n".encode("utf-16-le"))
+                file.seek(0)
+                file.write(data)
+
         cases = {  # what spoils the installation (given its Windows folder, SYSTEM and SOFTWARE), the options
             "not a hive": (lambda w, system, s: shutil.copyfile(machine("sample-xp.reg"), system), [],
                            "not a registry hive"),
@@ -143,6 +157,9 @@ class OfflineInstallations(unittest.TestCase):
             "with --machine": (None, ["--machine", machine("sample-xp.reg")], "--machine"),
             "Windows 98": (None, ["--os", "win98"], "Windows 95, 98 and Me"),
             "changes onto the hive": (None, ["--changes", "{SYSTEM}"], "is the hive"),
+            "line breaks in a key's name": (line_breaks_in_a_class_key, [],
+                                            '0003]\\r\\n"Injected"="yes"\\r\\n\\r\\n[HKEY_LOCAL_MACHINE, whose name holds a line '
+                                            'break or a NUL, which a .reg file cannot carry'),
             # The backup, kept or still to come, in any letter case and through a link to it.
             "changes onto the backup to come": (None, ["--changes", "{SYSTEM}.bak"], "is the backup"),
             "changes onto the backup in another case": (None, ["--changes", "{CONFIG}/system.BAK"], "is the backup"),

@@ -191,6 +191,12 @@ int RunSimulatedMachine(const SimOptions& options, std::FILE* out, std::FILE* er
   platform::Install({});
 
   int status = exitCode;
+  // Refused before anything is written: the changes would carry lines that are not the run's.
+  if (first && !options.changesPath.empty() && !CanCarryChanges(registry.Writes(), &error)) {
+    std::fprintf(err, "korvane-sim: cannot write the changes to %s: %s; nothing was written\n",
+                 options.changesPath.c_str(), error.c_str());
+    return 2;
+  }
   if (first) {
     // A 5.00 file is written as UTF-16LE, as regedit itself writes one: in 8-bit text, the
     // hex(1), hex(2) and hex(7) data of such a file (UTF-16 bytes) would be taken by some
