@@ -116,6 +116,53 @@ class OfflineInstallations(unittest.TestCase):
                                  [])
                 self.assertEqual(read(system), saved)
 
+    def test_a_save_on_ntfs_3g_keeps_the_hives_security_descriptor_and_attributes(self):
+        """On the mount the README recommends, the hive and its backup keep the Windows security
+        descriptor and DOS attributes of the original: ntfs-3g's default gives Everyone full
+        control of a hive that holds the boot key's parts."""
+        why = ("no /dev/fuse" if not os.path.exists("/dev/fuse") else
+               "no ntfs-3g or mkntfs (Debian's ntfs-3g)" if not (shutil.which("ntfs-3g") and shutil.which("mkntfs"))
+               else None)
+        if why:
+            self.skipTest(why)
+        image, mount = os.path.join(self.directory, "disk.ntfs"), os.path.join(self.directory, "ntfs")
+        os.mkdir(mount)
+        with open(image, "wb") as file:
+            file.truncate(16 << 20)
+        subprocess.run(["mkntfs", "-F", "-Q", image], check=True, capture_output=True, timeout=60)
+        mounted = subprocess.run(["ntfs-3g", image, mount], capture_output=True, timeout=60)
+        if mounted.returncode != 0:
+            self.skipTest("ntfs-3g cannot mount here: " + mounted.stderr.decode().strip())
+        self.addCleanup(subprocess.run, ["fusermount", "-u", mount], check=True)
+
+        def sid(*parts):
+            return struct.pack("<BB", 1, len(parts) - 1) + parts[0].to_bytes(6, "big") + struct.pack(
+                f"<{len(parts) - 1}I", *parts[1:])
+        administrators, local_system = sid(5, 32, 544), sid(5, 18)
+        # Full control for SYSTEM and the Administrators only, as Windows sets it on its hives.
+        aces = b"".join(struct.pack("<BBHI", 0, 0, 8 + len(who), 0x001F01FF) + who
+                        for who in (local_system, administrators))
+        dacl = struct.pack("<BBHHH", 2, 0, 8 + len(aces), 2, 0) + aces
+        descriptor = struct.pack("<BBHIIII", 1, 0, 0x8004, 20, 20 + len(administrators), 0,
+                                 20 + len(administrators) + len(local_system)) + administrators + local_system + dacl
+        hidden_system_archive = struct.pack(">I", 0x26)
+
+        config = os.path.join(mount, "WINDOWS", "system32", "config")
+        os.makedirs(config)
+        system, software = os.path.join(config, "SYSTEM"), os.path.join(config, "SOFTWARE")
+        subprocess.run([MAKE_HIVES, machine("sample-xp.reg"), system, software], check=True, timeout=60)
+        os.setxattr(system, "system.ntfs_acl", descriptor)
+        os.setxattr(system, "system.ntfs_attrib_be", hidden_system_archive)
+        original = read(system)
+
+        simhost.report("--windows", os.path.join(mount, "WINDOWS"), "--save")
+        self.assertEqual(read(system + ".bak"), original)
+        self.assertEqual(list(definition_keys(system).values()), [DEFINITION])
+        for path in (system, system + ".bak"):
+            self.assertEqual((os.getxattr(path, "system.ntfs_acl"), os.getxattr(path, "system.ntfs_attrib_be")),
+                             (descriptor, hidden_system_archive), path)
+        self.assertEqual(sorted(os.listdir(config)), ["SOFTWARE", "SYSTEM", "SYSTEM.bak"])
+
     def test_refusals_leave_every_file_as_it_was(self):
         def missing_control_set(windows, system, software):
             subprocess.run(["hivexsh", "-w", system], check=True, timeout=60,
