@@ -34,9 +34,10 @@ korvane_setup_wine32() {
 
 korvane_setup() {
   # hivex reads and writes offline installations' hives; regtree (registry-tools) reads them
-  # back in the tests as an independent reader.
+  # back in the tests as an independent reader; ntfs-3g mounts the NTFS disk on which the tests
+  # check that a saved hive keeps its Windows security descriptor.
   local packages=(cmake ninja-build g++ make pkg-config libgtest-dev googletest python3 libhivex-dev libhivex-bin
-                  registry-tools)
+                  registry-tools ntfs-3g)
   if [ "${1:-native}" = all ]; then
     # fonts-wine: Wine's own fonts, Marlett among them, which draws the caption's buttons.
     packages+=(mingw-w64 binutils-mingw-w64 wine wine64 xvfb xauth x11-utils locales imagemagick fonts-ipafont-gothic

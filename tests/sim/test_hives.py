@@ -133,7 +133,8 @@ class OfflineInstallations(unittest.TestCase):
         mounted = subprocess.run(["ntfs-3g", image, mount], capture_output=True, timeout=60)
         if mounted.returncode != 0:
             self.skipTest("ntfs-3g cannot mount here: " + mounted.stderr.decode().strip())
-        self.addCleanup(subprocess.run, ["fusermount", "-u", mount], check=True)
+        fusermount = shutil.which("fusermount3") or shutil.which("fusermount")
+        self.addCleanup(subprocess.run, [fusermount, "-u", mount] if fusermount else ["umount", mount], check=True)
 
         def sid(*parts):
             return struct.pack("<BB", 1, len(parts) - 1) + parts[0].to_bytes(6, "big") + struct.pack(
