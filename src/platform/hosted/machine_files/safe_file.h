@@ -2,7 +2,8 @@
 // file is replaced whole: a temporary file beside it (unnamed where the filesystem allows, so
 // that a crash leaves nothing behind; else a named one that SIGINT, SIGTERM and SIGHUP remove),
 // flushed to disk and renamed over it (whole_file.h). Behind a symbolic link the link's target
-// is replaced and the link kept. The replaced file's owner, group and mode are kept; a
+// is replaced and the link kept. The replaced file's owner, group and mode are kept, and its
+// extended attributes where the file system allows (ACLs, ntfs-3g's security descriptor); a
 // read-only file, one the user may not write, and one whose owner or group the user could not
 // keep are refused (file_rules.h). A FIFO or a character device is written into in place, and
 // "-" is standard output; korvane-sim ignores SIGPIPE, so that a reader who has gone makes such
