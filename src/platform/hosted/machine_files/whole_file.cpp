@@ -183,6 +183,7 @@ bool ReadAttribute(const std::string& path, const std::string& name, std::vector
 // and security.* attributes. One that controls access and cannot be copied is an error.
 bool CopyAttributes(const std::string& source, int fd, std::string* error) {
   std::vector<char> value;
+  std::vector<char> given(64 * 1024);
   for (const std::string& name : AttributeNames(source)) {
     if (!ReadAttribute(source, name, &value)) {
       // ENODATA: the file has no such attribute; ENOTSUP: its file system has none at all.
@@ -190,6 +191,12 @@ bool CopyAttributes(const std::string& source, int fd, std::string* error) {
       *error = "cannot read its extended attribute " + name + ": " + std::strerror(errno);
       return false;
     }
+    // One the new file has already (a label every file in the folder gets) is not set again:
+    // setting even the same label may need a permission that reading it does not.
+    const ssize_t size = fgetxattr(fd, name.c_str(), given.data(), given.size());
+    if (size >= 0 && static_cast<std::size_t>(size) == value.size() &&
+        std::equal(value.begin(), value.end(), given.begin()))
+      continue;
     if (fsetxattr(fd, name.c_str(), value.data(), value.size(), 0) == 0 || !ControlsAccess(name)) continue;
     *error = "cannot give the new file its extended attribute " + name + ", which controls who may read it: " +
              std::strerror(errno);
