@@ -64,9 +64,10 @@ korvane_setup_japanese_locale() {
 korvane_setup() {
   # hivex reads and writes offline installations' hives; regtree (registry-tools) reads them
   # back in the tests as an independent reader; python3-jsonschema checks the reports against
-  # their schema and groff the manual page.
+  # their schema and groff the manual page; ntfs-3g mounts the NTFS disk on which the tests
+  # check that a saved hive keeps its Windows security descriptor.
   local packages=(cmake ninja-build g++ make pkg-config libgtest-dev googletest python3 libhivex-dev libhivex-bin
-                  registry-tools python3-jsonschema groff-base)
+                  registry-tools python3-jsonschema groff-base ntfs-3g)
   if [ "${1:-native}" = all ]; then
     # fonts-wine: Wine's own fonts, Marlett among them, which draws the caption's buttons.
     # icoutils: wrestool, which reads korvane.exe's version resource in the tests.

@@ -90,10 +90,14 @@ class OfflineInstallations(unittest.TestCase):
         return os.path.join(self.directory, names[0]), system, software
 
     def files(self):
-        """Every file below the test's folder with the digest of its bytes."""
-        return {os.path.relpath(os.path.join(folder, name), self.directory):
-                hashlib.sha256(read(os.path.join(folder, name))).hexdigest()
-                for folder, _, names in os.walk(self.directory) for name in names}
+        """Every file below the test's folder with the digest of its bytes, every symbolic link
+        with its target, and every folder."""
+        def seen(path):
+            if os.path.islink(path):
+                return "link to " + os.readlink(path)
+            return "folder" if os.path.isdir(path) else hashlib.sha256(read(path)).hexdigest()
+        return {os.path.relpath(os.path.join(folder, name), self.directory): seen(os.path.join(folder, name))
+                for folder, folders, names in os.walk(self.directory) for name in names + folders}
 
     def test_each_sample_gives_the_report_of_its_machine_file(self):
         # The installation's version, language and code page stand where no option is given,
@@ -145,6 +149,54 @@ class OfflineInstallations(unittest.TestCase):
                                  [])
                 self.assertEqual(read(system), saved)
 
+    def test_a_save_on_ntfs_3g_keeps_the_hives_security_descriptor_and_attributes(self):
+        """On the mount the README recommends, the hive and its backup keep the Windows security
+        descriptor and DOS attributes of the original: ntfs-3g's default gives Everyone full
+        control of a hive that holds the boot key's parts."""
+        why = ("no /dev/fuse" if not os.path.exists("/dev/fuse") else
+               "no ntfs-3g or mkntfs (Debian's ntfs-3g)" if not (shutil.which("ntfs-3g") and shutil.which("mkntfs"))
+               else None)
+        if why:
+            self.skipTest(why)
+        image, mount = os.path.join(self.directory, "disk.ntfs"), os.path.join(self.directory, "ntfs")
+        os.mkdir(mount)
+        with open(image, "wb") as file:
+            file.truncate(16 << 20)
+        subprocess.run(["mkntfs", "-F", "-Q", image], check=True, capture_output=True, timeout=60)
+        mounted = subprocess.run(["ntfs-3g", image, mount], capture_output=True, timeout=60)
+        if mounted.returncode != 0:
+            self.skipTest("ntfs-3g cannot mount here: " + mounted.stderr.decode().strip())
+        fusermount = shutil.which("fusermount3") or shutil.which("fusermount")
+        self.addCleanup(subprocess.run, [fusermount, "-u", mount] if fusermount else ["umount", mount], check=True)
+
+        def sid(*parts):
+            return struct.pack("<BB", 1, len(parts) - 1) + parts[0].to_bytes(6, "big") + struct.pack(
+                f"<{len(parts) - 1}I", *parts[1:])
+        administrators, local_system = sid(5, 32, 544), sid(5, 18)
+        # Full control for SYSTEM and the Administrators only, as Windows sets it on its hives.
+        aces = b"".join(struct.pack("<BBHI", 0, 0, 8 + len(who), 0x001F01FF) + who
+                        for who in (local_system, administrators))
+        dacl = struct.pack("<BBHHH", 2, 0, 8 + len(aces), 2, 0) + aces
+        descriptor = struct.pack("<BBHIIII", 1, 0, 0x8004, 20, 20 + len(administrators), 0,
+                                 20 + len(administrators) + len(local_system)) + administrators + local_system + dacl
+        hidden_system_archive = struct.pack(">I", 0x26)
+
+        config = os.path.join(mount, "WINDOWS", "system32", "config")
+        os.makedirs(config)
+        system, software = os.path.join(config, "SYSTEM"), os.path.join(config, "SOFTWARE")
+        subprocess.run([MAKE_HIVES, machine("sample-xp.reg"), system, software], check=True, timeout=60)
+        os.setxattr(system, "system.ntfs_acl", descriptor)
+        os.setxattr(system, "system.ntfs_attrib_be", hidden_system_archive)
+        original = read(system)
+
+        simhost.report("--windows", os.path.join(mount, "WINDOWS"), "--save")
+        self.assertEqual(read(system + ".bak"), original)
+        self.assertEqual(list(definition_keys(system).values()), [DEFINITION])
+        for path in (system, system + ".bak"):
+            self.assertEqual((os.getxattr(path, "system.ntfs_acl"), os.getxattr(path, "system.ntfs_attrib_be")),
+                             (descriptor, hidden_system_archive), path)
+        self.assertEqual(sorted(os.listdir(config)), ["SOFTWARE", "SYSTEM", "SYSTEM.bak"])
+
     def test_refusals_leave_every_file_as_it_was(self):
         def missing_control_set(windows, system, software):
             subprocess.run(["hivexsh", "-w", system], check=True, timeout=60,
@@ -169,6 +221,20 @@ class OfflineInstallations(unittest.TestCase):
         def control_characters(windows, system, software):
             hivexsh(system, "add Bad\x1b]0;PWNED\x07\x1b[2J\n")
             patch(system, key_cell(system, "Bad\x1b]0;") + 40, struct.pack("<II", 1, 0x7FFFFFF0))  # no value list
+
+        def line_breaks_in_a_class_key(windows, system, software):
+            # An adapter's driver key whose name would end the patch's key line and start
+            # lines of its own; hivexsh reads its names a line at a time, so @@ stands for CR LF
+            # until the file is patched.
+            name = '0003]@@"Injected"="yes"@@@@[HKEY_LOCAL_MACHINE'
+            enum = "\\ControlSet001\\Enum\\PCI\\VEN_5AB1&DEV_103B&SUBSYS_00215AB1&REV_81\\4&2a77c1e&0&10F0"
+            subprocess.run(["hivexsh", "-w", system], check=True, timeout=60, input=(
+                f"cd \\ControlSet001\\{NET_CLASS}\nadd {name}\ncd \\\ncd {enum}\nsetval 1\nDriver\n"
+                f"string:{NET_CLASS[-38:]}\\{name}\ncommit\n").encode())
+            with open(system, "r+b") as file:
+                data = file.read().replace(b"@@", b"\r\n").replace("@@".encode("utf-16-le"), "\r\n".encode("utf-16-le"))
+                file.seek(0)
+                file.write(data)
 
         cases = {  # what spoils the installation (given its Windows folder, SYSTEM and SOFTWARE), the options
             "not a hive": (lambda w, system, s: shutil.copyfile(machine("sample-xp.reg"), system), [],
@@ -202,6 +268,38 @@ class OfflineInstallations(unittest.TestCase):
                                              "the values of Bad\\x1B]0;PWNED\\x07\\x1B[2J cannot be read"),
             "keys nested deeper than 512 levels": (lambda w, system, s: hivexsh(system, "add level\ncd level\n" * 513),
                                                    [], "keys nested deeper than 512 levels under level\\level"),
+            "line breaks in a key's name": (line_breaks_in_a_class_key, [],
+                                            '0003]\\r\\n"Injected"="yes"\\r\\n\\r\\n[HKEY_LOCAL_MACHINE, whose name holds a line '
+                                            'break or a NUL, which a .reg file cannot carry'),
+            # The backup, kept or still to come, in any letter case and through a link to it.
+            "changes onto the backup to come": (None, ["--changes", "{SYSTEM}.bak"], "is the backup"),
+            "changes onto the backup in another case": (None, ["--changes", "{CONFIG}/system.BAK"], "is the backup"),
+            "changes through a link to the backup": (
+                lambda w, system, s: (shutil.copyfile(system, system + ".bak"),
+                                      os.symlink(system + ".bak", os.path.join(w, "changes.reg"))),
+                ["--changes", "{CONFIG}/../../changes.reg"], "is the backup"),
+            # What stands as the backup is never written: anything but a hive of the kind would
+            # keep the original nowhere.
+            "backup a directory": (lambda w, system, s: os.mkdir(system + ".bak"), [],
+                                   "SYSTEM.bak is no backup of it (it is a directory); move it away"),
+            "backup a dangling link": (lambda w, system, s: os.symlink("gone", system + ".bak"), [],
+                                       "(it is a symbolic link to gone)"),
+            "backup a link to a hive": (lambda w, system, software: os.symlink(software, system + ".bak"), [],
+                                        "(it is a symbolic link to "),
+            "backup empty": (lambda w, system, s: open(system + ".bak", "wb").close(), [], "(it is empty)"),
+            "backup no hive": (lambda w, system, s: shutil.copyfile(machine("sample-xp.reg"), system + ".bak"), [],
+                               "(it holds no hive: "),
+            "backup of the other hive": (lambda w, system, software: shutil.copyfile(software, system + ".bak"), [],
+                                         "(it holds a SOFTWARE hive, not a SYSTEM one)"),
+            # Names whose backup, or whose temporary file, the folder cannot hold.
+            "hive name too long": (
+                lambda w, system, s: shutil.copyfile(system, os.path.join(os.path.dirname(system), "S" * 252)),
+                ["--hive", "SYSTEM={CONFIG}/" + "S" * 252, "--hive", "SOFTWARE={SOFTWARE}"],
+                "SS: its name is 252 bytes long, and the temporary file it is written through (272 bytes) would be"),
+            "backup name too long": (
+                lambda w, system, s: shutil.copyfile(system, os.path.join(os.path.dirname(system), "S" * 234)),
+                ["--hive", "SYSTEM={CONFIG}/" + "S" * 234, "--hive", "SOFTWARE={SOFTWARE}"],
+                "SS.bak: its name is 238 bytes long, and the temporary file it is written through (258 bytes)"),
         }
         for name, (spoil, options, message) in cases.items():
             with self.subTest(name):
@@ -210,7 +308,8 @@ class OfflineInstallations(unittest.TestCase):
                     spoil(windows, system, software)
                 before = self.files()
                 hives = [] if "--hive" in options else ["--windows", windows]
-                options = [o.replace("{SYSTEM}", system).replace("{SOFTWARE}", software) for o in options]
+                options = [o.replace("{SYSTEM}", system).replace("{SOFTWARE}", software)
+                           .replace("{CONFIG}", os.path.dirname(system)) for o in options]
                 # A device is read as a hive, and refused as one to save before it is read.
                 save = [] if any(o.startswith("SYSTEM=/dev/") for o in options) else ["--save"]
                 result = simhost.run(*hives, "--json", *save, "--changes", os.path.join(self.directory, "changes.reg"),
@@ -218,14 +317,32 @@ class OfflineInstallations(unittest.TestCase):
                 self.assertEqual(result.returncode, 2, result.stderr)
                 self.assertEqual(result.stdout, b"", "a run started")
                 self.assertIn(message, result.stderr.decode())
-                # One short line, whatever the files hold, and nothing that drives a terminal.
-                self.assertLess(len(result.stderr), 400, result.stderr)
+                # One short line, whatever the files hold (the paths it was given may stand in it
+                # whole, twice), and nothing that drives a terminal.
+                self.assertLess(len(result.stderr), 400 + 2 * max(map(len, options), default=0), result.stderr)
                 self.assertNotRegex(result.stderr[:-1], rb"[\x00-\x1f\x7f]")
                 self.assertEqual(self.files(), before)
 
     def test_one_installation_is_one_pc_whichever_way_its_hives_are_named(self):
         windows, system, software = self.install("sample-xp.reg")
+        config = os.path.dirname(system)
         hive = read(system)
+        # A second way to the installation: a bind mount, where the machine allows one.
+        bound = os.path.join(self.directory, "bound")
+        os.mkdir(bound)
+        mounted = subprocess.run(["mount", "--bind", config, bound], capture_output=True).returncode == 0
+        if mounted:
+            self.addCleanup(subprocess.run, ["umount", bound], check=True)
+        # Temporary files that runs ended by SIGKILL left where no unnamed one could be made,
+        # and files of the user's that only look like them.
+        left = [".SYSTEM.korvane-sim-Ab12yZ", ".SYSTEM.bak.korvane-sim-000000", ".SOFTWARE.korvane-sim-xyzXYZ"]
+        alike = [".SYSTEM.korvane-sim-Ab12y", ".SYSTEM.korvane-sim-Ab12y!", ".SYSTEM.backup", ".system.korvane-sim-Ab12yZ"]
+        for name in left + alike:
+            with open(os.path.join(config, name), "wb") as file:
+                file.write(b"x" * 4096)
+        os.symlink(software, os.path.join(config, ".SOFTWARE.korvane-sim-linked"))
+        alike.append(".SOFTWARE.korvane-sim-linked")
+        runtime = os.path.join(simhost.RUNTIME, f"korvane-sim-{os.geteuid()}")
         # The first instance has the installation while it waits for its SYSTEM hive to come:
         # it takes the lock before it reads, and a FIFO opens for writing once it reads.
         os.remove(system)
@@ -240,16 +357,40 @@ class OfflineInstallations(unittest.TestCase):
             except OSError:
                 time.sleep(0.05)
         self.assertIsNotNone(writer, "the first instance never read its hive")
+        self.assertEqual(sorted(n for n in os.listdir(config) if n.startswith(".")), sorted(alike),
+                         "the run that has the installation left a killed run's temporary file")
+        # Planted while the first has the installation: only a run that has it may remove them.
+        for name in left:
+            with open(os.path.join(config, name), "wb") as file:
+                file.write(b"x")
         with open(writer, "wb") as fifo:
             link = os.path.join(self.directory, "SYSTEM.link")
             os.symlink(system, link)
-            second = simhost.run("--hive", "SYSTEM=" + link, "--hive", "SOFTWARE=" + software,
-                                 "--changes", os.path.join(self.directory, "changes.reg"), check=False)
-            self.assertEqual(second.returncode, 3, second.stderr)
-            self.assertIn("another instance", second.stderr.decode())
+            ways = {"a symbolic link": link}
+            if mounted:
+                ways["a bind mount"] = os.path.join(bound, "SYSTEM")
+            for way, path in ways.items():
+                with self.subTest(way):
+                    second = simhost.run("--hive", "SYSTEM=" + path, "--hive", "SOFTWARE=" + software,
+                                         "--changes", os.path.join(self.directory, "changes.reg"), check=False)
+                    self.assertEqual(second.returncode, 3, second.stderr)
+                    self.assertIn("another instance", second.stderr.decode())
+            self.assertTrue(all(os.path.exists(os.path.join(config, name)) for name in left))
             os.set_blocking(writer, True)
             fifo.write(hive)
         self.assertEqual(first.wait(timeout=30), 0)
+        self.assertTrue(all(os.path.exists(os.path.join(config, name)) for name in left))
+        # The run that had the installation removed its lock file as it ended.
+        self.assertEqual(os.listdir(runtime), [])
+        os.remove(system)
+        with open(system, "wb") as file:
+            file.write(hive)
+        removed = simhost.run("--json", "--windows", windows).stderr.decode()
+        self.assertEqual(sorted(n for n in os.listdir(config) if n.startswith(".")), sorted(alike))
+        self.assertEqual(sorted(re.findall(r"removed .*/(\S+), a temporary file left by a run that was ended", removed)),
+                         sorted(left))
+        if not mounted:
+            self.skipTest("no bind mount here (needs root): the second instance came through a symbolic link only")
 
 if __name__ == "__main__":
     unittest.main()

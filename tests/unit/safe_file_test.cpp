@@ -10,10 +10,12 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -75,6 +77,33 @@ class SafeFileTest : public ::testing::Test {
   mode_t savedMask_ = 0;
 };
 
+// A POSIX ACL that also lets `user` read: the form the kernel takes system.posix_acl_access in.
+std::string AclLettingRead(uid_t user) {
+  std::string acl;
+  const auto put = [&acl](std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) acl += static_cast<char>((value >> (8 * i)) & 0xFF);
+  };
+  put(2, 4);  // version
+  const std::uint32_t entries[][3] = {{0x01, 6, 0xFFFFFFFF},   // owner: rw-
+                                      {0x02, 4, user},         // the user: r--
+                                      {0x04, 4, 0xFFFFFFFF},   // group: r--
+                                      {0x10, 4, 0xFFFFFFFF},   // mask: r--
+                                      {0x20, 0, 0xFFFFFFFF}};  // others: ---
+  for (const auto& entry : entries) {
+    put(entry[0], 2);
+    put(entry[1], 2);
+    put(entry[2], 4);
+  }
+  return acl;
+}
+
+// An extended attribute's value, or "(none)".
+std::string Attribute(const std::string& path, const char* name) {
+  char value[256];
+  const ssize_t size = lgetxattr(path.c_str(), name, value, sizeof value);
+  return size < 0 ? "(none)" : std::string(value, static_cast<std::size_t>(size));
+}
+
 // CheckTarget's refusal, or "accepted".
 std::string CheckOnly(const std::string& path, TargetRule rule) {
   FileTarget target;
@@ -89,6 +118,10 @@ TEST_F(SafeFileTest, EachKindOfTargetIsWrittenAsCarefulToolsWriteIt) {
   const gid_t group = geteuid() == 0 ? kOtherUser : getegid();
   const std::string real = Put("real/machine.reg", "old", 0604);
   ASSERT_EQ(chown(real.c_str(), owner, group), 0);
+  // Its ACL and its other extended attributes go with it.
+  const std::string acl = AclLettingRead(kOtherUser + 1);
+  ASSERT_EQ(setxattr(real.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0), 0) << std::strerror(errno);
+  ASSERT_EQ(setxattr(real.c_str(), "user.origin", "disk", 4, 0), 0) << std::strerror(errno);
   ASSERT_EQ(symlink("real/machine.reg", PathOf("link.reg").c_str()), 0);
   ASSERT_EQ(mkfifo(PathOf("fifo").c_str(), 0600), 0);
   std::string fromFifo;
@@ -111,7 +144,9 @@ TEST_F(SafeFileTest, EachKindOfTargetIsWrittenAsCarefulToolsWriteIt) {
   EXPECT_EQ(fs::read_symlink(PathOf("link.reg")), "real/machine.reg");
   EXPECT_EQ(Read("real/machine.reg"), "new");
   const struct stat replaced = Status("real/machine.reg");
-  EXPECT_EQ(replaced.st_mode & 07777, 0604u);
+  EXPECT_EQ(replaced.st_mode & 07777, 0640u);  // as the ACL made the original's
+  EXPECT_EQ(Attribute(real, "system.posix_acl_access"), acl);
+  EXPECT_EQ(Attribute(real, "user.origin"), "disk");
   EXPECT_EQ(std::make_pair(replaced.st_uid, replaced.st_gid), std::make_pair(owner, group));
   EXPECT_EQ(Entries("real"), std::vector<std::string>{"machine.reg"});
 }
@@ -131,23 +166,35 @@ TEST_F(SafeFileTest, TargetsThatMayNotBeWrittenAreRefusedBeforeAnythingIsWritten
   ASSERT_EQ(chmod(directory_.c_str(), 0777), 0);
   const std::string readable = Put("readable.reg", "old", 0644);
   const std::string writable = Put("writable.reg", "old", 0666);
+  // The user's own file, labelled as only root may: replaced, it would lose the label.
+  const std::string labelled = Put("labelled.reg", "old", 0644);
+  ASSERT_EQ(chown(labelled.c_str(), kOtherUser, kOtherUser), 0);
+  ASSERT_EQ(setxattr(labelled.c_str(), "security.korvane", "secret", 6, 0), 0) << std::strerror(errno);
   const pid_t child = fork();
   if (child == 0) {
     const std::string seen = setgroups(0, nullptr) != 0 || setgid(kOtherUser) != 0 || setuid(kOtherUser) != 0
                                  ? "cannot become uid 65534"
                                  : CheckOnly(readable, TargetRule::kExistingFile) + "\n" +
                                        CheckOnly(writable, TargetRule::kOutput) + "\n" +
-                                       CheckOnly(PathOf("new.reg"), TargetRule::kOutput);
+                                       CheckOnly(PathOf("new.reg"), TargetRule::kOutput) + "\n" + [&] {
+                                         std::string error;
+                                         return WriteFileSafely(labelled, "new", &error) ? "written" : error;
+                                       }();
     // Writable, but replaced by uid 65534 the second file would become that user's.
     const bool expected = seen ==
                           "you may not write it (owner uid 0, mode 0644)\n"
-                          "it belongs to uid 0: replaced by uid 65534, it would change its owner\naccepted";
+                          "it belongs to uid 0: replaced by uid 65534, it would change its owner\naccepted\n"
+                          "cannot give the new file its extended attribute security.korvane, which controls who may "
+                          "read it: Operation not permitted";
     if (!expected) std::fprintf(stderr, "as uid 65534:\n%s\n", seen.c_str());
     _exit(expected ? 0 : 1);
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(Read("labelled.reg"), "old");
+  EXPECT_EQ(Attribute(labelled, "security.korvane"), "secret");
+  EXPECT_EQ(Entries(), (std::vector<std::string>{"dangling.reg", "fifo", "labelled.reg", "readable.reg", "writable.reg"}));
 }
 
 TEST_F(SafeFileTest, SameFileThroughLinksAndPaths) {
@@ -166,12 +213,14 @@ TEST_F(SafeFileTest, EitherTemporaryFileKeepsAnOriginalOnceAndLeavesAFailedRepla
     SCOPED_TRACE(unnamed ? "unnamed temporary file" : "named temporary file");
     UseUnnamedTemporaryFiles(unnamed);
     const std::string path = Put("machine.reg", "old contents", 0640);
-    // The original is kept with the file's mode, and never overwritten.
+    ASSERT_EQ(setxattr(path.c_str(), "user.origin", "disk", 4, 0), 0) << std::strerror(errno);
+    // The original is kept with the file's mode and attributes, and never overwritten.
     bool existed = true;
     std::string error;
     ASSERT_TRUE(KeepOriginal(path + ".bak", "first", path, &existed, &error)) << error;
     EXPECT_FALSE(existed);
     EXPECT_EQ(Status("machine.reg.bak").st_mode & 07777, 0640u);
+    EXPECT_EQ(Attribute(path + ".bak", "user.origin"), "disk");
     ASSERT_TRUE(KeepOriginal(path + ".bak", "second", path, &existed, &error)) << error;
     EXPECT_TRUE(existed);
     EXPECT_EQ(Read("machine.reg.bak"), "first");
@@ -207,8 +256,8 @@ TEST_F(SafeFileTest, EitherTemporaryFileKeepsAnOriginalOnceAndLeavesAFailedRepla
 TEST_F(SafeFileTest, AReplacementEndedBySignalLeavesTheFileOldOrNewAndWholeWithNothingBeside) {
   const std::string contents[] = {std::string(1 << 20, 'o'), std::string(16 << 20, 'a'), std::string(8 << 20, 'b')};
   // The unnamed temporary file leaves nothing even to SIGKILL; the named one is removed by the
-  // signals that ask a process to end.
-  const std::pair<bool, int> endings[] = {{true, SIGKILL}, {false, SIGTERM}, {false, SIGINT}};
+  // signals that ask a process to end, and after SIGKILL by the next writer that clears up.
+  const std::pair<bool, int> endings[] = {{true, SIGKILL}, {false, SIGTERM}, {false, SIGINT}, {false, SIGKILL}};
   for (const auto& [unnamed, number] : endings) {
     SCOPED_TRACE(std::string(unnamed ? "unnamed, " : "named, ") + strsignal(number));
     const std::string path = Put("machine.reg", contents[0]);
@@ -230,6 +279,19 @@ TEST_F(SafeFileTest, AReplacementEndedBySignalLeavesTheFileOldOrNewAndWholeWithN
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == number) << "status " << status;
+    if (!unnamed && number == SIGKILL) {
+      const std::vector<std::string> left = Entries();
+      Put(".machine.reg.korvane-sim-12345", "the user's");  // too short a tail to be a temporary file
+      Put(".machine.reg.korvane-sim-1234!", "the user's");
+      Put(".machine.reg.korvane-sim-123456/inside", "a folder of the user's");
+      std::vector<std::string> removed;
+      for (const std::string& entry : RemoveLeftTemporaries(path)) removed.push_back(fs::path(entry).filename());
+      EXPECT_EQ(left.size(), 1 + removed.size());
+      EXPECT_EQ(removed.size(), 1u) << "no temporary file was left to remove";
+      for (const char* name : {".machine.reg.korvane-sim-12345", ".machine.reg.korvane-sim-1234!",
+                               ".machine.reg.korvane-sim-123456"})
+        EXPECT_GT(fs::remove_all(PathOf(name)), 0u) << name << " was removed";
+    }
     EXPECT_EQ(Entries(), std::vector<std::string>{"machine.reg"});
     EXPECT_NE(std::find(std::begin(contents), std::end(contents), Read("machine.reg")), std::end(contents));
   }

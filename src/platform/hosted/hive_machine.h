@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/hosted/machine_files/hive_store.h"
 #include "platform/hosted/machine_files/reg_format.h"
@@ -28,10 +29,18 @@ struct MachineSettings {
 class HiveMachine {
  public:
   // Finds the hive files of --windows or --hive and, with --save, checks that each may be
-  // replaced. False with a message: nothing has been read or written.
+  // replaced and that what stands as its backup, if anything, is a hive of its kind. False
+  // with a message: nothing has been read or written.
   bool Prepare(const SimOptions& options, std::string* error);
 
   const HivePaths& Paths() const { return paths_; }
+  const std::string& Path(HiveKind kind) const;
+  // The hive, or the backup of one, that `path` is or would be once written (through links,
+  // in any letter case), or "" when it is none of them.
+  std::string OwnFile(const std::string& path) const;
+  // Removes the temporary files that a killed run left beside the hives and their backups;
+  // returns their paths. Only while the machine is held.
+  std::vector<std::string> RemoveLeftTemporaries() const;
   // The hive that stands for the machine in the instance lock and in messages: SYSTEM, or
   // SOFTWARE when only that one is given.
   const std::string& MainHive() const { return paths_.system.empty() ? paths_.software : paths_.system; }

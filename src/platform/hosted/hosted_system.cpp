@@ -73,74 +73,110 @@ std::string Fingerprint(const std::string& text) {
   return hex;
 }
 
-// Record locks (fcntl), not flock: the kernel names the process that holds one.
-bool LockWhole(int fd, short type) {
+// Record locks (fcntl), not flock: the kernel names the process that holds one. One file
+// holds both locks, each on a byte of its own.
+constexpr off_t kMachineByte = 0;
+constexpr off_t kWindowByte = 1;
+
+bool LockByte(int fd, off_t byte, short type) {
   struct flock lock {};
   lock.l_type = type;
   lock.l_whence = SEEK_SET;
+  lock.l_start = byte;
+  lock.l_len = 1;
   return fcntl(fd, F_SETLK, &lock) == 0;
 }
 
-int LockHolder(int fd) {
+int LockHolder(int fd, off_t byte) {
   struct flock lock {};
   lock.l_type = F_WRLCK;
   lock.l_whence = SEEK_SET;
+  lock.l_start = byte;
+  lock.l_len = 1;
   if (fd < 0 || fcntl(fd, F_GETLK, &lock) != 0 || lock.l_type == F_UNLCK) return 0;
   return lock.l_pid;
 }
+
+// The lock file is removed by whoever had the machine, so a file opened just before that
+// may be locked by a later run after it has lost its name. A handful of tries is plenty: each
+// needs another run to have taken and let go of the machine meanwhile.
+constexpr int kLockAttempts = 100;
 
 constexpr std::uint32_t kErrorAccessDenied = 5;
 
 }  // namespace
 
 InstanceRegistry::~InstanceRegistry() {
-  for (int fd : {windowFd_, machineFd_, directory_})
-    if (fd >= 0) close(fd);
+  Release();
+  if (directory_ >= 0) close(directory_);
 }
 
 bool InstanceRegistry::Open(const std::string& machineKey, std::string* error) {
-  directory_ = OpenRuntimeDirectory(error);
+  Release();
+  if (directory_ < 0) directory_ = OpenRuntimeDirectory(error);
   if (directory_ < 0) return false;
-  prefix_ = Fingerprint(machineKey);
-  // Closing any descriptor of a file drops the process's record locks on it: each file is
+  name_ = Fingerprint(machineKey) + ".lock";
+  // Closing any descriptor of a file drops the process's record locks on it: the file is
   // opened once, here, and kept.
-  machineFd_ = OpenFile(".lock");
-  windowFd_ = machineFd_ < 0 ? -1 : OpenFile(".window");
-  if (windowFd_ < 0) {
+  lockFd_ = openat(directory_, name_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (lockFd_ < 0) {
     *error = "cannot open the instance files in the runtime directory: " + std::string(std::strerror(errno));
     return false;
   }
   return true;
 }
 
-int InstanceRegistry::OpenFile(const std::string& suffix) const {
-  return openat(directory_, (prefix_ + suffix).c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+bool InstanceRegistry::StillNamed() const {
+  struct stat named {};
+  struct stat locked {};
+  return fstatat(directory_, name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && fstat(lockFd_, &locked) == 0 &&
+         named.st_dev == locked.st_dev && named.st_ino == locked.st_ino;
 }
 
 InstanceRegistry::Take InstanceRegistry::TakeMachine(int* holder) {
   *holder = 0;
-  if (LockWhole(machineFd_, F_WRLCK)) {
-    hasMachine_ = true;
-    return Take::kTaken;
+  for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
+    if (!LockByte(lockFd_, kMachineByte, F_WRLCK)) {
+      if (errno != EACCES && errno != EAGAIN) return Take::kFailed;
+      *holder = LockHolder(lockFd_, kMachineByte);
+      return Take::kHeldByAnother;
+    }
+    if (StillNamed()) {
+      hasMachine_ = true;
+      return Take::kTaken;
+    }
+    // The run that had the machine removed this file as it ended: the next run's file is the
+    // one that has its name now.
+    close(lockFd_);
+    lockFd_ = openat(directory_, name_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (lockFd_ < 0) return Take::kFailed;
   }
-  if (errno != EACCES && errno != EAGAIN) return Take::kFailed;
-  *holder = LockHolder(machineFd_);
-  return Take::kHeldByAnother;
+  errno = EAGAIN;
+  return Take::kFailed;
+}
+
+void InstanceRegistry::Release() {
+  // Removed while it is still locked, so that no other run can have taken it meanwhile; one
+  // that opened it before sees that it lost its name once it has the lock.
+  if (hasMachine_) unlinkat(directory_, name_.c_str(), 0);
+  hasMachine_ = false;
+  if (lockFd_ >= 0) close(lockFd_);
+  lockFd_ = -1;
 }
 
 int InstanceRegistry::OpenMutex(const std::string& name, bool* existed) {
+  // Who has the mutex is who has the machine; the handle is only something to close, and
+  // names no file, so that none is left behind.
+  (void)name;
   *existed = !hasMachine_;
-  std::string suffix = ".";
-  suffix += Fingerprint(name);
-  suffix += ".mutex";
-  return OpenFile(suffix);
+  return openat(directory_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
-int InstanceRegistry::FindWindowOwner() const { return LockHolder(windowFd_); }
+int InstanceRegistry::FindWindowOwner() const { return LockHolder(lockFd_, kWindowByte); }
 
-void InstanceRegistry::WindowOpened() { LockWhole(windowFd_, F_WRLCK); }
+void InstanceRegistry::WindowOpened() { LockByte(lockFd_, kWindowByte, F_WRLCK); }
 
-void InstanceRegistry::WindowClosed() { LockWhole(windowFd_, F_UNLCK); }
+void InstanceRegistry::WindowClosed() { LockByte(lockFd_, kWindowByte, F_UNLCK); }
 
 bool HostedSystem::GetVersionEx(platform::OsVersionInfo* info) {
   if (info == nullptr || info->size != sizeof(platform::OsVersionInfo)) {

@@ -18,12 +18,14 @@ namespace korvane::hosted {
 // the user's, mode 0700 and no symbolic link, or nothing runs. Every file there is opened
 // without following links.
 //
-// An instance takes the machine (a lock on its file) before it reads the machine file and
-// holds it until its saves are done, so that no run reads a machine that another one is about
-// to save. The instance that has the machine is the first one: to every other, each named
-// mutex exists already. A window of the dialog class is a lock on the window file, and
-// whoever asks learns its owner from the lock itself, so a file left by a killed run can
-// never name a process that is not showing one.
+// Each machine has one lock file there, named after the machine's key. An instance takes the
+// machine (a lock on the file's first byte) before it reads the machine file and holds it
+// until its saves are done, so that no run reads a machine that another one is about to save.
+// The instance that has the machine is the first one: to every other, each named mutex exists
+// already. A window of the dialog class is a lock on the file's second byte, and whoever asks
+// learns its owner from the lock itself, so a file left by a killed run can never name a
+// process that is not showing one. The instance that had the machine removes the file when it
+// lets the machine go.
 class InstanceRegistry {
  public:
   enum class Take { kTaken, kHeldByAnother, kFailed };
@@ -33,12 +35,14 @@ class InstanceRegistry {
   InstanceRegistry(const InstanceRegistry&) = delete;
   InstanceRegistry& operator=(const InstanceRegistry&) = delete;
 
-  // Opens the runtime directory and the machine's files in it; false with `error` when the
-  // directory is unsafe or unusable.
+  // Opens the runtime directory and the machine's lock file in it; false with `error` when
+  // the directory is unsafe or unusable. Lets go of a machine opened before.
   bool Open(const std::string& machineKey, std::string* error);
   // kHeldByAnother sets *holder to the holding process's id (0 if it just ended); kFailed
   // leaves errno.
   Take TakeMachine(int* holder);
+  // Lets the machine go, removing its lock file if this instance had it.
+  void Release();
   // A handle on the named mutex: its descriptor, or -1 with errno set. *existed says whether
   // another instance has it.
   int OpenMutex(const std::string& name, bool* existed);
@@ -48,12 +52,12 @@ class InstanceRegistry {
   void WindowClosed();
 
  private:
-  int OpenFile(const std::string& suffix) const;
+  // Whether the lock file's name still names the file open as lockFd_.
+  bool StillNamed() const;
 
   int directory_ = -1;
-  std::string prefix_;
-  int machineFd_ = -1;
-  int windowFd_ = -1;
+  std::string name_;
+  int lockFd_ = -1;
   bool hasMachine_ = false;
 };
 

@@ -1,5 +1,7 @@
 #include "platform/hosted/simulated_machine.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -26,20 +28,23 @@ namespace {
 
 constexpr char kDefaultMachineName[] = "machines/sample-xp.reg";
 
+// Each try after the first needs another run to have saved the machine meanwhile.
+constexpr int kKeyAttempts = 100;
+
 // The machine's file, for the lock and for messages: an installation is its SYSTEM hive.
 std::string MachineFile(const SimOptions& options, const HiveMachine& hives) {
   if (OnHives(options)) return hives.MainHive();
   return options.machinePath.empty() ? kDefaultMachineName : options.machinePath;
 }
 
+// What names the machine's file itself, whichever path leads to it (symbolic links, bind
+// mounts, hard links): its device and inode numbers.
 std::string MachineKey(const SimOptions& options, const HiveMachine& hives) {
   if (!OnHives(options) && options.machinePath.empty()) return "built-in sample machine";
   const std::string file = MachineFile(options, hives);
-  char* resolved = realpath(file.c_str(), nullptr);
-  if (resolved == nullptr) return file;
-  std::string key = resolved;
-  std::free(resolved);
-  return key;
+  struct stat status {};
+  if (stat(file.c_str(), &status) != 0) return "path " + file;  // refused once it is read
+  return "file " + std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino);
 }
 
 bool LoadMachine(const SimOptions& options, MemoryRegistry& registry, MachineFileInfo* info, std::FILE* err) {
@@ -64,10 +69,18 @@ bool CheckTargets(const SimOptions& options, HiveMachine& hives, FileTarget* cha
     return false;
   }
   if (!options.changesPath.empty()) {
-    for (const std::string& machine : {options.machinePath, hives.Paths().system, hives.Paths().software}) {
-      if (options.changesPath == "-" || machine.empty() || !IsSameFile(options.changesPath, machine)) continue;
-      std::fprintf(err, "korvane-sim: --changes %s is the %s %s: the changes would replace the machine\n",
-                   options.changesPath.c_str(), OnHives(options) ? "hive" : "machine file", machine.c_str());
+    // The hives and their backups in any letter case, as Windows names files: on a disk from
+    // a PC, SYSTEM.BAK is SYSTEM.bak.
+    const std::string own = options.changesPath == "-" ? ""
+                            : OnHives(options)         ? hives.OwnFile(options.changesPath)
+                            : !options.machinePath.empty() && IsSameFile(options.changesPath, options.machinePath)
+                                ? options.machinePath
+                                : "";
+    if (!own.empty()) {
+      const bool backup = OnHives(options) && own != hives.Paths().system && own != hives.Paths().software;
+      std::fprintf(err, "korvane-sim: --changes %s is the %s %s: the changes would replace %s\n",
+                   options.changesPath.c_str(), backup ? "backup" : OnHives(options) ? "hive" : "machine file",
+                   own.c_str(), backup ? "the original it keeps" : "the machine");
       return false;
     }
     if (!CheckTarget(options.changesPath, TargetRule::kOutput, changes, &error)) {
@@ -106,14 +119,26 @@ int RunSimulatedMachine(const SimOptions& options, std::FILE* out, std::FILE* er
 
   InstanceRegistry instances;
   std::string error;
-  if (!instances.Open(MachineKey(options, hives), &error)) {
-    std::fprintf(err, "korvane-sim: %s\n", error.c_str());
-    return 1;
-  }
   // The machine is taken before it is read and held until it is saved: a run that read it
   // before another one saved it would save it back over that one's changes.
   int holder = 0;
-  const InstanceRegistry::Take taken = instances.TakeMachine(&holder);
+  InstanceRegistry::Take taken = InstanceRegistry::Take::kFailed;
+  std::string key = MachineKey(options, hives);
+  for (int attempt = 0; attempt < kKeyAttempts; ++attempt) {
+    if (!instances.Open(key, &error)) {
+      std::fprintf(err, "korvane-sim: %s\n", error.c_str());
+      return 1;
+    }
+    taken = instances.TakeMachine(&holder);
+    if (taken != InstanceRegistry::Take::kTaken) break;
+    // A run that saved the machine meanwhile replaced its file, which has another inode now:
+    // the lock on the old one guards nothing. (A run replaces that file last of all it writes.)
+    std::string now = MachineKey(options, hives);
+    if (now == key) break;
+    key = std::move(now);
+    taken = InstanceRegistry::Take::kFailed;
+    errno = EAGAIN;
+  }
   if (taken == InstanceRegistry::Take::kFailed) {
     std::fprintf(err, "korvane-sim: cannot lock the machine: %s\n", std::strerror(errno));
     return 1;
@@ -124,6 +149,12 @@ int RunSimulatedMachine(const SimOptions& options, std::FILE* out, std::FILE* er
                  holder, MachineFile(options, hives).c_str());
     return 3;
   }
+
+  // Only a run that holds the installation may tell a killed run's temporary files from
+  // those of one under way.
+  if (first && OnHives(options))
+    for (const std::string& left : hives.RemoveLeftTemporaries())
+      std::fprintf(err, "korvane-sim: removed %s, a temporary file left by a run that was ended\n", left.c_str());
 
   MemoryRegistry registry;
   // Unless told otherwise, the machine's texts are in the ANSI code page of its user's
@@ -171,6 +202,13 @@ int RunSimulatedMachine(const SimOptions& options, std::FILE* out, std::FILE* er
   int status = exitCode;
   if (!hivesTakeWrites()) {
     std::fprintf(err, "korvane-sim: %s\n", refused.c_str());
+    system.CloseHandle(instanceMutex);
+    return 2;
+  }
+  // Refused before anything is written: the changes would carry lines that are not the run's.
+  if (first && !options.changesPath.empty() && !CanCarryChanges(registry.Writes(), &error)) {
+    std::fprintf(err, "korvane-sim: cannot write the changes to %s: %s; nothing was written\n",
+                 options.changesPath.c_str(), error.c_str());
     system.CloseHandle(instanceMutex);
     return 2;
   }

@@ -212,7 +212,43 @@ std::vector<Patch> PlanPatch(const std::vector<WriteRecord>& writes, const std::
   return plan;
 }
 
+// A name as a message shows it: its control characters escaped, so that none reaches the
+// terminal.
+std::string Shown(std::string_view name) {
+  std::string shown;
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '\r') {
+      shown += "\\r";
+    } else if (c == '\n') {
+      shown += "\\n";
+    } else if (byte < 0x20 || byte == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+      shown += escaped;
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
+}
+
 }  // namespace
+
+bool CanCarryChanges(const std::vector<WriteRecord>& writes, std::string* error) {
+  static constexpr std::string_view kLineEnds("\r\n\0", 3);
+  for (const WriteRecord& write : writes) {
+    if (write.status != platform::kErrorSuccess || write.root == 0) continue;  // left out of the patch
+    const bool inKey = write.path.find_first_of(kLineEnds) != std::string::npos;
+    if (!inKey && (write.op != WriteRecord::Op::kSet || write.name.find_first_of(kLineEnds) == std::string::npos))
+      continue;
+    *error = std::string("the run wrote to the key ") + RootName(write.root) + "\\" + Shown(write.path);
+    if (!inKey) error->append(" the value \"" + Shown(write.name) + "\"");
+    error->append(", whose name holds a line break or a NUL, which a .reg file cannot carry");
+    return false;
+  }
+  return true;
+}
 
 std::string FormatMachine(const MemoryRegistry& registry, const MachineFileInfo& info) {
   RegWriter writer(info.format, info.codePage);

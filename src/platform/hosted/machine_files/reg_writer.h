@@ -24,4 +24,10 @@ std::string FormatMachine(const MemoryRegistry& registry, const MachineFileInfo&
 // there before the run is a [-KEY] line.
 std::string FormatChanges(const std::vector<WriteRecord>& writes, const MachineFileInfo& info);
 
+// Whether a .reg file can carry every key and value name of the patch of `writes`: a CR, LF
+// or NUL in one would end its line there, and what follows would be read as lines of the
+// file's own. False with `error` naming the first that holds one, its control characters
+// escaped.
+bool CanCarryChanges(const std::vector<WriteRecord>& writes, std::string* error);
+
 }  // namespace korvane::hosted

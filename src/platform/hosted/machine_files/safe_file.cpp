@@ -1,7 +1,9 @@
 #include "platform/hosted/machine_files/safe_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,6 +28,19 @@ std::string WhyNoNewFilesBeside(const std::string& path) {
   std::string name;
   SplitPath(path, &folder, &name);
   return WhyNoNewFiles(folder);
+}
+
+// The folder a path's file is in, resolved, and the file's name there: the file's own through
+// symbolic links when it exists, else the name the path gives.
+bool ResolvedEntry(const std::string& path, struct stat* folderStatus, std::string* name) {
+  std::string resolvedPath = path;
+  if (char* resolved = realpath(path.c_str(), nullptr)) {
+    resolvedPath = resolved;
+    std::free(resolved);
+  }
+  std::string folder;
+  SplitPath(resolvedPath, &folder, name);
+  return stat(folder.c_str(), folderStatus) == 0;
 }
 
 bool WriteInPlace(const std::string& path, std::string_view contents, std::string* error) {
@@ -85,6 +100,7 @@ bool CheckTarget(const std::string& path, TargetRule rule, FileTarget* target, s
                   ", which does not exist");
     }
     if (std::string why = WhyNoNewFilesBeside(path); !why.empty()) return fail(why);
+    if (std::string why = WhyNameTooLong(path); !why.empty()) return fail(why);
     target->kind = FileTarget::Kind::kNewFile;
     return true;
   }
@@ -95,6 +111,7 @@ bool CheckTarget(const std::string& path, TargetRule rule, FileTarget* target, s
     target->path = resolved;
     std::free(resolved);
     if (std::string why = WhyNotReplaceable(target->path, status); !why.empty()) return fail(why);
+    if (std::string why = WhyNameTooLong(target->path); !why.empty()) return fail(why);
     if (std::string why = WhyNoNewFilesBeside(target->path); !why.empty()) return fail(why);
     target->kind = FileTarget::Kind::kReplace;
     return true;
@@ -135,12 +152,7 @@ bool WriteFileSafely(const std::string& path, std::string_view contents, std::st
 
 bool KeepOriginal(const std::string& path, std::string_view contents, const std::string& like, bool* existed,
                   std::string* error) {
-  struct stat original {};
-  if (stat(like.c_str(), &original) != 0) {
-    *error = "cannot read the owner and mode of " + like + ": " + std::strerror(errno);
-    return false;
-  }
-  return CreateWholeLike(path, contents, original, useUnnamedTemporaryFiles, existed, error);
+  return CreateWholeLike(path, contents, like, useUnnamedTemporaryFiles, existed, error);
 }
 
 bool IsSameFile(const std::string& first, const std::string& second) {
@@ -148,6 +160,58 @@ bool IsSameFile(const std::string& first, const std::string& second) {
   struct stat b {};
   return stat(first.c_str(), &a) == 0 && stat(second.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
          a.st_ino == b.st_ino;
+}
+
+bool IsSameEntry(const std::string& path, const std::string& other) {
+  if (IsSameFile(path, other)) return true;
+  struct stat folder {};
+  struct stat otherFolder {};
+  std::string name;
+  std::string otherName;
+  return ResolvedEntry(path, &folder, &name) && ResolvedEntry(other, &otherFolder, &otherName) &&
+         folder.st_dev == otherFolder.st_dev && folder.st_ino == otherFolder.st_ino &&
+         strcasecmp(name.c_str(), otherName.c_str()) == 0;
+}
+
+std::string WhyNameTooLong(const std::string& path) {
+  std::string folder;
+  std::string name;
+  SplitPath(path, &folder, &name);
+  errno = 0;
+  const long limit = pathconf(folder.c_str(), _PC_NAME_MAX);
+  if (limit < 0) return errno == 0 || errno == ENOENT ? "" : std::strerror(errno);
+  const auto fits = static_cast<std::size_t>(limit);
+  if (name.size() > fits)
+    return "its name is " + std::to_string(name.size()) + " bytes long, and " + folder + " allows " +
+           std::to_string(limit);
+  if (TemporaryNameLength(name) > fits)
+    return "its name is " + std::to_string(name.size()) + " bytes long, and the temporary file it is written through (" +
+           std::to_string(TemporaryNameLength(name)) + " bytes) would be longer than " + folder + " allows (" +
+           std::to_string(limit) + ")";
+  return "";
+}
+
+std::vector<std::string> RemoveLeftTemporaries(const std::string& path) {
+  std::string folder;
+  std::string name;
+  SplitPath(path, &folder, &name);
+  std::vector<std::string> removed;
+  const int directory = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* listing = directory < 0 ? nullptr : fdopendir(directory);
+  if (listing == nullptr) {
+    if (directory >= 0) close(directory);
+    return removed;
+  }
+  while (const dirent* entry = readdir(listing)) {
+    struct stat status {};
+    // Only a regular file korvane-sim named: never what a link leads to, never a user's file.
+    if (IsTemporaryNameOf(entry->d_name, name) &&
+        fstatat(directory, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode) &&
+        unlinkat(directory, entry->d_name, 0) == 0)
+      removed.push_back(folder + "/" + entry->d_name);
+  }
+  closedir(listing);
+  return removed;
 }
 
 void UseUnnamedTemporaryFiles(bool use) { useUnnamedTemporaryFiles = use; }

@@ -2,7 +2,8 @@
 // file is replaced whole: a temporary file beside it (unnamed where the filesystem allows, so
 // that a crash leaves nothing behind; else a named one that SIGINT, SIGTERM and SIGHUP remove),
 // flushed to disk and renamed over it (whole_file.h). Behind a symbolic link the link's target
-// is replaced and the link kept. The replaced file's owner, group and mode are kept; a
+// is replaced and the link kept. The replaced file's owner, group and mode are kept, and its
+// extended attributes where the file system allows (ACLs, ntfs-3g's security descriptor); a
 // read-only file, one the user may not write, and one whose owner or group the user could not
 // keep are refused (file_rules.h). A FIFO or a character device is written into in place, and
 // "-" is standard output; korvane-sim ignores SIGPIPE, so that a reader who has gone makes such
@@ -15,6 +16,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace korvane::hosted {
 
@@ -57,6 +59,21 @@ bool KeepOriginal(const std::string& path, std::string_view contents, const std:
 
 // Whether both paths name one existing file (through symbolic links, hard links, "./").
 bool IsSameFile(const std::string& first, const std::string& second);
+
+// Whether `path` is, or once written would be, `other`: one file through symbolic links,
+// hard links or bind mounts, or one name in one folder in any letter case, as Windows names
+// files.
+bool IsSameEntry(const std::string& path, const std::string& other);
+
+// Why `path` cannot be written whole: its name, or the name of the temporary file it is written
+// through, is longer than its folder allows; "" when both fit.
+std::string WhyNameTooLong(const std::string& path);
+
+// Removes the temporary files that a run ended by SIGKILL or a crash left beside `path` where
+// no unnamed one could be made, and returns their paths. Only regular files with the names
+// korvane-sim gives its own for `path` are touched: the caller must hold the lock that every
+// writer of `path` holds.
+std::vector<std::string> RemoveLeftTemporaries(const std::string& path);
 
 // Replacing uses an unnamed temporary file (O_TMPFILE) when the filesystem has them; false
 // makes it use a named one always, as on filesystems without, so that tests reach that way.

@@ -3,19 +3,24 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <iterator>
 #include <random>
+#include <vector>
 
 #include "platform/hosted/machine_files/file_rules.h"
 
 namespace korvane::hosted {
 
 namespace {
+
+std::string TemporaryPrefix(const std::string& name) { return "." + name + ".korvane-sim-"; }
 
 // --- The named temporary file that a signal must remove ---
 
@@ -83,14 +88,15 @@ void Arm(int folder, const std::string& name) {
   pendingArmed = 1;
 }
 
-// A hidden name beside the target, as editors and git use for their temporary files.
+constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+constexpr std::size_t kRandomLetters = 6;
+
+// A hidden name beside the target, as editors and git use for their temporary files, marked
+// as korvane-sim's own so that one left by a killed run is told from every file of the user's.
 std::string TemporaryName(const std::string& name) {
-  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
   static std::mt19937 random{std::random_device{}()};
-  std::string temporary = ".";
-  temporary.append(name, 0, NAME_MAX - 16);
-  temporary += '.';
-  for (int i = 0; i < 6; ++i) temporary += kLetters[random() % (sizeof kLetters - 1)];
+  std::string temporary = TemporaryPrefix(name);
+  for (std::size_t i = 0; i < kRandomLetters; ++i) temporary += kLetters[random() % (sizeof kLetters - 1)];
   return temporary;
 }
 
@@ -125,6 +131,80 @@ bool LinkUnnamedTemporary(int fd, int folder, const std::string& name, std::stri
   return false;
 }
 
+// --- Extended attributes ---
+
+// Attributes that no listing names: ntfs-3g answers for the file's Windows security
+// descriptor and DOS attributes only when asked for them by name.
+constexpr const char* kUnlistedAttributes[] = {"system.ntfs_acl", "system.ntfs_attrib_be"};
+
+// Those that say who may read or change the file: a copy without them may give the hive's
+// secrets to anyone, so one that cannot be made is a failure, not a loss to accept.
+bool ControlsAccess(const std::string& name) {
+  return name.compare(0, 9, "security.") == 0 || name == "system.posix_acl_access" || name == "system.ntfs_acl" ||
+         name == "system.nfs4_acl" || name == "system.richacl";
+}
+
+std::vector<std::string> AttributeNames(const std::string& path) {
+  std::vector<std::string> names(std::begin(kUnlistedAttributes), std::end(kUnlistedAttributes));
+  std::vector<char> list;
+  for (;;) {
+    const ssize_t size = llistxattr(path.c_str(), nullptr, 0);
+    if (size <= 0) break;
+    list.resize(static_cast<std::size_t>(size));
+    const ssize_t got = llistxattr(path.c_str(), list.data(), list.size());
+    if (got < 0 && errno == ERANGE) continue;  // it grew meanwhile
+    list.resize(got < 0 ? 0 : static_cast<std::size_t>(got));
+    break;
+  }
+  for (std::size_t at = 0; at < list.size();) {
+    const std::string name(list.data() + at);
+    at += name.size() + 1;
+    if (!name.empty() && std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+  }
+  return names;
+}
+
+// A value of an attribute; false with errno when there is none or it cannot be read.
+bool ReadAttribute(const std::string& path, const std::string& name, std::vector<char>* value) {
+  for (;;) {
+    const ssize_t size = lgetxattr(path.c_str(), name.c_str(), nullptr, 0);
+    if (size < 0) return false;
+    value->resize(static_cast<std::size_t>(size));
+    const ssize_t got = lgetxattr(path.c_str(), name.c_str(), value->data(), value->size());
+    if (got < 0 && errno == ERANGE) continue;
+    if (got < 0) return false;
+    value->resize(static_cast<std::size_t>(got));
+    return true;
+  }
+}
+
+// Gives `fd` the extended attributes of the file `source` wherever the file system lets them
+// be set: its ACLs, its Windows security descriptor and DOS attributes on ntfs-3g, its user.*
+// and security.* attributes. One that controls access and cannot be copied is an error.
+bool CopyAttributes(const std::string& source, int fd, std::string* error) {
+  std::vector<char> value;
+  std::vector<char> given(64 * 1024);
+  for (const std::string& name : AttributeNames(source)) {
+    if (!ReadAttribute(source, name, &value)) {
+      // ENODATA: the file has no such attribute; ENOTSUP: its file system has none at all.
+      if (errno == ENODATA || errno == ENOTSUP || !ControlsAccess(name)) continue;
+      *error = "cannot read its extended attribute " + name + ": " + std::strerror(errno);
+      return false;
+    }
+    // One the new file has already (a label every file in the folder gets) is not set again:
+    // setting even the same label may need a permission that reading it does not.
+    const ssize_t size = fgetxattr(fd, name.c_str(), given.data(), given.size());
+    if (size >= 0 && static_cast<std::size_t>(size) == value.size() &&
+        std::equal(value.begin(), value.end(), given.begin()))
+      continue;
+    if (fsetxattr(fd, name.c_str(), value.data(), value.size(), 0) == 0 || !ControlsAccess(name)) continue;
+    *error = "cannot give the new file its extended attribute " + name + ", which controls who may read it: " +
+             std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
 mode_t NewFileMode() {
   const mode_t mask = umask(0);
   umask(mask);
@@ -152,9 +232,10 @@ bool PlaceNew(int folder, const std::string& temporary, const std::string& name)
 }
 
 // Writes `path` whole through a temporary file beside it: over what stands there (`like`
-// null), or as a new file owned and permitted like `like` that never replaces anything.
+// null), or as a new file owned and permitted like `like`, the file `likePath`, that never
+// replaces anything.
 bool WriteWhole(const std::string& path, std::string_view contents, bool unnamed, const struct stat* like,
-                bool* existed, std::string* error) {
+                const std::string& likePath, bool* existed, std::string* error) {
   std::string folderPath;
   std::string name;
   SplitPath(path, &folderPath, &name);
@@ -202,7 +283,7 @@ bool WriteWhole(const std::string& path, std::string_view contents, bool unnamed
     close(folder);
     return false;
   }
-  const auto fail = [&](const std::string& what, int number) {
+  const auto failWith = [&](const std::string& message) {
     if (fd >= 0) close(fd);
     {
       BlockedSignals blocked;
@@ -210,9 +291,10 @@ bool WriteWhole(const std::string& path, std::string_view contents, bool unnamed
       pendingArmed = 0;
     }
     close(folder);
-    *error = what + ": " + std::strerror(number);
+    *error = message;
     return false;
   };
+  const auto fail = [&](const std::string& what, int number) { return failWith(what + ": " + std::strerror(number)); };
 
   // chown clears the set-id bits, so the mode comes after it.
   struct stat created {};
@@ -222,12 +304,14 @@ bool WriteWhole(const std::string& path, std::string_view contents, bool unnamed
   if (fchmod(fd, exists ? existing.st_mode & 07777 : NewFileMode()) != 0)
     return fail("cannot set the permissions of the temporary file", errno);
   if (!WriteAll(fd, contents)) return fail("cannot write the temporary file", errno);
+  // After the contents: a write by anyone but root takes security.capability away.
+  if (exists && !CopyAttributes(onlyNew ? likePath : folderPath + "/" + name, fd, &why)) return failWith(why);
   if (fsync(fd) != 0) return fail("cannot flush the temporary file to disk", errno);
   if (!named && !LinkUnnamedTemporary(fd, folder, name, &temporary)) {
     // Without /proc the unnamed file cannot be linked: the named way, from the start.
     close(fd);
     close(folder);
-    return WriteWhole(path, contents, false, like, existed, error);
+    return WriteWhole(path, contents, false, like, likePath, existed, error);
   }
   const int closed = close(fd);
   fd = -1;
@@ -259,12 +343,26 @@ bool WriteWhole(const std::string& path, std::string_view contents, bool unnamed
 }  // namespace
 
 bool ReplaceWhole(const std::string& path, std::string_view contents, bool unnamed, std::string* error) {
-  return WriteWhole(path, contents, unnamed, nullptr, nullptr, error);
+  return WriteWhole(path, contents, unnamed, nullptr, "", nullptr, error);
 }
 
-bool CreateWholeLike(const std::string& path, std::string_view contents, const struct stat& like, bool unnamed,
+bool CreateWholeLike(const std::string& path, std::string_view contents, const std::string& like, bool unnamed,
                      bool* existed, std::string* error) {
-  return WriteWhole(path, contents, unnamed, &like, existed, error);
+  struct stat status {};
+  if (stat(like.c_str(), &status) != 0) {
+    *error = "cannot read the owner and mode of " + like + ": " + std::strerror(errno);
+    return false;
+  }
+  return WriteWhole(path, contents, unnamed, &status, like, existed, error);
+}
+
+std::size_t TemporaryNameLength(const std::string& name) { return TemporaryPrefix(name).size() + kRandomLetters; }
+
+bool IsTemporaryNameOf(std::string_view entry, const std::string& name) {
+  const std::string prefix = TemporaryPrefix(name);
+  if (entry.size() != prefix.size() + kRandomLetters || entry.substr(0, prefix.size()) != prefix) return false;
+  const std::string_view letters(kLetters, sizeof kLetters - 1);
+  return entry.substr(prefix.size()).find_first_not_of(letters) == std::string_view::npos;
 }
 
 bool WriteAll(int fd, std::string_view contents) {
