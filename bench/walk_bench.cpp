@@ -12,9 +12,9 @@
 #include "app/run_sequence.h"
 #include "bench_support.h"
 #include "benches.h"
-#include "platform/hosted/machine_files/reg_reader.h"
-#include "platform/hosted/machine_files/reg_writer.h"
-#include "platform/hosted/machine_files/safe_file.h"
+#include "machine_files/reg/reg_reader.h"
+#include "machine_files/reg/reg_writer.h"
+#include "machine_files/io/file_targets.h"
 #include "platform/services.h"
 #include "worst_machines.h"
 
@@ -35,7 +35,7 @@ struct RunFigures {
 };
 
 RunFigures OneRun(int family, double* buildSeconds) {
-  auto registry = std::make_unique<hosted::MemoryRegistry>();
+  auto registry = std::make_unique<sim::MemoryRegistry>();
   const double buildStart = NowSeconds();
   if (family == 5)
     BuildXpWorstMachine(*registry, kDeviceKeys);
@@ -92,11 +92,11 @@ int WalkBench(int family, int runs) {
 }
 
 int WriteXpMachine(const char* file, int deviceKeys) {
-  hosted::MemoryRegistry registry;
+  sim::MemoryRegistry registry;
   BuildXpWorstMachine(registry, deviceKeys);
   std::string error;
-  if (!hosted::WriteFileSafely(
-          file, hosted::FormatMachine(registry, {hosted::RegFileFormat::kVersion5, true}), &error)) {
+  if (!sim::WriteFileSafely(
+          file, sim::FormatMachine(registry, {sim::RegFileFormat::kVersion5, true}), &error)) {
     std::fprintf(stderr, "cannot write %s: %s\n", file, error.c_str());
     return 1;
   }

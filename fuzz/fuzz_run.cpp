@@ -76,7 +76,7 @@
 #include "app/process_state.h"
 #include "app/run_sequence.h"
 #include "platform/framework.h"
-#include "platform/hosted/memory_registry.h"
+#include "platform/sim/memory_registry.h"
 #include "platform/services.h"
 #include "ui/resource.h"
 #include "ui/texts.h"
@@ -84,9 +84,9 @@
 namespace {
 
 using namespace korvane;
-using hosted::MemoryRegistry;
-using hosted::RegNode;
-using hosted::WriteRecord;
+using sim::MemoryRegistry;
+using sim::RegNode;
+using sim::WriteRecord;
 using platform::kHkeyDynData;
 using platform::kHkeyLocalMachine;
 
@@ -478,11 +478,11 @@ class FuzzWindows final : public platform::WindowSystem {
 
 std::string NormalPath(const std::string& path) {
   std::vector<std::string_view> parts;
-  if (!hosted::SplitRegistryPath(path, &parts)) return "\\" + hosted::FoldName(path);
+  if (!sim::SplitRegistryPath(path, &parts)) return "\\" + sim::FoldName(path);
   std::string joined;
   for (std::string_view part : parts) {
     if (!joined.empty()) joined += '\\';
-    joined += hosted::FoldName(part);
+    joined += sim::FoldName(part);
   }
   return joined;
 }
@@ -634,14 +634,14 @@ void CheckProvisionedState(MemoryRegistry& registry, const Machine& machine) {
     // A parameter key that did not exist when its turn came got no values.
     const RegNode* parameters = FindKey(registry, path);
     if (parameters == nullptr || made.count(NormalPath(path)) != 0) continue;
-    const hosted::RegValue* address = parameters->FindValue("NetworkAddress");
+    const sim::RegValue* address = parameters->FindValue("NetworkAddress");
     if (address == nullptr || address->data.size() > kBufferSize)
       Violation(at + "no NetworkAddress that fits 1024 bytes after the run");
     if (machine.family == 5) {
       const bool ipsec = std::strcmp(record.ipsecResetName, kIpsec) == 0;
       const bool power = std::strcmp(record.powerDownResetName, kPowerDown) == 0;
-      const hosted::RegValue* ipsecValue = parameters->FindValue(kIpsec);
-      const hosted::RegValue* powerValue = parameters->FindValue(kPowerDown);
+      const sim::RegValue* ipsecValue = parameters->FindValue(kIpsec);
+      const sim::RegValue* powerValue = parameters->FindValue(kPowerDown);
       const std::vector<std::uint8_t> zero = {'0', 0};
       if (ipsec && (ipsecValue == nullptr || ipsecValue->data != zero)) Violation(at + kIpsec + " not reset");
       if (power && (powerValue == nullptr || powerValue->data != zero)) Violation(at + kPowerDown + " not reset");

@@ -8,24 +8,24 @@
 #include <string>
 #include <string_view>
 
-#include "platform/hosted/machine_files/reg_reader.h"
-#include "platform/hosted/machine_files/reg_writer.h"
-#include "platform/hosted/text_encoding.h"
+#include "machine_files/reg/reg_reader.h"
+#include "machine_files/reg/reg_writer.h"
+#include "platform/sim/code_pages.h"
 #include "test_support.h"
 
-namespace korvane::hosted {
+namespace korvane::sim {
 namespace {
 
 using namespace std::string_literals;
 using namespace std::string_view_literals;
 using platform::kHkeyLocalMachine;
-using testing::Utf16File;
+using test::Utf16File;
 
 std::string Text(const RegValue* value) {
   return value == nullptr ? "<missing>" : std::string(value->data.begin(), value->data.end());
 }
 
-bool Load(std::string_view text, unsigned codePage, MemoryRegistry& registry, MachineFileInfo* info,
+bool Load(std::string_view text, unsigned codePage, MemoryRegistry& registry, RegFileEncoding* info,
           LoadError* error) {
   registry.SetAnsiCodePage(codePage);
   return LoadMachineText(text, "machine.reg", registry, info, error);
@@ -131,7 +131,7 @@ TEST(CodePage932, Utf16FileReadsAsShiftJisAndRoundTripsInEveryForm) {
       u"\"説明\"=\"ソ\"\r\n"
       u"\"表\"=hex(1):bd,30,68,88,00,00\r\n");
   MemoryRegistry registry;
-  MachineFileInfo info;
+  RegFileEncoding info;
   LoadError error;
   ASSERT_TRUE(Load(file, 932, registry, &info, &error)) << error.ToString();
   EXPECT_EQ(info.codePage, 932u);
@@ -144,7 +144,7 @@ TEST(CodePage932, Utf16FileReadsAsShiftJisAndRoundTripsInEveryForm) {
 
   for (const RegFileFormat format : {RegFileFormat::kRegedit4, RegFileFormat::kVersion5}) {
     for (const bool utf16 : {false, true}) {
-      MachineFileInfo written{format, utf16, 932};
+      RegFileEncoding written{format, utf16, 932};
       const std::string saved = FormatMachine(registry, written);
       MemoryRegistry reread;
       ASSERT_TRUE(Load(saved, 932, reread, nullptr, &error)) << error.ToString() << "\n" << saved;
@@ -155,7 +155,7 @@ TEST(CodePage932, Utf16FileReadsAsShiftJisAndRoundTripsInEveryForm) {
     }
   }
   // In 8-bit text the trail byte stands as it is: escaped, it would be a second backslash.
-  const std::string regedit4 = FormatMachine(registry, MachineFileInfo{RegFileFormat::kRegedit4, false, 932});
+  const std::string regedit4 = FormatMachine(registry, RegFileEncoding{RegFileFormat::kRegedit4, false, 932});
   EXPECT_NE(regedit4.find("\"\x90\xE0\x96\xBE\"=\"\x83\x5C\"\r\n"), std::string::npos) << regedit4;
 }
 
@@ -172,7 +172,7 @@ TEST(CodePage932, EightBitFileIsReadACharacterAtATime) {
   EXPECT_EQ(Text(key->FindValue("\x83\x5C")), "\x83\x5C"s + '\0');
   // A lead byte before a quote has no trail: written as text it would take the escape for
   // one, so it goes as hex(1) and comes back the same.
-  const std::string saved = FormatMachine(registry, MachineFileInfo{RegFileFormat::kRegedit4, false, 932});
+  const std::string saved = FormatMachine(registry, RegFileEncoding{RegFileFormat::kRegedit4, false, 932});
   EXPECT_NE(saved.find("\"Lone\"=hex(1):82,22,00"), std::string::npos) << saved;
 
   // The same bytes on a Western machine are two characters each: the quoted text ends early.
@@ -241,4 +241,4 @@ TEST(CodePage932, NamesAreLimitedInCharactersADoubleByteOneCountingOnce) {
 }
 
 }  // namespace
-}  // namespace korvane::hosted
+}  // namespace korvane::sim

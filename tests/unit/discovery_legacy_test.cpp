@@ -15,10 +15,10 @@
 #include "discovery/discover.h"
 #include "test_support.h"
 
-namespace korvane::testing {
+namespace korvane::test {
 namespace {
 
-using hosted::WriteRecord;
+using sim::WriteRecord;
 using platform::kHkeyDynData;
 using platform::kHkeyLocalMachine;
 using platform::RegKey;
@@ -81,7 +81,7 @@ class TracingRegistry final : public ForwardingRegistry {
 std::string Bytes(const std::vector<std::uint8_t>& data) { return std::string(data.begin(), data.end()); }
 
 // "name=data/size" for every value set under `path`, in order.
-std::vector<std::string> SetsIn(const hosted::MemoryRegistry& registry, const std::string& path) {
+std::vector<std::string> SetsIn(const sim::MemoryRegistry& registry, const std::string& path) {
   std::vector<std::string> sets;
   for (const WriteRecord& write : registry.Writes())
     if (write.op == WriteRecord::Op::kSet && write.path == path)
@@ -508,4 +508,4 @@ TEST_F(UtilityTest, Nt4RunSetsTheServiceParametersKeyAndReportsBothLists) {
 }
 
 }  // namespace
-}  // namespace korvane::testing
+}  // namespace korvane::test

@@ -9,7 +9,7 @@
 #include "discovery/discover.h"
 #include "test_support.h"
 
-namespace korvane::testing {
+namespace korvane::test {
 namespace {
 
 constexpr char kFastLink[] = "VEN_5AB1&DEV_1229&SUBSYS_30015AB1&REV_0C";
@@ -173,4 +173,4 @@ TEST_F(XpDiscoveryTest, DeviceKeyThatCannotBeOpenedYieldsNothing) {
 }
 
 }  // namespace
-}  // namespace korvane::testing
+}  // namespace korvane::test

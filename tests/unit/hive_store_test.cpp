@@ -1,8 +1,8 @@
 // Offline installations' hives: read into the in-memory registry as the machines they were
 // made from, their defaults, and the run's writes given back to them. Hives refused whole,
 // and finding them in a Windows folder, are tested end to end (tests/sim/test_hives.py).
-#include "platform/hosted/machine_files/hive_store.h"
-#include "platform/hosted/machine_files/hive_file.h"
+#include "machine_files/hive/installation_registry.h"
+#include "machine_files/hive/hive_file.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -12,17 +12,17 @@
 #include <vector>
 
 #include "hives/machine_hives.h"
-#include "platform/hosted/machine_files/reg_reader.h"
-#include "platform/hosted/machine_files/reg_writer.h"
-#include "platform/hosted/machine_files/utf16_data.h"
-#include "platform/hosted/machine_files/safe_file.h"
-#include "platform/hosted/text_encoding.h"
+#include "machine_files/reg/reg_reader.h"
+#include "machine_files/reg/reg_writer.h"
+#include "machine_files/reg/utf16_text.h"
+#include "machine_files/io/file_targets.h"
+#include "platform/sim/code_pages.h"
 
-namespace korvane::hosted {
+namespace korvane::sim {
 namespace {
 
 using platform::kHkeyLocalMachine;
-using testing::InstallationSetup;
+using test::InstallationSetup;
 
 std::string Text(const MemoryRegistry& registry) {
   return FormatMachine(registry, {RegFileFormat::kVersion5, false, registry.AnsiCodePage()});
@@ -64,7 +64,7 @@ class HiveStoreTest : public ::testing::Test {
           << loadError.ToString();
     }
     std::string error;
-    ASSERT_TRUE(testing::WriteHives(machine, setup, paths_, &error)) << error;
+    ASSERT_TRUE(test::WriteHives(machine, setup, paths_, &error)) << error;
     ASSERT_TRUE(store_.Open(paths_, &error)) << error;
   }
 
@@ -244,4 +244,4 @@ TEST(Utf16Data, ConvertsAsTheAnsiFunctionsOfWindowsNt) {
 }
 
 }  // namespace
-}  // namespace korvane::hosted
+}  // namespace korvane::sim

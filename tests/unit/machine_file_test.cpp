@@ -1,7 +1,7 @@
 // Machine files: reading .reg text into the in-memory registry, writing it back, and the
 // changes file of a run.
-#include "platform/hosted/machine_files/reg_reader.h"
-#include "platform/hosted/machine_files/reg_writer.h"
+#include "machine_files/reg/reg_reader.h"
+#include "machine_files/reg/reg_writer.h"
 
 #include <gtest/gtest.h>
 #include <iconv.h>
@@ -15,18 +15,18 @@
 
 #include "test_support.h"
 
-namespace korvane::hosted {
+namespace korvane::sim {
 namespace {
 
 using namespace std::string_literals;
 using namespace std::string_view_literals;
 using platform::kHkeyDynData;
 using platform::kHkeyLocalMachine;
-using testing::Utf16File;
+using test::Utf16File;
 
-constexpr MachineFileInfo kRegedit4{RegFileFormat::kRegedit4, false};
-constexpr MachineFileInfo kVersion5Ansi{RegFileFormat::kVersion5, false};
-constexpr MachineFileInfo kVersion5Utf16{RegFileFormat::kVersion5, true};
+constexpr RegFileEncoding kRegedit4{RegFileFormat::kRegedit4, false};
+constexpr RegFileEncoding kVersion5Ansi{RegFileFormat::kVersion5, false};
+constexpr RegFileEncoding kVersion5Utf16{RegFileFormat::kVersion5, true};
 
 ::testing::AssertionResult Contains(const std::string& text, const std::string& part) {
   if (text.find(part) != std::string::npos) return ::testing::AssertionSuccess();
@@ -86,7 +86,7 @@ const RegValue* ValueAt(MemoryRegistry& registry, platform::RegKey root, std::st
   return ::testing::AssertionSuccess();
 }
 
-bool Load(std::string_view text, MemoryRegistry& registry, MachineFileInfo* info = nullptr,
+bool Load(std::string_view text, MemoryRegistry& registry, RegFileEncoding* info = nullptr,
           LoadError* error = nullptr) {
   LoadError unused;
   return LoadMachineText(text, "machine.reg", registry, info, error == nullptr ? &unused : error);
@@ -128,12 +128,12 @@ void FillEveryKind(MemoryRegistry& registry) {
 TEST(MachineFileRoundTrip, EveryValueKeepsItsTypeAndBytesInEveryFormatAndEncoding) {
   MemoryRegistry original;
   FillEveryKind(original);
-  for (const MachineFileInfo& info : {kRegedit4, kVersion5Ansi, kVersion5Utf16}) {
+  for (const RegFileEncoding& info : {kRegedit4, kVersion5Ansi, kVersion5Utf16}) {
     SCOPED_TRACE(std::string(info.format == RegFileFormat::kRegedit4 ? "REGEDIT4" : "5.00") +
                  (info.utf16 ? " UTF-16" : " 8-bit"));
     const std::string text = FormatMachine(original, info);
     MemoryRegistry reread;
-    MachineFileInfo readInfo{RegFileFormat::kRegedit4, !info.utf16};
+    RegFileEncoding readInfo{RegFileFormat::kRegedit4, !info.utf16};
     LoadError error;
     ASSERT_TRUE(Load(text, reread, &readInfo, &error)) << error.ToString();
     EXPECT_EQ(readInfo.format, info.format);
@@ -146,7 +146,7 @@ TEST(MachineFileRoundTrip, EveryValueKeepsItsTypeAndBytesInEveryFormatAndEncodin
 TEST(MachineFileRoundTrip, ReadsWineRegeditExportAndWritesItBackAsRegeditDoes) {
   const std::string path = KORVANE_SOURCE_DIR "/tests/unit/data/wine_export.reg";
   MemoryRegistry registry;
-  MachineFileInfo info;
+  RegFileEncoding info;
   LoadError error;
   ASSERT_TRUE(LoadMachineFile(path, registry, &info, &error)) << error.ToString();
   EXPECT_EQ(info.format, RegFileFormat::kVersion5);
@@ -230,7 +230,7 @@ TEST(FormatMachine, WritesEachKindAsRegeditDoes) {
   EXPECT_EQ(FormatMachine(registry, kVersion5Ansi), version5);
   EXPECT_EQ(FormatMachine(registry, kVersion5Utf16), Widen(version5));
   // The REGEDIT4 readers cannot take UTF-16, whatever the file read was.
-  EXPECT_EQ(FormatMachine(registry, MachineFileInfo{RegFileFormat::kRegedit4, true}),
+  EXPECT_EQ(FormatMachine(registry, RegFileEncoding{RegFileFormat::kRegedit4, true}),
             FormatMachine(registry, kRegedit4));
 
   MemoryRegistry empty;
@@ -306,7 +306,7 @@ TEST(LoadMachineText, EveryEncodingAndLineEndingGivesTheSameRegistry) {
   for (const auto& [bytes, utf16] : files) {
     SCOPED_TRACE(utf16 ? "UTF-16" : "8-bit");
     MemoryRegistry registry;
-    MachineFileInfo info{RegFileFormat::kRegedit4, !utf16};
+    RegFileEncoding info{RegFileFormat::kRegedit4, !utf16};
     LoadError error;
     ASSERT_TRUE(Load(bytes, registry, &info, &error)) << error.ToString();
     EXPECT_EQ(info.format, RegFileFormat::kVersion5);
@@ -364,7 +364,7 @@ TEST(LoadMachineText, ReadsCommentsContinuationsEscapesAndAbbreviatedRoots) {
 
   // REGEDIT4 text-type data is ANSI already.
   MemoryRegistry old;
-  MachineFileInfo info;
+  RegFileEncoding info;
   ASSERT_TRUE(
       Load("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Q]\r\n\"Expand\"=hex(2):41,00,e9\r\n\"Sz\"=hex(1):41,42\r\n",
            old, &info, &error))
@@ -621,4 +621,4 @@ TEST(FormatChanges, GroupsConsecutiveWritesToOneKeyAndSkipsFailedOnes) {
 }
 
 }  // namespace
-}  // namespace korvane::hosted
+}  // namespace korvane::sim

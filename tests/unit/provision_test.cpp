@@ -11,10 +11,10 @@
 #include "provision/provision.h"
 #include "test_support.h"
 
-namespace korvane::testing {
+namespace korvane::test {
 namespace {
 
-using hosted::WriteRecord;
+using sim::WriteRecord;
 
 constexpr char kDriverPath[] = "System\\CurrentControlSet\\Control\\Class\\{4D36E972}\\0000";
 
@@ -71,7 +71,7 @@ TEST_F(ProvisionTest, NewDefinitionGetsItsEightValuesInOrderWithoutTerminators) 
 // given status, and, when asked, every delete failing too.
 class RefusingRegistry final : public ForwardingRegistry {
  public:
-  RefusingRegistry(hosted::MemoryRegistry& inner, std::string refusedValue, bool refuseDelete,
+  RefusingRegistry(sim::MemoryRegistry& inner, std::string refusedValue, bool refuseDelete,
                    std::int32_t queryStatus = platform::kErrorSuccess)
       : ForwardingRegistry(inner),
         refusedValue_(std::move(refusedValue)),
@@ -120,7 +120,7 @@ TEST_P(IncompleteDefinitionTest, IsTakenAwayAgainAndTheNextRunWritesItWhole) {
   platform::Install({&registry, &system, &windows});
   ProvisionAdapters();
   EXPECT_EQ(adapterTable[0].applied, 1);
-  const hosted::RegNode* written = registry.Find(platform::kHkeyLocalMachine, definition);
+  const sim::RegNode* written = registry.Find(platform::kHkeyLocalMachine, definition);
   ASSERT_NE(written, nullptr);
   EXPECT_EQ(written->Values().size(), 8u);
 }
@@ -159,7 +159,7 @@ TEST_P(ExistingDefinitionTest, IsFilledInWhereItLacksValues) {
   const ExistingDefinitionCase& row = GetParam();
   const std::string definition = std::string(kDriverPath) + "\\Ndi\\Params\\NetworkAddress";
   registry.Ensure(platform::kHkeyLocalMachine, std::string(kDriverPath) + "\\PROSetNdi\\Params");
-  hosted::RegNode& key = registry.Ensure(platform::kHkeyLocalMachine, definition);
+  sim::RegNode& key = registry.Ensure(platform::kHkeyLocalMachine, definition);
   for (const std::string& name : row.present) {
     // Another type, and for one of them data longer than the query's buffer: still there.
     const std::size_t size = name == "ParamDesc" ? 2000 : 3;
@@ -214,7 +214,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<ExistingDefinitionCase>& info) { return std::string(info.param.label); });
 
 TEST_F(ProvisionTest, NetworkAddressLongerThanTheBufferIsReplaced) {
-  hosted::RegNode& key = registry.Ensure(platform::kHkeyLocalMachine, kDriverPath);
+  sim::RegNode& key = registry.Ensure(platform::kHkeyLocalMachine, kDriverPath);
   key.PutValue("NetworkAddress", platform::kRegBinary, std::vector<std::uint8_t>(1025, 'A'));
   registry.Ensure(platform::kHkeyLocalMachine, std::string(kDriverPath) + "\\PROSetNdi\\Params");
   Add(kDriverPath);
@@ -303,4 +303,4 @@ TEST_F(ProvisionTest, EmptyTableLeavesTheCursorAtZero) {
 }
 
 }  // namespace
-}  // namespace korvane::testing
+}  // namespace korvane::test

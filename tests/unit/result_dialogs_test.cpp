@@ -10,7 +10,7 @@
 #include "ui/resource.h"
 #include "ui/result_dialogs.h"
 
-namespace korvane::testing {
+namespace korvane::test {
 namespace {
 
 class ResultListsTest : public UtilityTest {
@@ -122,4 +122,4 @@ TEST_F(ResultListsTest, ADialogWhoseListIsMissingStillOpens) {
 }
 
 }  // namespace
-}  // namespace korvane::testing
+}  // namespace korvane::test

@@ -12,7 +12,7 @@
 #include "test_support.h"
 #include "ui/texts.h"
 
-namespace korvane::testing {
+namespace korvane::test {
 namespace {
 
 struct FamilyCase {
@@ -239,4 +239,4 @@ TEST_F(UtilityTest, ClassificationReadsNoRecordAtOrPastTheCursor) {
 }
 
 }  // namespace
-}  // namespace korvane::testing
+}  // namespace korvane::test

@@ -1,7 +1,7 @@
 // The unit that writes users' files: what each kind of target becomes, what is refused before
 // anything is written, that an original is kept once, and that a failed or interrupted
 // replacement leaves the old file whole with nothing beside it.
-#include "platform/hosted/machine_files/safe_file.h"
+#include "machine_files/io/file_targets.h"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -26,7 +26,7 @@
 #include <thread>
 #include <vector>
 
-namespace korvane::hosted {
+namespace korvane::sim {
 namespace {
 
 namespace fs = std::filesystem;
@@ -298,4 +298,4 @@ TEST_F(SafeFileTest, AReplacementEndedBySignalLeavesTheFileOldOrNewAndWholeWithN
 }
 
 }  // namespace
-}  // namespace korvane::hosted
+}  // namespace korvane::sim

@@ -4,7 +4,7 @@
 #include "app/platform_family.h"
 #include "app/process_state.h"
 
-namespace korvane::testing {
+namespace korvane::test {
 
 void ScriptedSystem::SetVersion(std::uint32_t platformId, std::uint32_t major, std::uint32_t minor) {
   version = platform::OsVersionInfo{};
@@ -136,7 +136,7 @@ void UtilityTest::UseFamily(int family) {
   ASSERT_EQ(OsFamily, family);
 }
 
-void AddXpInstance(hosted::MemoryRegistry& registry, const std::string& deviceKey, const std::string& instance,
+void AddXpInstance(sim::MemoryRegistry& registry, const std::string& deviceKey, const std::string& instance,
                    const std::string& driver, const std::string& description, bool withControl) {
   const std::string path = std::string(kXpEnum) + deviceKey + "\\" + instance;
   registry.PutString(platform::kHkeyLocalMachine, path, "Driver", driver);
@@ -144,7 +144,7 @@ void AddXpInstance(hosted::MemoryRegistry& registry, const std::string& deviceKe
   if (withControl) registry.Ensure(platform::kHkeyLocalMachine, path + "\\Control");
 }
 
-void AddDriverKey(hosted::MemoryRegistry& registry, const std::string& classRoot, const std::string& driver,
+void AddDriverKey(sim::MemoryRegistry& registry, const std::string& classRoot, const std::string& driver,
                   bool withDriverParams) {
   const std::string path = classRoot + driver;
   registry.PutString(platform::kHkeyLocalMachine, path, "DriverDesc", "driver " + driver);
@@ -160,15 +160,15 @@ std::string Utf16File(std::u16string_view text) {
   return bytes;
 }
 
-std::string ReadString(hosted::MemoryRegistry& registry, platform::RegKey root, const std::string& path,
+std::string ReadString(sim::MemoryRegistry& registry, platform::RegKey root, const std::string& path,
                        const std::string& name) {
-  const hosted::RegNode* node = registry.Find(root, path);
+  const sim::RegNode* node = registry.Find(root, path);
   if (node == nullptr) return "<absent>";
-  const hosted::RegValue* value = node->FindValue(name);
+  const sim::RegValue* value = node->FindValue(name);
   if (value == nullptr) return "<absent>";
   std::string text(value->data.begin(), value->data.end());
   if (!text.empty() && text.back() == '\0') text.pop_back();
   return text;
 }
 
-}  // namespace korvane::testing
+}  // namespace korvane::test

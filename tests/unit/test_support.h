@@ -9,10 +9,10 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/hosted/memory_registry.h"
+#include "platform/sim/memory_registry.h"
 #include "platform/services.h"
 
-namespace korvane::testing {
+namespace korvane::test {
 
 // A system whose answers the test sets, and which records what the run asked of it.
 class ScriptedSystem final : public platform::SystemServices {
@@ -70,7 +70,7 @@ class RecordingWindows final : public platform::WindowSystem {
 // Hands every call to an in-memory registry; a test overrides the calls it watches or fails.
 class ForwardingRegistry : public platform::RegistryService {
  public:
-  explicit ForwardingRegistry(hosted::MemoryRegistry& inner) : inner_(inner) {}
+  explicit ForwardingRegistry(sim::MemoryRegistry& inner) : inner_(inner) {}
 
   std::int32_t OpenKey(platform::RegKey key, const char* path, std::uint32_t access, platform::RegKey* result) override {
     return inner_.OpenKey(key, path, access, result);
@@ -94,7 +94,7 @@ class ForwardingRegistry : public platform::RegistryService {
   std::int32_t CloseKey(platform::RegKey key) override { return inner_.CloseKey(key); }
 
  protected:
-  hosted::MemoryRegistry& inner_;
+  sim::MemoryRegistry& inner_;
 };
 
 class UtilityTest : public ::testing::Test {
@@ -105,7 +105,7 @@ class UtilityTest : public ::testing::Test {
   // Sets the platform family and its roots as DetectPlatformFamily would on that family.
   void UseFamily(int family);
 
-  hosted::MemoryRegistry registry;
+  sim::MemoryRegistry registry;
   ScriptedSystem system;
   RecordingWindows windows;
 };
@@ -116,17 +116,17 @@ inline constexpr char kXpClass[] = "System\\CurrentControlSet\\Control\\Class\\"
 inline constexpr char kNetClass[] = "{4D36E972-E325-11CE-BFC1-08002BE10318}";
 
 // An XP instance key under a PCI device key: Driver, DeviceDesc and a Control subkey.
-void AddXpInstance(hosted::MemoryRegistry& registry, const std::string& deviceKey, const std::string& instance,
+void AddXpInstance(sim::MemoryRegistry& registry, const std::string& deviceKey, const std::string& instance,
                    const std::string& driver, const std::string& description, bool withControl = true);
 // A driver class key, with PROSetNdi\Params when asked.
-void AddDriverKey(hosted::MemoryRegistry& registry, const std::string& classRoot, const std::string& driver,
+void AddDriverKey(sim::MemoryRegistry& registry, const std::string& classRoot, const std::string& driver,
                   bool withDriverParams);
 
 // A UTF-16LE file: the byte-order mark, then the text.
 std::string Utf16File(std::u16string_view text);
 
 // The string value's text (without its terminator), or "<absent>".
-std::string ReadString(hosted::MemoryRegistry& registry, platform::RegKey root, const std::string& path,
+std::string ReadString(sim::MemoryRegistry& registry, platform::RegKey root, const std::string& path,
                        const std::string& name);
 
-}  // namespace korvane::testing
+}  // namespace korvane::test
