@@ -174,7 +174,7 @@ RegKey MemoryRegistry::NewHandle(RegNode* node, RegKey root, std::uint32_t acces
 
 std::int32_t MemoryRegistry::OpenKey(RegKey key, const char* path, std::uint32_t access, RegKey* result) {
   ++calls_;
-  if (result == nullptr) return 87;  // ERROR_INVALID_PARAMETER
+  if (result == nullptr) return kErrorInvalidParameter;
   *result = kNullKey;
   Resolved base;
   if (const std::int32_t invalid = Resolve(key, &base); invalid != kErrorSuccess) return invalid;
@@ -219,7 +219,7 @@ std::int32_t MemoryRegistry::QueryValue(RegKey key, const char* valueName, std::
   if (value == nullptr) return kErrorFileNotFound;
   const auto length = static_cast<std::uint32_t>(value->data.size());
   if (data != nullptr) {
-    if (dataSize == nullptr) return 87;  // ERROR_INVALID_PARAMETER
+    if (dataSize == nullptr) return kErrorInvalidParameter;
     if (length > *dataSize) return kErrorMoreData;
     if (length > 0) std::memcpy(data, value->data.data(), length);
     TerminateReadText(data, length, *dataSize);
@@ -235,7 +235,7 @@ std::int32_t MemoryRegistry::CreateKey(RegKey key, const char* path, std::uint32
   LoggedWrite write(writes_, WriteRecord::Op::kCreate, path);
   WriteRecord& record = write.record;
   const auto finish = [&](std::int32_t status) { return write.Finish(status); };
-  if (result == nullptr) return finish(87);
+  if (result == nullptr) return finish(kErrorInvalidParameter);
   *result = kNullKey;
   Resolved base;
   if (const std::int32_t invalid = Resolve(key, &base); invalid != kErrorSuccess) return finish(invalid);
@@ -256,7 +256,7 @@ std::int32_t MemoryRegistry::CreateKey(RegKey key, const char* path, std::uint32
     ++existing;
   }
   const bool creates = existing < parts.size();
-  if (creates && (base.access & 0x0004) == 0) return finish(kErrorAccessDenied);  // KEY_CREATE_SUB_KEY
+  if (creates && (base.access & kKeyCreateSubKey) == 0) return finish(kErrorAccessDenied);
   for (std::size_t i = existing; i < parts.size(); ++i) node = &node->EnsureSubkey(parts[i]);
   record.disposition = creates ? kCreatedNewKey : kOpenedExistingKey;
   if (disposition != nullptr) *disposition = record.disposition;
@@ -283,7 +283,7 @@ std::int32_t MemoryRegistry::SetValue(RegKey key, const char* valueName, std::ui
   std::int32_t status = 0;
   if (Injected(*base.fullPath, &status)) return finish(status);
   if ((base.access & kKeySetValue) == 0) return finish(kErrorAccessDenied);
-  if (data == nullptr && size > 0) return finish(998);  // ERROR_NOACCESS
+  if (data == nullptr && size > 0) return finish(kErrorNoAccess);
   base.node->PutValue(record.name, type, record.data);
   return finish(kErrorSuccess);
 }

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/registry.h"
+#include "platform/window_system.h"
 
 namespace korvane::sim {
 
@@ -105,8 +107,6 @@ int LockHolder(int fd, off_t byte) {
 // needs another run to have taken and let go of the machine meanwhile.
 constexpr int kLockAttempts = 100;
 
-constexpr std::uint32_t kErrorAccessDenied = 5;
-
 }  // namespace
 
 InstanceLocks::~InstanceLocks() {
@@ -183,7 +183,7 @@ void InstanceLocks::WindowClosed() { LockByte(lockFd_, kWindowByte, F_UNLCK); }
 
 bool SimSystem::GetVersionEx(platform::OsVersionInfo* info) {
   if (info == nullptr || info->size != sizeof(platform::OsVersionInfo)) {
-    lastError_ = 122;  // ERROR_INSUFFICIENT_BUFFER
+    lastError_ = platform::kErrorInsufficientBuffer;
     return false;
   }
   *info = version_;
@@ -199,7 +199,7 @@ platform::HandleRef SimSystem::CreateMutex(const char* name) {
   bool existed = false;
   const int fd = instances_.OpenMutex(name == nullptr ? "" : name, &existed);
   if (fd < 0) {
-    lastError_ = kErrorAccessDenied;
+    lastError_ = static_cast<std::uint32_t>(platform::kErrorAccessDenied);
     return 0;
   }
   lastError_ = existed ? platform::kErrorAlreadyExists : 0;
@@ -212,7 +212,7 @@ bool SimSystem::CloseHandle(platform::HandleRef handle) {
   // A handle closed twice must not close a descriptor that has taken its number since.
   const auto found = std::find(openHandles_.begin(), openHandles_.end(), handle);
   if (found == openHandles_.end()) {
-    lastError_ = 6;  // ERROR_INVALID_HANDLE
+    lastError_ = static_cast<std::uint32_t>(platform::kErrorInvalidHandle);
     return false;
   }
   openHandles_.erase(found);
@@ -222,7 +222,7 @@ bool SimSystem::CloseHandle(platform::HandleRef handle) {
 bool SimSystem::ReleaseMutex(platform::HandleRef handle) {
   // The mutex is never owned by a thread, so there is nothing to release.
   (void)handle;
-  lastError_ = 288;  // ERROR_NOT_OWNER
+  lastError_ = platform::kErrorNotOwner;
   return false;
 }
 
@@ -233,7 +233,7 @@ bool SimSystem::SetForegroundWindow(platform::WindowRef window) {
 
 int SimSystem::MessageBox(const char* text, const char* caption, unsigned /*style*/) {
   screen_.ShowNotice(caption == nullptr ? "" : caption, text == nullptr ? "" : text);
-  return 1;  // IDOK
+  return platform::kIdOk;
 }
 
 }  // namespace korvane::sim
