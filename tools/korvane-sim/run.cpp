@@ -12,6 +12,7 @@
 #include "korvane-sim/embedded_files.h"
 #include "korvane-sim/offline_installation.h"
 #include "korvane-sim/report.h"
+#include "korvane-sim/resource_script.h"
 #include "machine_files/io/file_targets.h"
 #include "machine_files/reg/reg_reader.h"
 #include "machine_files/reg/reg_writer.h"
@@ -290,6 +291,12 @@ int SimulatedRun::RunAndWrite(std::FILE* out) {
 }  // namespace
 
 int RunSimulatedMachine(const SimOptions& options, std::FILE* out, std::FILE* err) {
+  // A fault of the build rather than of the user's input: without its templates the terminal
+  // would draw no dialog at all.
+  if (std::string error; !CheckDialogTemplates(&error)) {
+    std::fprintf(err, "korvane-sim: cannot read its built-in dialog templates: %s\n", error.c_str());
+    return kExitFailed;
+  }
   SimulatedRun run(options, err);
   if (!run.CheckTargets()) return kExitRefused;
   if (const int status = run.TakeMachine(); status != 0) return status;
