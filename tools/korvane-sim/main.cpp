@@ -19,17 +19,18 @@ int main(int argc, char** argv) {
   // and the report written into that file: it becomes /dev/null, opened read-only, so that
   // writes to it fail as they would have.
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
-    if (fcntl(fd, F_GETFD) < 0 && errno == EBADF && open("/dev/null", O_RDONLY) != fd) return 2;
+    if (fcntl(fd, F_GETFD) < 0 && errno == EBADF && open("/dev/null", O_RDONLY) != fd)
+      return korvane::sim::kExitRefused;
 
   korvane::sim::SimOptions options;
   std::string error;
   if (!korvane::sim::ParseSimOptions(argc, argv, &options, &error)) {
     std::fprintf(stderr, "korvane-sim: %s\n", error.c_str());
-    return 2;
+    return korvane::sim::kExitRefused;
   }
   if (options.help || options.showVersion) {
     const std::string text = options.help ? korvane::sim::SimUsage() : korvane::sim::SimVersion();
-    return std::fputs(text.c_str(), stdout) != EOF && std::fflush(stdout) == 0 ? 0 : 1;
+    return std::fputs(text.c_str(), stdout) != EOF && std::fflush(stdout) == 0 ? 0 : korvane::sim::kExitFailed;
   }
   return korvane::sim::RunSimulatedMachine(options, stdout, stderr);
 }

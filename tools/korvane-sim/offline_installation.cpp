@@ -117,25 +117,23 @@ bool OfflineInstallation::Prepare(const SimOptions& options, std::string* error)
   return true;
 }
 
-bool OfflineInstallation::Load(const SimOptions& options, MemoryRegistry& registry, MachineSettings* settings,
-                       std::string* error) {
-  if (!store_.Open(paths_, error)) return false;
+bool OfflineInstallation::Open(std::string* error) { return store_.Open(paths_, error); }
+
+bool OfflineInstallation::ReadSettings(const SimOptions& options, MachineSettings* settings, std::string* error) {
   const auto unknown = [error](const char* what, const char* option) {
     *error = std::string("cannot tell the installation's ") + what + ": " + *error + "; give " + option;
     return false;
   };
-  settings->version = options.version;
   if (!options.osGiven) {
     std::string name;
     if (!store_.ReadOsName(&name, error)) return unknown("Windows version", "--os");
     VersionFor(name, &settings->version);
   }
   // Without a SYSTEM hive korvane-sim's own defaults stand, as they do for a machine file.
-  settings->languageId = options.languageId;
-  if (!options.languageGiven && store_.IsOpen(HiveKind::kSystem) && !store_.ReadLanguage(&settings->languageId, error))
+  if (!store_.IsOpen(HiveKind::kSystem)) return true;
+  if (!options.languageGiven && !store_.ReadLanguage(&settings->languageId, error))
     return unknown("language", "--lang");
-  settings->codePage = options.codePage;
-  if (settings->codePage == 0 && store_.IsOpen(HiveKind::kSystem)) {
+  if (options.codePage == 0) {
     if (!store_.ReadCodePage(&settings->codePage, error)) return unknown("ANSI code page", "--codepage");
     if (settings->codePage != kCodePageWestern && settings->codePage != kCodePageJapanese) {
       *error = MainHive() + ": the installation's ANSI code page is " + std::to_string(settings->codePage) +
@@ -143,10 +141,10 @@ bool OfflineInstallation::Load(const SimOptions& options, MemoryRegistry& regist
       return false;
     }
   }
-  if (settings->codePage == 0) settings->codePage = AnsiCodePageFor(settings->languageId);
-  registry.SetAnsiCodePage(settings->codePage);
-  return store_.Load(registry, error);
+  return true;
 }
+
+bool OfflineInstallation::Load(MemoryRegistry& registry, std::string* error) { return store_.Load(registry, error); }
 
 bool OfflineInstallation::TakeWrites(const MemoryRegistry& registry, std::string* error) {
   const std::vector<WriteRecord>& writes = registry.Writes();

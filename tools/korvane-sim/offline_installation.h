@@ -45,9 +45,14 @@ class OfflineInstallation {
   // SOFTWARE when only that one is given.
   const std::string& MainHive() const { return paths_.system.empty() ? paths_.software : paths_.system; }
 
-  // Reads the hives, refusing those that cannot be trusted, settles the run's settings (the
-  // options', else the installation's) and loads the registry in their code page.
-  bool Load(const SimOptions& options, MemoryRegistry& registry, MachineSettings* settings, std::string* error);
+  // Reads the hives, refusing those that cannot be trusted.
+  bool Open(std::string* error);
+  // The installation's own settings where the options give none: the Windows version from
+  // SOFTWARE, the language and the ANSI code page from SYSTEM. Without a SYSTEM hive the
+  // language and code page are left as they stand.
+  bool ReadSettings(const SimOptions& options, MachineSettings* settings, std::string* error);
+  // Fills the registry from the open hives, their texts read in its ANSI code page.
+  bool Load(MemoryRegistry& registry, std::string* error);
 
   // Gives the hives the run's writes made since the last call and commits each hive they
   // changed in memory, as it would be saved: with --save this comes before the run shows

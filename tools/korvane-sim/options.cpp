@@ -72,181 +72,242 @@ bool VersionFor(const std::string& name, platform::OsVersionInfo* version) {
   return true;
 }
 
-bool ParseSimOptions(int argc, const char* const* argv, SimOptions* options, std::string* error) {
-  VersionFor(options->osName, &options->version);
-  for (int i = 1; i < argc; ++i) {
-    // --opt=VALUE or --opt VALUE; `option` is --opt either way.
-    const std::string word = argv[i];
-    const std::size_t equals = word.rfind("--", 0) == 0 ? word.find('=') : std::string::npos;
-    const std::string option = word.substr(0, equals);
-    const char* attached = equals == std::string::npos ? nullptr : argv[i] + equals + 1;
-    const auto value = [&](const char** out) {
-      if (attached != nullptr) {
-        *out = attached;
-        attached = nullptr;
-        return true;
-      }
-      if (i + 1 >= argc) {
-        *error = option + " needs a value";
-        return false;
-      }
-      *out = argv[++i];
-      return true;
-    };
-    // An empty file name or pattern is a mistake (an unset shell variable), never a choice.
-    const auto nonEmptyValue = [&](const char** out) {
-      if (!value(out)) return false;
-      if (**out != '\0') return true;
-      *error = option + " needs a value, and was given an empty one";
-      return false;
-    };
-    const char* text = nullptr;
-    if (attached != nullptr && (option == "--help" || option == "--version" || option == "--json" ||
-                                option == "--save" || option == "--no-admin")) {
+namespace {
+
+// What follows an option on the command line. An empty file name or pattern is a mistake
+// (an unset shell variable), never a choice.
+enum class Takes { kNothing, kValue, kNonEmptyValue };
+
+struct OptionRule {
+  const char* name;
+  Takes takes;
+  // Sets the option; `value` is null for an option that takes none. False with a message.
+  bool (*apply)(const char* value, SimOptions* options, std::string* error);
+  // The usage text: the heading of the group the option opens, the option as the user writes
+  // it, and its description broken into lines. The testing hooks and -h have no usage line.
+  const char* heading;
+  const char* usage;
+  const char* description;
+};
+
+bool SetHive(const char* text, SimOptions* options, std::string* error) {
+  const char* equals = std::strchr(text, '=');
+  const std::string name(text, equals == nullptr ? std::strlen(text) : static_cast<std::size_t>(equals - text));
+  const bool system = EqualsFolded(name, "SYSTEM");
+  if (equals == nullptr || equals[1] == '\0' || (!system && !EqualsFolded(name, "SOFTWARE"))) {
+    *error = std::string("bad --hive '") + text + "' (SYSTEM=FILE or SOFTWARE=FILE)";
+    return false;
+  }
+  std::string& path = system ? options->systemHive : options->softwareHive;
+  if (!path.empty()) {
+    *error = "--hive " + std::string(system ? "SYSTEM" : "SOFTWARE") + " is given twice";
+    return false;
+  }
+  path = equals + 1;
+  return true;
+}
+
+bool SetOs(const char* text, SimOptions* options, std::string* error) {
+  if (!VersionFor(text, &options->version)) {
+    *error = std::string("unknown --os '") + text + "' (a release name such as winxp, or P.MAJOR.MINOR)";
+    return false;
+  }
+  options->osName = text;
+  options->osGiven = true;
+  return true;
+}
+
+bool SetLanguage(const char* text, SimOptions* options, std::string* error) {
+  unsigned long long id = 0;
+  const bool hex = std::strncmp(text, "0x", 2) == 0 || std::strncmp(text, "0X", 2) == 0;
+  if (!ParseNumber(hex ? text + 2 : text, hex ? 16 : 10, 0xFFFF, &id)) {
+    *error = std::string("bad --lang '") + text + "' (a language id such as 0x0411 or 1041)";
+    return false;
+  }
+  options->languageId = static_cast<std::uint16_t>(id);
+  options->languageGiven = true;
+  return true;
+}
+
+bool SetCodePage(const char* text, SimOptions* options, std::string* error) {
+  unsigned long long codePage = 0;
+  if (!ParseNumber(text, 10, 0xFFFF, &codePage) || (codePage != 1252 && codePage != 932)) {
+    *error = std::string("bad --codepage '") + text + "' (1252 or 932)";
+    return false;
+  }
+  options->codePage = static_cast<unsigned>(codePage);
+  return true;
+}
+
+bool SetFailCall(const char* text, SimOptions* options, std::string* error) {
+  unsigned long long n = 0;
+  if (!ParseNumber(text, 10, ~0ull, &n) || n == 0) {
+    *error = std::string("bad --fail-call '") + text + "' (a call number from 1)";
+    return false;
+  }
+  options->failCall = n;
+  return true;
+}
+
+template <bool SimOptions::*kFlag>
+bool SetFlag(const char*, SimOptions* options, std::string*) {
+  options->*kFlag = true;
+  return true;
+}
+
+template <std::string SimOptions::*kText>
+bool SetText(const char* text, SimOptions* options, std::string*) {
+  options->*kText = text;
+  return true;
+}
+
+// In the order of the usage text, whose lines stay within 80 columns.
+constexpr OptionRule kOptionRules[] = {
+    {"--machine", Takes::kNonEmptyValue, SetText<&SimOptions::machinePath>, "The machine, one of:", "--machine=FILE",
+     "its registry as a .reg file (REGEDIT4 or version 5.00,\n"
+     "UTF-16LE or 8-bit); default: the built-in Windows XP sample"},
+    {"--windows", Takes::kNonEmptyValue, SetText<&SimOptions::windowsDir>, nullptr, "--windows=DIR",
+     "an offline Windows NT 4.0, 2000 or XP installation: its\n"
+     "Windows folder, such as a mounted disk's WINDOWS or WINNT"},
+    {"--hive", Takes::kNonEmptyValue, SetHive, nullptr, "--hive=SYSTEM=FILE, --hive=SOFTWARE=FILE",
+     "an installation's hive files themselves; either may be\n"
+     "left out when the run needs nothing from it and --os\n"
+     "is given"},
+    {"--os", Takes::kValue, SetOs, "Its settings (on hives, the installation's own are the defaults):", "--os=NAME",
+     "win32s, win95, win98, winme, nt351, nt40, win2k, winxp\n"
+     "(default), win2003, vista, win7, win10, or P.MAJOR.MINOR"},
+    {"--lang", Takes::kValue, SetLanguage, nullptr, "--lang=ID",
+     "the user default language, hex or decimal: 0x0409 English\n"
+     "(default), 0x0411 Japanese"},
+    {"--codepage", Takes::kValue, SetCodePage, nullptr, "--codepage=CP",
+     "the ANSI code page, 1252 or 932, in which the machine's\n"
+     "texts are read; default: 932 for a Japanese --lang,\n"
+     "else 1252"},
+    {"--no-admin", Takes::kNothing, SetFlag<&SimOptions::noAdmin>, nullptr, "--no-admin",
+     "run as a user who may not change HKEY_LOCAL_MACHINE"},
+    {"--json", Takes::kNothing, SetFlag<&SimOptions::json>, "The output:", "--json",
+     "draw nothing, end every notice or dialog as if OK were\n"
+     "pressed, and print a JSON report of the run"},
+    {"--save", Takes::kNothing, SetFlag<&SimOptions::save>, nullptr, "--save",
+     "write the registry back to FILE after the run; on hives,\n"
+     "each hive it changed, the original kept as FILE.bak"},
+    {"--changes", Takes::kNonEmptyValue, SetText<&SimOptions::changesPath>, nullptr, "--changes=OUT",
+     "write the keys created and values set as a .reg file that\n"
+     "regedit applies; - for standard output"},
+    {"--help", Takes::kNothing, SetFlag<&SimOptions::help>, nullptr, "--help", "show this text and exit"},
+    {"--version", Takes::kNothing, SetFlag<&SimOptions::showVersion>, nullptr, "--version",
+     "show the version and exit"},
+    {"-h", Takes::kNothing, SetFlag<&SimOptions::help>, nullptr, nullptr, nullptr},
+    // The testing hooks, described with the tests.
+    {"--fail-call", Takes::kValue, SetFailCall, nullptr, nullptr, nullptr},
+    {"--fail-path", Takes::kNonEmptyValue, SetText<&SimOptions::failPath>, nullptr, nullptr, nullptr},
+};
+
+const OptionRule* FindOption(const std::string& name) {
+  for (const OptionRule& rule : kOptionRules)
+    if (name == rule.name) return &rule;
+  return nullptr;
+}
+
+// Reads the option at argv[*i], and its value from the same word (--opt=VALUE) or the next
+// one (--opt VALUE), moving *i past what it used.
+bool ApplyOption(int argc, const char* const* argv, int* i, SimOptions* options, std::string* error) {
+  const std::string word = argv[*i];
+  const std::size_t equals = word.rfind("--", 0) == 0 ? word.find('=') : std::string::npos;
+  const std::string option = word.substr(0, equals);
+  const OptionRule* rule = FindOption(option);
+  if (rule == nullptr) {
+    *error = "unknown option '" + option + "' (see --help)";
+    return false;
+  }
+  const char* value = nullptr;
+  if (rule->takes == Takes::kNothing) {
+    if (equals != std::string::npos) {
       *error = option + " takes no value";
       return false;
     }
-    if (option == "--help" || option == "-h") {
-      options->help = true;
-    } else if (option == "--version") {
-      options->showVersion = true;
-    } else if (option == "--json") {
-      options->json = true;
-    } else if (option == "--save") {
-      options->save = true;
-    } else if (option == "--no-admin") {
-      options->noAdmin = true;
-    } else if (option == "--machine") {
-      if (!nonEmptyValue(&text)) return false;
-      options->machinePath = text;
-    } else if (option == "--windows") {
-      if (!nonEmptyValue(&text)) return false;
-      options->windowsDir = text;
-    } else if (option == "--hive") {
-      if (!nonEmptyValue(&text)) return false;
-      const char* equals = std::strchr(text, '=');
-      const std::string name(text, equals == nullptr ? std::strlen(text) : static_cast<std::size_t>(equals - text));
-      const bool system = EqualsFolded(name, "SYSTEM");
-      if (equals == nullptr || equals[1] == '\0' || (!system && !EqualsFolded(name, "SOFTWARE"))) {
-        *error = std::string("bad --hive '") + text + "' (SYSTEM=FILE or SOFTWARE=FILE)";
-        return false;
-      }
-      std::string& path = system ? options->systemHive : options->softwareHive;
-      if (!path.empty()) {
-        *error = "--hive " + std::string(system ? "SYSTEM" : "SOFTWARE") + " is given twice";
-        return false;
-      }
-      path = equals + 1;
-    } else if (option == "--changes") {
-      if (!nonEmptyValue(&text)) return false;
-      options->changesPath = text;
-    } else if (option == "--os") {
-      if (!value(&text)) return false;
-      if (!VersionFor(text, &options->version)) {
-        *error = std::string("unknown --os '") + text + "' (a release name such as winxp, or P.MAJOR.MINOR)";
-        return false;
-      }
-      options->osName = text;
-      options->osGiven = true;
-    } else if (option == "--lang") {
-      if (!value(&text)) return false;
-      unsigned long long id = 0;
-      const bool hex = std::strncmp(text, "0x", 2) == 0 || std::strncmp(text, "0X", 2) == 0;
-      if (!ParseNumber(hex ? text + 2 : text, hex ? 16 : 10, 0xFFFF, &id)) {
-        *error = std::string("bad --lang '") + text + "' (a language id such as 0x0411 or 1041)";
-        return false;
-      }
-      options->languageId = static_cast<std::uint16_t>(id);
-      options->languageGiven = true;
-    } else if (option == "--codepage") {
-      if (!value(&text)) return false;
-      unsigned long long codePage = 0;
-      if (!ParseNumber(text, 10, 0xFFFF, &codePage) || (codePage != 1252 && codePage != 932)) {
-        *error = std::string("bad --codepage '") + text + "' (1252 or 932)";
-        return false;
-      }
-      options->codePage = static_cast<unsigned>(codePage);
-    } else if (option == "--fail-call") {
-      unsigned long long n = 0;
-      if (!value(&text)) return false;
-      if (!ParseNumber(text, 10, ~0ull, &n) || n == 0) {
-        *error = std::string("bad --fail-call '") + text + "' (a call number from 1)";
-        return false;
-      }
-      options->failCall = n;
-    } else if (option == "--fail-path") {
-      if (!nonEmptyValue(&text)) return false;
-      options->failPath = text;
-    } else {
-      *error = "unknown option '" + option + "' (see --help)";
-      return false;
-    }
+  } else if (equals != std::string::npos) {
+    value = argv[*i] + equals + 1;
+  } else if (*i + 1 < argc) {
+    value = argv[++*i];
+  } else {
+    *error = option + " needs a value";
+    return false;
   }
-  if (OnHives(*options)) {
-    if (!options->machinePath.empty()) {
+  if (rule->takes == Takes::kNonEmptyValue && *value == '\0') {
+    *error = option + " needs a value, and was given an empty one";
+    return false;
+  }
+  return rule->apply(value, options, error);
+}
+
+// The options that each make sense alone but not together.
+bool CheckCombination(const SimOptions& options, std::string* error) {
+  if (OnHives(options)) {
+    if (!options.machinePath.empty()) {
       *error = "--machine cannot be combined with --windows or --hive: the machine is a .reg file or an "
                "installation's hives";
       return false;
     }
-    if (!options->windowsDir.empty() && (!options->systemHive.empty() || !options->softwareHive.empty())) {
+    if (!options.windowsDir.empty() && (!options.systemHive.empty() || !options.softwareHive.empty())) {
       *error = "--windows and --hive name the same hives: give one of them";
       return false;
     }
-    if (options->osGiven && options->version.platformId == platform::kVerPlatformWin32Windows) {
+    if (options.osGiven && options.version.platformId == platform::kVerPlatformWin32Windows) {
       *error = "Windows 95, 98 and Me do not run on hives: their registry is no hive, and their Config Manager "
                "list exists only while they run";
       return false;
     }
-  } else if (options->save && options->machinePath.empty()) {
+  } else if (options.save && options.machinePath.empty()) {
     *error = "--save needs --machine FILE, --windows DIR or --hive";
     return false;
   }
-  if (options->json && options->changesPath == "-") {
+  if (options.json && options.changesPath == "-") {
     *error = "--changes - and --json would both write to standard output";
     return false;
   }
   return true;
 }
 
+// An option's usage lines: the option in a column of its own, its description beside it, or
+// below it when the option is too wide for the column.
+void AppendUsage(const OptionRule& rule, std::string* text) {
+  constexpr std::size_t kColumn = 20;
+  if (rule.heading != nullptr) *text += std::string(rule.heading) + "\n";
+  *text += std::string("  ") + rule.usage;
+  const std::size_t width = 2 + std::strlen(rule.usage);
+  *text += width + 2 <= kColumn ? std::string(kColumn - width, ' ') : "\n" + std::string(kColumn, ' ');
+  for (const char* line = rule.description; *line != '\0'; ++line) {
+    *text += *line;
+    if (*line == '\n') *text += std::string(kColumn, ' ');
+  }
+  *text += '\n';
+}
+
+}  // namespace
+
+bool ParseSimOptions(int argc, const char* const* argv, SimOptions* options, std::string* error) {
+  VersionFor(options->osName, &options->version);
+  for (int i = 1; i < argc; ++i)
+    if (!ApplyOption(argc, argv, &i, options, error)) return false;
+  return CheckCombination(*options, error);
+}
+
 // Within 80 columns, for the user: the testing hooks are described with the tests.
 std::string SimUsage() {
-  return std::string(
-             "usage: korvane-sim [OPTION]...\n"
-             "Runs Korvane on a simulated PC: its registry comes from a .reg file or from an\n"
-             "offline Windows installation's hives, and its screen is this terminal.\n"
-             "\n"
-             "The machine, one of:\n"
-             "  --machine=FILE    its registry as a .reg file (REGEDIT4 or version 5.00,\n"
-             "                    UTF-16LE or 8-bit); default: the built-in Windows XP sample\n"
-             "  --windows=DIR     an offline Windows NT 4.0, 2000 or XP installation: its\n"
-             "                    Windows folder, such as a mounted disk's WINDOWS or WINNT\n"
-             "  --hive=SYSTEM=FILE, --hive=SOFTWARE=FILE\n"
-             "                    an installation's hive files themselves; either may be\n"
-             "                    left out when the run needs nothing from it and --os\n"
-             "                    is given\n"
-             "Its settings (on hives, the installation's own are the defaults):\n"
-             "  --os=NAME         win32s, win95, win98, winme, nt351, nt40, win2k, winxp\n"
-             "                    (default), win2003, vista, win7, win10, or P.MAJOR.MINOR\n"
-             "  --lang=ID         the user default language, hex or decimal: 0x0409 English\n"
-             "                    (default), 0x0411 Japanese\n"
-             "  --codepage=CP     the ANSI code page, 1252 or 932, in which the machine's\n"
-             "                    texts are read; default: 932 for a Japanese --lang,\n"
-             "                    else 1252\n"
-             "  --no-admin        run as a user who may not change HKEY_LOCAL_MACHINE\n"
-             "The output:\n"
-             "  --json            draw nothing, end every notice or dialog as if OK were\n"
-             "                    pressed, and print a JSON report of the run\n"
-             "  --save            write the registry back to FILE after the run; on hives,\n"
-             "                    each hive it changed, the original kept as FILE.bak\n"
-             "  --changes=OUT     write the keys created and values set as a .reg file that\n"
-             "                    regedit applies; - for standard output\n"
-             "  --help            show this text and exit\n"
-             "  --version         show the version and exit\n"
-             "\n"
-             "An option's value may also be the next word: --machine FILE.\n"
-             "The screen waits for Enter or Escape when standard input and output are both\n"
-             "a terminal; otherwise it is drawn and the run goes on as if OK were pressed.\n"
-             "A machine file may hold at most ") +
+  std::string text =
+      "usage: korvane-sim [OPTION]...\n"
+      "Runs Korvane on a simulated PC: its registry comes from a .reg file or from an\n"
+      "offline Windows installation's hives, and its screen is this terminal.\n"
+      "\n";
+  for (const OptionRule& rule : kOptionRules)
+    if (rule.usage != nullptr) AppendUsage(rule, &text);
+  return text +
+         "\n"
+         "An option's value may also be the next word: --machine FILE.\n"
+         "The screen waits for Enter or Escape when standard input and output are both\n"
+         "a terminal; otherwise it is drawn and the run goes on as if OK were pressed.\n"
+         "A machine file may hold at most " +
          DescribeLimit(kMachineFileLimit) + ",\na hive file " + DescribeLimit(kHiveFileLimit) +
          ".\n"
          "\n"

@@ -36,11 +36,13 @@ struct Token {
 
 class Parser {
  public:
-  Parser(std::string_view script, std::map<std::string, std::string>* defines)
-      : text_(script), defines_(defines) {}
+  // `file` names the text in messages.
+  Parser(std::string_view file, std::string_view text, std::map<std::string, std::string>* defines)
+      : file_(file), text_(text), defines_(defines) {}
 
+  // Keeps the first error: what follows it is read out of step.
   bool Fail(const std::string& message) {
-    if (error_.empty()) error_ = "korvane.rc:" + std::to_string(line_) + ": " + message;
+    if (error_.empty()) error_ = std::string(file_) + ":" + std::to_string(line_) + ": " + message;
     return false;
   }
   const std::string& Error() const { return error_; }
@@ -134,7 +136,7 @@ class Parser {
       }
       const auto defined = defines_->find(token.text);
       if (defined != defines_->end() && depth_ < 16) {
-        Parser inner(defined->second, defines_);
+        Parser inner(file_, defined->second, defines_);
         inner.depth_ = depth_ + 1;
         long long inner_value = 0;
         if (!inner.Expression(inner.Next(), &inner_value)) return Fail("bad value of " + token.text);
@@ -184,6 +186,7 @@ class Parser {
     (*defines_)[name] = value;
   }
 
+  std::string_view file_;
   std::string_view text_;
   std::map<std::string, std::string>* defines_;
   std::size_t pos_ = 0;
@@ -191,6 +194,8 @@ class Parser {
   int depth_ = 0;
   std::string error_;
 };
+
+bool IsWord(const Token& token, const char* word) { return token.kind == Token::Kind::kWord && token.text == word; }
 
 bool ExpectComma(Parser& parser, Token& token) {
   token = parser.Next();
@@ -219,115 +224,144 @@ bool SkipVersionInfo(Parser& parser) {
   return parser.Fail("VERSIONINFO without its END");
 }
 
-}  // namespace
+// CONTROL "text", id, "class", style, x, y, cx, cy (CONTROL already read).
+bool ParseControl(Parser& parser, ControlTemplate* control) {
+  const Token text = parser.Next();
+  if (text.kind != Token::Kind::kString) return parser.Fail("expected the control's text");
+  control->text = text.text;
+  Token next;
+  long long value = 0;
+  if (!ExpectComma(parser, next) || !parser.Expression(next, &value)) return false;
+  control->id = static_cast<int>(value);
+  if (!ExpectComma(parser, next)) return false;
+  if (next.kind != Token::Kind::kString) return parser.Fail("expected the control's class");
+  control->className = next.text;
+  if (!ExpectComma(parser, next) || !parser.Expression(next, &value)) return false;
+  control->style = static_cast<std::uint32_t>(value);
+  long long rect[4] = {};
+  if (!ExpectComma(parser, next) || !Numbers(parser, next, 4, rect)) return false;
+  control->x = static_cast<int>(rect[0]);
+  control->y = static_cast<int>(rect[1]);
+  control->cx = static_cast<int>(rect[2]);
+  control->cy = static_cast<int>(rect[3]);
+  return true;
+}
 
-bool ParseDialogTemplates(std::string_view script, std::string_view header, std::vector<DialogTemplate>* out,
-                          std::string* error) {
-  std::map<std::string, std::string> defines;
-  {
-    Parser headerParser(header, &defines);
-    while (headerParser.Next().kind != Token::Kind::kEnd) {
+// The controls after the dialog's BEGIN, up to its END.
+bool ParseControls(Parser& parser, std::vector<ControlTemplate>* controls) {
+  for (Token line = parser.Next(); !IsWord(line, "END"); line = parser.Next()) {
+    if (!IsWord(line, "CONTROL")) return parser.Fail("expected CONTROL or END");
+    ControlTemplate control;
+    if (!ParseControl(parser, &control)) return false;
+    controls->push_back(std::move(control));
+  }
+  return true;
+}
+
+// x, y, cx, cy and the STYLE, CAPTION and FONT statements up to BEGIN (DIALOG already read).
+bool ParseDialog(Parser& parser, DialogTemplate* dialog) {
+  long long box[4] = {};
+  if (!Numbers(parser, parser.Next(), 4, box)) return false;
+  dialog->x = static_cast<int>(box[0]);
+  dialog->y = static_cast<int>(box[1]);
+  dialog->cx = static_cast<int>(box[2]);
+  dialog->cy = static_cast<int>(box[3]);
+  for (Token statement = parser.Next(); !IsWord(statement, "BEGIN"); statement = parser.Next()) {
+    long long value = 0;
+    if (statement.kind != Token::Kind::kWord) return parser.Fail("expected a dialog statement");
+    if (statement.text == "STYLE") {
+      if (!parser.Expression(parser.Next(), &value)) return false;
+      dialog->style = static_cast<std::uint32_t>(value);
+    } else if (statement.text == "CAPTION") {
+      const Token caption = parser.Next();
+      if (caption.kind != Token::Kind::kString) return parser.Fail("expected the caption");
+      dialog->caption = caption.text;
+    } else if (statement.text == "FONT") {
+      if (!parser.Expression(parser.Next(), &value)) return false;
+      dialog->fontSize = static_cast<int>(value);
+      Token name;
+      if (!ExpectComma(parser, name)) return false;
+      if (name.kind != Token::Kind::kString) return parser.Fail("expected the font name");
+      dialog->fontName = name.text;
+    } else {
+      return parser.Fail("unknown dialog statement " + statement.text);
     }
   }
-  Parser parser(script, &defines);
-  out->clear();
+  return ParseControls(parser, &dialog->controls);
+}
+
+// The script's resources: LANGUAGE statements, and an id followed by ICON, VERSIONINFO or
+// DIALOG. Only the dialogs are kept.
+bool ParseResources(Parser& parser, std::vector<DialogTemplate>* dialogs) {
   std::uint16_t language = 0;
-  const auto failed = [&] {
-    *error = parser.Error();
-    return false;
-  };
   for (Token token = parser.Next(); token.kind != Token::Kind::kEnd; token = parser.Next()) {
-    if (token.kind == Token::Kind::kWord && token.text == "LANGUAGE") {
+    if (IsWord(token, "LANGUAGE")) {
       long long parts[2] = {};
-      if (!Numbers(parser, parser.Next(), 2, parts)) return failed();
+      if (!Numbers(parser, parser.Next(), 2, parts)) return false;
       language = static_cast<std::uint16_t>((parts[1] << 10) | parts[0]);
       continue;
     }
     long long id = 0;
-    if (!parser.Expression(token, &id)) return failed();
+    if (!parser.Expression(token, &id)) return false;
     const Token kind = parser.Next();
-    if (kind.kind == Token::Kind::kWord && kind.text == "ICON") {
-      if (parser.Next().kind != Token::Kind::kString) return parser.Fail("expected the icon file"), failed();
-      continue;
-    }
-    if (kind.kind == Token::Kind::kWord && kind.text == "VERSIONINFO") {
+    if (IsWord(kind, "ICON")) {
+      if (parser.Next().kind != Token::Kind::kString) return parser.Fail("expected the icon file");
+    } else if (IsWord(kind, "VERSIONINFO")) {
       // Nothing the terminal draws: its statements and nested blocks are passed over whole.
-      if (!SkipVersionInfo(parser)) return failed();
-      continue;
+      if (!SkipVersionInfo(parser)) return false;
+    } else if (IsWord(kind, "DIALOG")) {
+      DialogTemplate dialog;
+      dialog.id = static_cast<unsigned>(id);
+      dialog.language = language;
+      if (!ParseDialog(parser, &dialog)) return false;
+      dialogs->push_back(std::move(dialog));
+    } else {
+      return parser.Fail("expected DIALOG, ICON or VERSIONINFO after " + token.text);
     }
-    if (kind.kind != Token::Kind::kWord || kind.text != "DIALOG")
-      return parser.Fail("expected DIALOG, ICON or VERSIONINFO after " + token.text), failed();
-    DialogTemplate dialog;
-    dialog.id = static_cast<unsigned>(id);
-    dialog.language = language;
-    long long box[4] = {};
-    if (!Numbers(parser, parser.Next(), 4, box)) return failed();
-    dialog.x = static_cast<int>(box[0]);
-    dialog.y = static_cast<int>(box[1]);
-    dialog.cx = static_cast<int>(box[2]);
-    dialog.cy = static_cast<int>(box[3]);
-    for (Token option = parser.Next();; option = parser.Next()) {
-      if (option.kind != Token::Kind::kWord) return parser.Fail("expected a dialog statement"), failed();
-      if (option.text == "BEGIN") break;
-      long long value = 0;
-      if (option.text == "STYLE") {
-        if (!parser.Expression(parser.Next(), &value)) return failed();
-        dialog.style = static_cast<std::uint32_t>(value);
-      } else if (option.text == "CAPTION") {
-        const Token caption = parser.Next();
-        if (caption.kind != Token::Kind::kString) return parser.Fail("expected the caption"), failed();
-        dialog.caption = caption.text;
-      } else if (option.text == "FONT") {
-        if (!parser.Expression(parser.Next(), &value)) return failed();
-        dialog.fontSize = static_cast<int>(value);
-        Token name;
-        if (!ExpectComma(parser, name)) return failed();
-        if (name.kind != Token::Kind::kString) return parser.Fail("expected the font name"), failed();
-        dialog.fontName = name.text;
-      } else {
-        return parser.Fail("unknown dialog statement " + option.text), failed();
-      }
-    }
-    for (Token line = parser.Next();; line = parser.Next()) {
-      if (line.kind == Token::Kind::kWord && line.text == "END") break;
-      if (line.kind != Token::Kind::kWord || line.text != "CONTROL")
-        return parser.Fail("expected CONTROL or END"), failed();
-      ControlTemplate control;
-      const Token text = parser.Next();
-      if (text.kind != Token::Kind::kString) return parser.Fail("expected the control's text"), failed();
-      control.text = text.text;
-      Token next;
-      long long value = 0;
-      if (!ExpectComma(parser, next) || !parser.Expression(next, &value)) return failed();
-      control.id = static_cast<int>(value);
-      if (!ExpectComma(parser, next)) return failed();
-      if (next.kind != Token::Kind::kString) return parser.Fail("expected the control's class"), failed();
-      control.className = next.text;
-      if (!ExpectComma(parser, next) || !parser.Expression(next, &value)) return failed();
-      control.style = static_cast<std::uint32_t>(value);
-      long long rect[4] = {};
-      if (!ExpectComma(parser, next) || !Numbers(parser, next, 4, rect)) return failed();
-      control.x = static_cast<int>(rect[0]);
-      control.y = static_cast<int>(rect[1]);
-      control.cx = static_cast<int>(rect[2]);
-      control.cy = static_cast<int>(rect[3]);
-      dialog.controls.push_back(std::move(control));
-    }
-    out->push_back(std::move(dialog));
   }
-  if (!parser.Error().empty()) return failed();
-  return true;
+  // An unterminated string ends the tokens as the end of the text does.
+  return parser.Error().empty();
+}
+
+struct BuiltInTemplates {
+  std::vector<DialogTemplate> dialogs;
+  std::string error;
+};
+
+const BuiltInTemplates& TheBuiltInTemplates() {
+  static const BuiltInTemplates templates = [] {
+    BuiltInTemplates parsed;
+    ParseDialogTemplates(reinterpret_cast<const char*>(embedded::kResourceScript),
+                         reinterpret_cast<const char*>(embedded::kResourceHeader), &parsed.dialogs, &parsed.error);
+    return parsed;
+  }();
+  return templates;
+}
+
+}  // namespace
+
+bool ParseDialogTemplates(std::string_view script, std::string_view header, std::vector<DialogTemplate>* out,
+                          std::string* error) {
+  out->clear();
+  std::map<std::string, std::string> defines;
+  Parser headerParser("resource.h", header, &defines);
+  while (headerParser.Next().kind != Token::Kind::kEnd) {
+  }
+  Parser parser("korvane.rc", script, &defines);
+  if (headerParser.Error().empty() && ParseResources(parser, out)) return true;
+  *error = headerParser.Error().empty() ? parser.Error() : headerParser.Error();
+  out->clear();
+  return false;
+}
+
+bool CheckDialogTemplates(std::string* error) {
+  if (TheBuiltInTemplates().error.empty()) return true;
+  *error = TheBuiltInTemplates().error;
+  return false;
 }
 
 const DialogTemplate* FindDialogTemplate(unsigned id) {
-  static const std::vector<DialogTemplate> templates = [] {
-    std::vector<DialogTemplate> parsed;
-    std::string error;
-    ParseDialogTemplates(reinterpret_cast<const char*>(embedded::kResourceScript),
-                         reinterpret_cast<const char*>(embedded::kResourceHeader), &parsed, &error);
-    return parsed;
-  }();
-  for (const DialogTemplate& dialog : templates)
+  for (const DialogTemplate& dialog : TheBuiltInTemplates().dialogs)
     if (dialog.id == id) return &dialog;
   return nullptr;
 }

@@ -29,11 +29,17 @@ struct DialogTemplate {
 };
 
 // Parses the DIALOG resources of a resource script of the form korvane.rc uses, with the
-// #defines of `header`. On failure, `error` says where and why.
+// #defines of `header`. On failure, `out` is empty and `error` names the file (korvane.rc or
+// resource.h), the line and what was wrong there.
 bool ParseDialogTemplates(std::string_view script, std::string_view header, std::vector<DialogTemplate>* out,
                           std::string* error);
 
-// The template `id` of the built-in resource script, or null.
+// Whether the built-in resource script parses: a script korvane-sim cannot read would leave
+// it without the dialogs it draws. False with the parse error.
+bool CheckDialogTemplates(std::string* error);
+
+// The template `id` of the built-in resource script, or null (also when the script does not
+// parse, which CheckDialogTemplates tells).
 const DialogTemplate* FindDialogTemplate(unsigned id);
 
 }  // namespace korvane::sim
