@@ -153,10 +153,10 @@ TEST_F(SafeFileTest, EachKindOfTargetIsWrittenAsCarefulToolsWriteIt) {
 
 TEST_F(SafeFileTest, TargetsThatMayNotBeWrittenAreRefusedBeforeAnythingIsWritten) {
   ASSERT_EQ(mkfifo(PathOf("fifo").c_str(), 0600), 0);
-  ASSERT_EQ(symlink("missing.reg", PathOf("dangling.reg").c_str()), 0);
+  ASSERT_EQ(symlink("missing\x1B[2J.reg", PathOf("dangling.reg").c_str()), 0);
   EXPECT_EQ(CheckOnly(PathOf("fifo"), TargetRule::kExistingFile), "it is a FIFO, not a regular file");
   EXPECT_EQ(CheckOnly(PathOf("dangling.reg"), TargetRule::kOutput),
-            "it is a symbolic link to missing.reg, which does not exist");
+            "it is a symbolic link to missing\\x1B[2J.reg, which does not exist");
   EXPECT_EQ(CheckOnly(PathOf("missing/changes.reg"), TargetRule::kFile),
             "cannot create files in " + PathOf("missing") + ": No such file or directory");
   EXPECT_EQ(Entries(), (std::vector<std::string>{"dangling.reg", "fifo"}));

@@ -15,6 +15,7 @@
 
 #include "machine_files/io/file_rules.h"
 #include "machine_files/io/atomic_replace.h"
+#include "machine_files/io/printable.h"
 
 namespace korvane::sim {
 
@@ -96,7 +97,8 @@ bool CheckTarget(const std::string& path, TargetRule rule, FileTarget* target, s
     if (lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
       std::vector<char> text(PATH_MAX + 1);
       const ssize_t length = readlink(path.c_str(), text.data(), text.size() - 1);
-      return fail("it is a symbolic link to " + std::string(text.data(), length > 0 ? length : 0) +
+      return fail("it is a symbolic link to " +
+                  Printable(std::string_view(text.data(), length > 0 ? static_cast<std::size_t>(length) : 0)) +
                   ", which does not exist");
     }
     if (std::string why = WhyNoNewFilesBeside(path); !why.empty()) return fail(why);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "machine_files/io/printable.h"
 #include "machine_files/reg/utf16_text.h"
 #include "platform/sim/code_pages.h"
 
@@ -212,27 +213,6 @@ std::vector<Patch> PlanPatch(const std::vector<WriteRecord>& writes, const std::
   return plan;
 }
 
-// A name as a message shows it: its control characters escaped, so that none reaches the
-// terminal.
-std::string ShownWindow(std::string_view name) {
-  std::string shown;
-  for (const char c : name) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '\r') {
-      shown += "\\r";
-    } else if (c == '\n') {
-      shown += "\\n";
-    } else if (byte < 0x20 || byte == 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-      shown += escaped;
-    } else {
-      shown += c;
-    }
-  }
-  return shown;
-}
-
 }  // namespace
 
 bool CanCarryChanges(const std::vector<WriteRecord>& writes, std::string* error) {
@@ -242,8 +222,8 @@ bool CanCarryChanges(const std::vector<WriteRecord>& writes, std::string* error)
     const bool inKey = write.path.find_first_of(kLineEnds) != std::string::npos;
     if (!inKey && (write.op != WriteRecord::Op::kSet || write.name.find_first_of(kLineEnds) == std::string::npos))
       continue;
-    *error = std::string("the run wrote to the key ") + RootName(write.root) + "\\" + ShownWindow(write.path);
-    if (!inKey) error->append(" the value \"" + ShownWindow(write.name) + "\"");
+    *error = std::string("the run wrote to the key ") + RootName(write.root) + "\\" + EscapeControls(write.path);
+    if (!inKey) error->append(" the value \"" + EscapeControls(write.name) + "\"");
     error->append(", whose name holds a line break or a NUL, which a .reg file cannot carry");
     return false;
   }
