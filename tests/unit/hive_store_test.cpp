@@ -25,7 +25,7 @@ using platform::kHkeyLocalMachine;
 using test::InstallationSetup;
 
 std::string Text(const MemoryRegistry& registry) {
-  return FormatMachine(registry, {RegFileFormat::kVersion5, false, registry.AnsiCodePage()});
+  return FormatMachine(registry, {RegFileFormat::kRegedit4, false, registry.AnsiCodePage()});
 }
 
 // A machine whose HKEY_LOCAL_MACHINE keys are spelled as hives name them, so that a machine

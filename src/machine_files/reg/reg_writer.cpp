@@ -79,9 +79,13 @@ class RegWriter {
     out_ += kRegNewline;
   }
 
-  std::string Finish(bool utf16) {
+  // REGEDIT4 is for the regedit of Windows 95 and NT 4.0, which reads no UTF-16. 5.00 is
+  // written as UTF-16LE, as regedit itself writes it: in 8-bit text the hex(1), hex(2) and
+  // hex(7) data (UTF-16 bytes) would be taken by some regedits for code-page bytes and stored
+  // converted a second time.
+  std::string Finish() {
     EndKey();
-    if (!utf16) return std::move(out_);
+    if (format_ == RegFileFormat::kRegedit4) return std::move(out_);
     std::vector<std::uint8_t> wide{0xFF, 0xFE};
     wide.reserve(2 + 2 * out_.size());
     WidenAnsiData(out_, codePage_, &wide);
@@ -146,11 +150,6 @@ class RegWriter {
   std::vector<std::uint8_t> wide_;
   bool open_ = false;
 };
-
-// REGEDIT4 files are for the regedit of Windows 95 and NT 4.0, which reads no UTF-16.
-bool WritesUtf16(const RegFileEncoding& info) {
-  return info.format == RegFileFormat::kVersion5 && info.utf16;
-}
 
 void WriteKeyBlock(RegWriter& writer, platform::RegKey root, const std::string& path, const RegNode& node) {
   writer.KeyLine(root, path);
@@ -239,7 +238,7 @@ std::string FormatMachine(const MemoryRegistry& registry, const RegFileEncoding&
     if (!node.Values().empty()) WriteKeyBlock(writer, root, path, node);
     for (const RegNode* subkey : node.Subkeys()) WriteTree(writer, root, path, *subkey);
   }
-  return writer.Finish(WritesUtf16(info));
+  return writer.Finish();
 }
 
 std::string FormatChanges(const std::vector<WriteRecord>& writes, const RegFileEncoding& info) {
@@ -274,7 +273,7 @@ std::string FormatChanges(const std::vector<WriteRecord>& writes, const RegFileE
     if (plan[i] == Patch::kAsLogged && write.op == WriteRecord::Op::kSet)
       writer.Value(write.name, write.type, write.data);
   }
-  return writer.Finish(WritesUtf16(info));
+  return writer.Finish();
 }
 
 }  // namespace korvane::sim
