@@ -145,13 +145,6 @@ bool WriteTarget(const FileTarget& target, std::string_view contents, std::strin
   return ReplaceWhole(target.path, contents, useUnnamedTemporaryFiles, error);
 }
 
-bool WriteFileSafely(const std::string& path, std::string_view contents, std::string* error) {
-  std::string unused;
-  if (error == nullptr) error = &unused;
-  FileTarget target;
-  return CheckTarget(path, TargetRule::kFile, &target, error) && WriteTarget(target, contents, error);
-}
-
 bool KeepOriginal(const std::string& path, std::string_view contents, const std::string& like, bool* existed,
                   std::string* error) {
   return CreateWholeLike(path, contents, like, useUnnamedTemporaryFiles, existed, error);
