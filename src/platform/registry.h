@@ -39,7 +39,7 @@ inline constexpr std::int32_t kErrorMoreData = 234;
 inline constexpr std::int32_t kErrorNoMoreItems = 259;
 inline constexpr std::int32_t kErrorKeyDeleted = 1018;
 
-// Contracts shared by every implementation (tests/unit/registry_contract.cpp checks them):
+// Contracts shared by every implementation (tests/contract/registry_contract.cpp checks them):
 // - Paths are relative to `key`; trailing and doubled backslashes collapse, a leading
 //   backslash fails with kErrorBadPathname, an empty or null path opens `key` again.
 //   Key and value names match without regard to letter case.
