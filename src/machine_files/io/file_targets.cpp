@@ -131,8 +131,6 @@ bool CheckTarget(const std::string& path, TargetRule rule, FileTarget* target, s
 }
 
 bool WriteTarget(const FileTarget& target, std::string_view contents, std::string* error) {
-  std::string unused;
-  if (error == nullptr) error = &unused;
   switch (target.kind) {
     case FileTarget::Kind::kStandardOutput:
       return WriteStandardOutput(contents, error);
