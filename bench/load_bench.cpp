@@ -78,7 +78,8 @@ int LoadBench(const std::string& self) {
     const std::string text = FiftyMegabyteExport();
     bytes = text.size();
     std::string error;
-    if (!sim::WriteFileSafely(file, text, &error)) {
+    sim::FileTarget target;
+    if (!sim::CheckTarget(file, sim::TargetRule::kFile, &target, &error) || !sim::WriteTarget(target, text, &error)) {
       std::fprintf(stderr, "cannot write %s: %s\n", file.c_str(), error.c_str());
       return 1;
     }

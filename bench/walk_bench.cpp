@@ -95,8 +95,9 @@ int WriteXpMachine(const char* file, int deviceKeys) {
   sim::MemoryRegistry registry;
   BuildXpWorstMachine(registry, deviceKeys);
   std::string error;
-  if (!sim::WriteFileSafely(
-          file, sim::FormatMachine(registry, {sim::RegFileFormat::kVersion5, true}), &error)) {
+  sim::FileTarget target;
+  if (!sim::CheckTarget(file, sim::TargetRule::kFile, &target, &error) ||
+      !sim::WriteTarget(target, sim::FormatMachine(registry, {sim::RegFileFormat::kVersion5, true}), &error)) {
     std::fprintf(stderr, "cannot write %s: %s\n", file, error.c_str());
     return 1;
   }

@@ -72,8 +72,8 @@ void CheckRoundTrip(const MemoryRegistry& loaded, const RegFileEncoding& format)
   LoadError error;
   if (!LoadMachineText(saved, kFileName, reloaded, &reloadedInfo, &error))
     Fail("the " + Describe(format) + " save does not load again: " + error.ToString(), "");
-  // REGEDIT4 is always written as 8-bit text, whatever it was read from.
-  const bool utf16 = format.format == RegFileFormat::kVersion5 && format.utf16;
+  // REGEDIT4 is always written as 8-bit text and 5.00 as UTF-16LE, whatever they were read from.
+  const bool utf16 = format.format == RegFileFormat::kVersion5;
   if (reloadedInfo.format != format.format || reloadedInfo.utf16 != utf16)
     Fail("a " + Describe(format) + " save reads back as " + Describe(reloadedInfo), "");
   for (const auto root : {korvane::platform::kHkeyLocalMachine, korvane::platform::kHkeyDynData})
@@ -102,9 +102,8 @@ void LoadAndCheck(std::string_view bytes, unsigned codePage) {
   // Every 8-bit text of code page 1252 has a UTF-16 form; in 932 a REGEDIT4 file may hold
   // bytes that are no character, and only its REGEDIT4 form keeps them.
   for (const RegFileEncoding other : {RegFileEncoding{RegFileFormat::kRegedit4, false, codePage},
-                                      RegFileEncoding{RegFileFormat::kVersion5, false, codePage},
                                       RegFileEncoding{RegFileFormat::kVersion5, true, codePage}}) {
-    if (other.format == info.format && other.utf16 == info.utf16) continue;
+    if (other.format == info.format) continue;
     const bool keepsEveryByte = codePage != korvane::sim::kCodePageJapanese ||
                                 info.format == RegFileFormat::kVersion5 || other.format == RegFileFormat::kRegedit4;
     if (keepsEveryByte) CheckRoundTrip(loaded, other);

@@ -269,8 +269,8 @@ class OfflineInstallations(unittest.TestCase):
             "keys nested deeper than 512 levels": (lambda w, system, s: hivexsh(system, "add level\ncd level\n" * 513),
                                                    [], "keys nested deeper than 512 levels under level\\level"),
             "line breaks in a key's name": (line_breaks_in_a_class_key, [],
-                                            '0003]\\r\\n"Injected"="yes"\\r\\n\\r\\n[HKEY_LOCAL_MACHINE, whose name holds a line '
-                                            'break or a NUL, which a .reg file cannot carry'),
+                                            '0003]\\x0D\\x0A"Injected"="yes"\\x0D\\x0A\\x0D\\x0A[HKEY_LOCAL_MACHINE, whose name '
+                                            'holds a line break or a NUL, which a .reg file cannot carry'),
             # The backup, kept or still to come, in any letter case and through a link to it.
             "changes onto the backup to come": (None, ["--changes", "{SYSTEM}.bak"], "is the backup"),
             "changes onto the backup in another case": (None, ["--changes", "{CONFIG}/system.BAK"], "is the backup"),

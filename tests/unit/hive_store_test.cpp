@@ -25,7 +25,7 @@ using platform::kHkeyLocalMachine;
 using test::InstallationSetup;
 
 std::string Text(const MemoryRegistry& registry) {
-  return FormatMachine(registry, {RegFileFormat::kVersion5, false, registry.AnsiCodePage()});
+  return FormatMachine(registry, {RegFileFormat::kRegedit4, false, registry.AnsiCodePage()});
 }
 
 // A machine whose HKEY_LOCAL_MACHINE keys are spelled as hives name them, so that a machine
@@ -173,7 +173,8 @@ TEST_F(HiveStoreTest, TheRunsWritesGoIntoTheCurrentControlSetAsUtf16) {
   EXPECT_TRUE(store_.Changed(HiveKind::kSystem));
   EXPECT_FALSE(store_.Changed(HiveKind::kSoftware));
   const auto save = [this](std::string_view bytes, std::string* message) {
-    return WriteFileSafely(paths_.system, bytes, message);
+    FileTarget target;
+    return CheckTarget(paths_.system, TargetRule::kFile, &target, message) && WriteTarget(target, bytes, message);
   };
   ASSERT_TRUE(store_.Commit(HiveKind::kSystem, save, &error)) << error;
 

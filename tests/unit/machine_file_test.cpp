@@ -128,7 +128,7 @@ void FillEveryKind(MemoryRegistry& registry) {
 TEST(MachineFileRoundTrip, EveryValueKeepsItsTypeAndBytesInEveryFormatAndEncoding) {
   MemoryRegistry original;
   FillEveryKind(original);
-  for (const RegFileEncoding& info : {kRegedit4, kVersion5Ansi, kVersion5Utf16}) {
+  for (const RegFileEncoding& info : {kRegedit4, kVersion5Utf16}) {
     SCOPED_TRACE(std::string(info.format == RegFileFormat::kRegedit4 ? "REGEDIT4" : "5.00") +
                  (info.utf16 ? " UTF-16" : " 8-bit"));
     const std::string text = FormatMachine(original, info);
@@ -227,9 +227,10 @@ TEST(FormatMachine, WritesEachKindAsRegeditDoes) {
   const std::string version5 =
       expected("Windows Registry Editor Version 5.00", "\"Home\"=hex(2):25,00,41,00,25,00,e9,00,ac,20,00,00",
                "\"Odd\"=hex(1):30,00", "\"Cr\"=hex(1):61,00,0d,00,62,00,00,00");
-  EXPECT_EQ(FormatMachine(registry, kVersion5Ansi), version5);
   EXPECT_EQ(FormatMachine(registry, kVersion5Utf16), Widen(version5));
-  // The REGEDIT4 readers cannot take UTF-16, whatever the file read was.
+  // 5.00 is written as UTF-16LE as regedit writes it, and REGEDIT4 as 8-bit text, which its
+  // readers need, whatever the file read was.
+  EXPECT_EQ(FormatMachine(registry, kVersion5Ansi), Widen(version5));
   EXPECT_EQ(FormatMachine(registry, RegFileEncoding{RegFileFormat::kRegedit4, true}),
             FormatMachine(registry, kRegedit4));
 
@@ -608,8 +609,8 @@ TEST(FormatChanges, GroupsConsecutiveWritesToOneKeyAndSkipsFailedOnes) {
       {Op::kCreate, kHkeyLocalMachine, "A\\B\\C", 2, "", 0, {}, 0},
       {Op::kSet, kHkeyLocalMachine, "", 0, "r", 1, Bytes("v\0"sv), 0},
   };
-  EXPECT_EQ(FormatChanges(writes, kVersion5Ansi),
-            "Windows Registry Editor Version 5.00\r\n\r\n"
+  EXPECT_EQ(FormatChanges(writes, kRegedit4),
+            "REGEDIT4\r\n\r\n"
             "[HKEY_LOCAL_MACHINE\\A\\B]\r\n"
             "\"x\"=dword:00000001\r\n\r\n"
             "[HKEY_DYN_DATA\\Config Manager\\Enum]\r\n"

@@ -153,10 +153,10 @@ TEST_F(SafeFileTest, EachKindOfTargetIsWrittenAsCarefulToolsWriteIt) {
 
 TEST_F(SafeFileTest, TargetsThatMayNotBeWrittenAreRefusedBeforeAnythingIsWritten) {
   ASSERT_EQ(mkfifo(PathOf("fifo").c_str(), 0600), 0);
-  ASSERT_EQ(symlink("missing.reg", PathOf("dangling.reg").c_str()), 0);
+  ASSERT_EQ(symlink("missing\x1B[2J.reg", PathOf("dangling.reg").c_str()), 0);
   EXPECT_EQ(CheckOnly(PathOf("fifo"), TargetRule::kExistingFile), "it is a FIFO, not a regular file");
   EXPECT_EQ(CheckOnly(PathOf("dangling.reg"), TargetRule::kOutput),
-            "it is a symbolic link to missing.reg, which does not exist");
+            "it is a symbolic link to missing\\x1B[2J.reg, which does not exist");
   EXPECT_EQ(CheckOnly(PathOf("missing/changes.reg"), TargetRule::kFile),
             "cannot create files in " + PathOf("missing") + ": No such file or directory");
   EXPECT_EQ(Entries(), (std::vector<std::string>{"dangling.reg", "fifo"}));
@@ -177,8 +177,12 @@ TEST_F(SafeFileTest, TargetsThatMayNotBeWrittenAreRefusedBeforeAnythingIsWritten
                                  : CheckOnly(readable, TargetRule::kExistingFile) + "\n" +
                                        CheckOnly(writable, TargetRule::kOutput) + "\n" +
                                        CheckOnly(PathOf("new.reg"), TargetRule::kOutput) + "\n" + [&] {
+                                         FileTarget target;
                                          std::string error;
-                                         return WriteFileSafely(labelled, "new", &error) ? "written" : error;
+                                         return CheckTarget(labelled, TargetRule::kFile, &target, &error) &&
+                                                        WriteTarget(target, "new", &error)
+                                                    ? "written"
+                                                    : error;
                                        }();
     // Writable, but replaced by uid 65534 the second file would become that user's.
     const bool expected = seen ==
@@ -264,8 +268,11 @@ TEST_F(SafeFileTest, AReplacementEndedBySignalLeavesTheFileOldOrNewAndWholeWithN
     const pid_t child = fork();
     if (child == 0) {  // replaces the file over and over until it is ended
       UseUnnamedTemporaryFiles(unnamed);
+      FileTarget target;
+      std::string error;
       for (int round = 0;; ++round)
-        if (!WriteFileSafely(path, contents[1 + round % 2], nullptr)) _exit(1);
+        if (!CheckTarget(path, TargetRule::kFile, &target, &error) || !WriteTarget(target, contents[1 + round % 2], &error))
+          _exit(1);
     }
     ASSERT_GT(child, 0);
     if (unnamed) {

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "machine_files/io/input_file.h"
+#include "machine_files/io/printable.h"
 #include "machine_files/reg/reg_format.h"
 #include "machine_files/reg/utf16_text.h"
 #include "machine_files/io/atomic_replace.h"
@@ -31,7 +32,6 @@ constexpr std::string_view kBinSignature = "hbin";
 constexpr std::size_t kBaseBlockSize = 0x1000;
 constexpr std::size_t kBinsSizeAt = 0x28;
 constexpr std::size_t kBinUnit = 0x1000;
-constexpr std::size_t kQuotedLimit = 160;  // bytes of a quoted text, before it is cut
 
 std::uint32_t Read32(std::string_view bytes, std::size_t at) {
   std::uint32_t value = 0;
@@ -134,35 +134,6 @@ std::size_t HiveInputEnd(std::string_view read) {
 }
 
 }  // namespace
-
-std::string Printable(std::string_view utf8) {
-  std::string cut;
-  if (utf8.size() > kQuotedLimit) {
-    // Whole characters either side: a UTF-8 continuation byte is 10xxxxxx.
-    const auto continuation = [&](std::size_t at) { return (static_cast<unsigned char>(utf8[at]) & 0xC0) == 0x80; };
-    std::size_t head = kQuotedLimit / 2 - 2;
-    std::size_t tail = utf8.size() - (kQuotedLimit / 2 - 2);
-    while (head > 0 && continuation(head)) --head;
-    while (tail < utf8.size() && continuation(tail)) ++tail;
-    cut.append(utf8.substr(0, head)).append("...").append(utf8.substr(tail));
-    utf8 = cut;
-  }
-  std::string shown;
-  for (std::size_t at = 0; at < utf8.size(); ++at) {
-    const auto c = static_cast<unsigned char>(utf8[at]);
-    // C0 controls and DEL, and the C1 controls, which UTF-8 writes as C2 80 to C2 9F.
-    const bool c1 = c == 0xC2 && at + 1 < utf8.size() && static_cast<unsigned char>(utf8[at + 1]) >= 0x80 &&
-                    static_cast<unsigned char>(utf8[at + 1]) <= 0x9F;
-    if (c >= 0x20 && c != 0x7F && !c1) {
-      shown.push_back(static_cast<char>(c));
-      continue;
-    }
-    char escaped[8];
-    std::snprintf(escaped, sizeof escaped, "\\x%02X", c1 ? static_cast<unsigned char>(utf8[++at]) : c);
-    shown += escaped;
-  }
-  return shown;
-}
 
 HiveFile::~HiveFile() {
   if (handle != nullptr) hivex_close(handle);

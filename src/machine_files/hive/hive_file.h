@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "machine_files/hive/installation_registry.h"
+#include "machine_files/io/printable.h"
 
 namespace korvane::sim {
 
@@ -34,10 +35,6 @@ using HivexMemory = std::unique_ptr<T, FreeHivexMemory>;
 // names only 0 to 11, so the type is held in the enum's own integer and never read as one.
 using HiveValueType = std::underlying_type_t<hive_type>;
 inline hive_type* TypeOut(HiveValueType* type) { return reinterpret_cast<hive_type*>(type); }
-
-// Text from a hive or a file, as a message quotes it: control characters escaped, so that
-// no name can drive the terminal, and a long text cut in its middle.
-std::string Printable(std::string_view utf8);
 
 struct HiveFile {
   HiveKind kind = HiveKind::kSystem;

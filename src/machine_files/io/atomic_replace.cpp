@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <iterator>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "machine_files/io/file_rules.h"
@@ -82,12 +83,6 @@ class BlockedSignals {
   sigset_t saved_{};
 };
 
-void Arm(int folder, const std::string& name) {
-  pendingFolder = folder;
-  std::snprintf(pendingName, sizeof pendingName, "%s", name.c_str());
-  pendingArmed = 1;
-}
-
 constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
 constexpr std::size_t kRandomLetters = 6;
 
@@ -102,34 +97,115 @@ std::string TemporaryName(const std::string& name) {
 
 constexpr int kNameAttempts = 100;
 
-int CreateNamedTemporary(int folder, const std::string& name, std::string* temporary) {
-  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    *temporary = TemporaryName(name);
-    BlockedSignals blocked;
-    const int fd = openat(folder, temporary->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd >= 0) Arm(folder, *temporary);
-    if (fd >= 0 || errno != EEXIST) return fd;
-  }
-  errno = EEXIST;
-  return -1;
-}
+// A descriptor that closes itself, so that no way out of a replacement leaves one open.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd = -1) : fd_(fd) {}
+  ~Descriptor() { Reset(); }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
 
-// Gives the unnamed file `fd` a name in `folder`. Linking an open file by its descriptor needs
-// a capability that only root has; /proc/self/fd gives every user the same.
-bool LinkUnnamedTemporary(int fd, int folder, const std::string& name, std::string* temporary) {
-  const std::string self = "/proc/self/fd/" + std::to_string(fd);
-  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    *temporary = TemporaryName(name);
-    BlockedSignals blocked;
-    int linked = linkat(fd, "", folder, temporary->c_str(), AT_EMPTY_PATH);
-    if (linked != 0 && errno != EEXIST)
-      linked = linkat(AT_FDCWD, self.c_str(), folder, temporary->c_str(), AT_SYMLINK_FOLLOW);
-    if (linked == 0) Arm(folder, *temporary);
-    if (linked == 0 || errno != EEXIST) return linked == 0;
+  int Get() const { return fd_; }
+  bool IsOpen() const { return fd_ >= 0; }
+  void Reset(int fd = -1) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = fd;
   }
-  errno = EEXIST;
-  return false;
-}
+  // Closes it now, where a failure to close counts: a file system may report a failed write
+  // only then. False with errno set.
+  bool Close() { return close(std::exchange(fd_, -1)) == 0; }
+
+ private:
+  int fd_;
+};
+
+// The file a replacement is written to, beside its target. While it has a name and has not
+// been placed, that name is removed on every way out, and until then by the signals that end
+// the process; an unnamed one vanishes with its descriptor.
+class TemporaryFile {
+ public:
+  TemporaryFile(int folder, std::string target) : folder_(folder), target_(std::move(target)) {}
+  ~TemporaryFile() { Remove(); }
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+  // Opens it unnamed (O_TMPFILE) when `unnamed` and the file system has them, else named;
+  // false with errno set.
+  bool Open(bool unnamed) {
+#ifdef O_TMPFILE
+    if (unnamed) fd_.Reset(openat(folder_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+#else
+    (void)unnamed;
+#endif
+    if (fd_.IsOpen()) return true;
+    return TakeName([this](const char* name) {
+      fd_.Reset(openat(folder_, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+      return fd_.IsOpen();
+    });
+  }
+
+  // Gives an unnamed file its name. Linking an open file by its descriptor needs a capability
+  // that only root has; /proc/self/fd gives every user the same, and without /proc it fails.
+  bool GiveName() {
+    if (named_) return true;
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_.Get());
+    return TakeName([&](const char* name) {
+      return linkat(fd_.Get(), "", folder_, name, AT_EMPTY_PATH) == 0 ||
+             (errno != EEXIST && linkat(AT_FDCWD, self.c_str(), folder_, name, AT_SYMLINK_FOLLOW) == 0);
+    });
+  }
+
+  int Fd() const { return fd_.Get(); }
+  const std::string& Name() const { return name_; }
+  bool Close() { return fd_.Close(); }
+
+  // The name now belongs to the target: nothing is removed any more.
+  void Placed() {
+    BlockedSignals blocked;
+    pendingArmed = 0;
+    named_ = false;
+  }
+
+  void Remove() {
+    if (!named_) return;
+    BlockedSignals blocked;
+    unlinkat(folder_, name_.c_str(), 0);
+    pendingArmed = 0;
+    named_ = false;
+  }
+
+ private:
+  // Set with the signals blocked, so that the handler never sees a name half written.
+  void Arm() {
+    pendingFolder = folder_;
+    std::snprintf(pendingName, sizeof pendingName, "%s", name_.c_str());
+    pendingArmed = 1;
+    named_ = true;
+  }
+
+  // Tries fresh names until `make`, which creates the file under the one it is given, does
+  // not fail with EEXIST; false with errno set.
+  template <typename Make>
+  bool TakeName(const Make& make) {
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+      name_ = TemporaryName(target_);
+      BlockedSignals blocked;
+      if (make(name_.c_str())) {
+        Arm();
+        return true;
+      }
+      if (errno != EEXIST) return false;
+    }
+    errno = EEXIST;
+    return false;
+  }
+
+  const int folder_;
+  const std::string target_;
+  Descriptor fd_;
+  std::string name_;
+  bool named_ = false;
+};
 
 // --- Extended attributes ---
 
@@ -231,29 +307,53 @@ bool PlaceNew(int folder, const std::string& temporary, const std::string& name)
   return renameat(folder, temporary.c_str(), folder, name.c_str()) == 0;
 }
 
+// Gives the temporary file `fd` the contents, and the owner, mode and extended attributes of
+// the file `like` (those of a new file when null, whose attributes are `attributesOf`'s),
+// then flushes it to disk.
+bool FillTemporary(int fd, std::string_view contents, const struct stat* like, const std::string& attributesOf,
+                   std::string* error) {
+  const auto fail = [error](const std::string& what, int number) {
+    *error = what + ": " + std::strerror(number);
+    return false;
+  };
+  // chown clears the set-id bits, so the mode comes after it.
+  struct stat created {};
+  if (like != nullptr && fstat(fd, &created) == 0 && (created.st_uid != like->st_uid || created.st_gid != like->st_gid) &&
+      fchown(fd, like->st_uid, like->st_gid) != 0)
+    return fail("cannot keep its owner and group", errno);
+  if (fchmod(fd, like != nullptr ? like->st_mode & 07777 : NewFileMode()) != 0)
+    return fail("cannot set the permissions of the temporary file", errno);
+  if (!WriteAll(fd, contents)) return fail("cannot write the temporary file", errno);
+  // After the contents: a write by anyone but root takes security.capability away.
+  if (like != nullptr && !CopyAttributes(attributesOf, fd, error)) return false;
+  if (fsync(fd) != 0) return fail("cannot flush the temporary file to disk", errno);
+  return true;
+}
+
+// kNoLinkForUnnamed: the unnamed file was written but cannot be given a name (no /proc).
+enum class Written { kDone, kFailed, kNoLinkForUnnamed };
+
 // Writes `path` whole through a temporary file beside it: over what stands there (`like`
 // null), or as a new file owned and permitted like `like`, the file `likePath`, that never
 // replaces anything.
-bool WriteWhole(const std::string& path, std::string_view contents, bool unnamed, const struct stat* like,
-                const std::string& likePath, bool* existed, std::string* error) {
+Written WriteThroughTemporary(const std::string& path, std::string_view contents, bool unnamed,
+                              const struct stat* like, const std::string& likePath, bool* existed,
+                              std::string* error) {
   std::string folderPath;
   std::string name;
   SplitPath(path, &folderPath, &name);
-  const int folder = open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder < 0) {
+  const Descriptor folder(open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder.IsOpen()) {
     *error = "cannot open the folder " + folderPath + ": " + std::strerror(errno);
-    return false;
+    return Written::kFailed;
   }
   // What stands there now decides: the checks before the run are made again.
   struct stat existing {};
-  bool exists = fstatat(folder, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
+  bool exists = fstatat(folder.Get(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
   const bool onlyNew = like != nullptr;
   if (onlyNew) {
     *existed = exists;
-    if (exists) {
-      close(folder);
-      return true;
-    }
+    if (exists) return Written::kDone;
     existing = *like;
     exists = true;
   }
@@ -263,81 +363,54 @@ bool WriteWhole(const std::string& path, std::string_view contents, bool unnamed
   else if (exists && !onlyNew)
     why = WhyNotReplaceable(path, existing);
   if (!why.empty()) {
-    close(folder);
     *error = why;
-    return false;
+    return Written::kFailed;
   }
 
   CleanupOnSignals cleanup;
-  int fd = -1;
-#ifdef O_TMPFILE
-  if (unnamed) fd = openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-#endif
+  TemporaryFile temporary(folder.Get(), name);
   // No O_TMPFILE here (an older kernel, a filesystem without it): a named file, which the
   // signals that end a process remove.
-  const bool named = fd < 0;
-  std::string temporary;
-  if (named) fd = CreateNamedTemporary(folder, name, &temporary);
-  if (fd < 0) {
+  if (!temporary.Open(unnamed)) {
     *error = "cannot create a temporary file in " + folderPath + ": " + std::strerror(errno);
-    close(folder);
-    return false;
+    return Written::kFailed;
   }
-  const auto failWith = [&](const std::string& message) {
-    if (fd >= 0) close(fd);
-    {
-      BlockedSignals blocked;
-      if (pendingArmed != 0) unlinkat(folder, temporary.c_str(), 0);
-      pendingArmed = 0;
-    }
-    close(folder);
-    *error = message;
-    return false;
-  };
-  const auto fail = [&](const std::string& what, int number) { return failWith(what + ": " + std::strerror(number)); };
-
-  // chown clears the set-id bits, so the mode comes after it.
-  struct stat created {};
-  if (exists && fstat(fd, &created) == 0 && (created.st_uid != existing.st_uid || created.st_gid != existing.st_gid) &&
-      fchown(fd, existing.st_uid, existing.st_gid) != 0)
-    return fail("cannot keep its owner and group", errno);
-  if (fchmod(fd, exists ? existing.st_mode & 07777 : NewFileMode()) != 0)
-    return fail("cannot set the permissions of the temporary file", errno);
-  if (!WriteAll(fd, contents)) return fail("cannot write the temporary file", errno);
-  // After the contents: a write by anyone but root takes security.capability away.
-  if (exists && !CopyAttributes(onlyNew ? likePath : folderPath + "/" + name, fd, &why)) return failWith(why);
-  if (fsync(fd) != 0) return fail("cannot flush the temporary file to disk", errno);
-  if (!named && !LinkUnnamedTemporary(fd, folder, name, &temporary)) {
-    // Without /proc the unnamed file cannot be linked: the named way, from the start.
-    close(fd);
-    close(folder);
-    return WriteWhole(path, contents, false, like, likePath, existed, error);
+  if (!FillTemporary(temporary.Fd(), contents, exists ? &existing : nullptr,
+                     onlyNew ? likePath : folderPath + "/" + name, error))
+    return Written::kFailed;
+  if (!temporary.GiveName()) return Written::kNoLinkForUnnamed;
+  if (!temporary.Close()) {
+    *error = std::string("cannot close the temporary file: ") + std::strerror(errno);
+    return Written::kFailed;
   }
-  const int closed = close(fd);
-  fd = -1;
-  if (closed != 0) return fail("cannot close the temporary file", errno);
   {
     BlockedSignals blocked;
-    const bool placed =
-        onlyNew ? PlaceNew(folder, temporary, name) : renameat(folder, temporary.c_str(), folder, name.c_str()) == 0;
+    const bool placed = onlyNew ? PlaceNew(folder.Get(), temporary.Name(), name)
+                                : renameat(folder.Get(), temporary.Name().c_str(), folder.Get(), name.c_str()) == 0;
     if (!placed) {
       const int number = errno;
-      unlinkat(folder, temporary.c_str(), 0);
-      pendingArmed = 0;
-      close(folder);
+      temporary.Remove();
       if (onlyNew && number == EEXIST) {
         *existed = true;
-        return true;
+        return Written::kDone;
       }
       *error = std::string(onlyNew ? "cannot create it: " : "cannot replace it: ") + std::strerror(number);
-      return false;
+      return Written::kFailed;
     }
-    pendingArmed = 0;
+    temporary.Placed();
   }
   // Makes the rename itself durable; the file is complete either way.
-  fsync(folder);
-  close(folder);
-  return true;
+  fsync(folder.Get());
+  return Written::kDone;
+}
+
+bool WriteWhole(const std::string& path, std::string_view contents, bool unnamed, const struct stat* like,
+                const std::string& likePath, bool* existed, std::string* error) {
+  Written written = WriteThroughTemporary(path, contents, unnamed, like, likePath, existed, error);
+  // Without /proc the unnamed file cannot be linked: the named way, from the start.
+  if (written == Written::kNoLinkForUnnamed)
+    written = WriteThroughTemporary(path, contents, false, like, likePath, existed, error);
+  return written == Written::kDone;
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 
 #include "machine_files/io/file_rules.h"
 #include "machine_files/io/atomic_replace.h"
+#include "machine_files/io/printable.h"
 
 namespace korvane::sim {
 
@@ -96,7 +97,8 @@ bool CheckTarget(const std::string& path, TargetRule rule, FileTarget* target, s
     if (lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
       std::vector<char> text(PATH_MAX + 1);
       const ssize_t length = readlink(path.c_str(), text.data(), text.size() - 1);
-      return fail("it is a symbolic link to " + std::string(text.data(), length > 0 ? length : 0) +
+      return fail("it is a symbolic link to " +
+                  Printable(std::string_view(text.data(), length > 0 ? static_cast<std::size_t>(length) : 0)) +
                   ", which does not exist");
     }
     if (std::string why = WhyNoNewFilesBeside(path); !why.empty()) return fail(why);
@@ -129,8 +131,6 @@ bool CheckTarget(const std::string& path, TargetRule rule, FileTarget* target, s
 }
 
 bool WriteTarget(const FileTarget& target, std::string_view contents, std::string* error) {
-  std::string unused;
-  if (error == nullptr) error = &unused;
   switch (target.kind) {
     case FileTarget::Kind::kStandardOutput:
       return WriteStandardOutput(contents, error);
@@ -141,13 +141,6 @@ bool WriteTarget(const FileTarget& target, std::string_view contents, std::strin
       break;
   }
   return ReplaceWhole(target.path, contents, useUnnamedTemporaryFiles, error);
-}
-
-bool WriteFileSafely(const std::string& path, std::string_view contents, std::string* error) {
-  std::string unused;
-  if (error == nullptr) error = &unused;
-  FileTarget target;
-  return CheckTarget(path, TargetRule::kFile, &target, error) && WriteTarget(target, contents, error);
 }
 
 bool KeepOriginal(const std::string& path, std::string_view contents, const std::string& like, bool* existed,

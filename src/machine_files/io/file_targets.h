@@ -47,9 +47,6 @@ bool CheckTarget(const std::string& path, TargetRule rule, FileTarget* target, s
 // file is left, and `error` says what failed.
 bool WriteTarget(const FileTarget& target, std::string_view contents, std::string* error);
 
-// CheckTarget with kFile, then WriteTarget: "write these bytes to PATH safely".
-bool WriteFileSafely(const std::string& path, std::string_view contents, std::string* error);
-
 // Keeps `contents`, the bytes a file held before it is replaced, as `path` (FILE.bak beside
 // it), owned and permitted like the file `like`: written whole or not at all, as a replacement
 // is, but never over anything. When something is there already it is left as it is and

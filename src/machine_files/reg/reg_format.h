@@ -12,9 +12,9 @@ namespace korvane::sim {
 
 enum class RegFileFormat { kRegedit4, kVersion5 };
 
-// What was read, and what to write: REGEDIT4 is always written as 8-bit text (the regedit
-// of Windows 95 and NT 4.0 reads no UTF-16), 5.00 as UTF-16LE with its BOM when `utf16` is
-// set and as 8-bit text otherwise; lines end in CRLF.
+// How a machine file was read, and what to write: the writer writes `format` in `codePage`,
+// REGEDIT4 as 8-bit text and 5.00 as UTF-16LE with its BOM (reg_writer.h), whatever `utf16`
+// says; lines end in CRLF.
 struct RegFileEncoding {
   RegFileFormat format = RegFileFormat::kVersion5;
   bool utf16 = false;  // the file was UTF-16LE with a BOM

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "machine_files/io/printable.h"
 #include "platform/sim/code_pages.h"
 
 namespace korvane::sim {
@@ -30,10 +31,8 @@ std::string QuoteAnsi(std::string_view text, unsigned codePage) {
     const std::size_t length = AnsiCharLength(codePage, text, at);
     const char32_t c = AnsiCharToUnicode(codePage, text.substr(at, length));
     const auto first = static_cast<unsigned char>(text[at]);
-    if (c < 0x20 || (c >= 0x7F && c < 0xA0) || IsLoneLeadByte(codePage, text, at)) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", first);
-      quoted += escaped;
+    if (IsControlCharacter(c) || IsLoneLeadByte(codePage, text, at)) {
+      AppendEscape(first, &quoted);
     } else {
       AppendUtf8(c, &quoted);
     }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "machine_files/io/printable.h"
 #include "machine_files/reg/utf16_text.h"
 #include "platform/sim/code_pages.h"
 
@@ -78,9 +79,13 @@ class RegWriter {
     out_ += kRegNewline;
   }
 
-  std::string Finish(bool utf16) {
+  // REGEDIT4 is for the regedit of Windows 95 and NT 4.0, which reads no UTF-16. 5.00 is
+  // written as UTF-16LE, as regedit itself writes it: in 8-bit text the hex(1), hex(2) and
+  // hex(7) data (UTF-16 bytes) would be taken by some regedits for code-page bytes and stored
+  // converted a second time.
+  std::string Finish() {
     EndKey();
-    if (!utf16) return std::move(out_);
+    if (format_ == RegFileFormat::kRegedit4) return std::move(out_);
     std::vector<std::uint8_t> wide{0xFF, 0xFE};
     wide.reserve(2 + 2 * out_.size());
     WidenAnsiData(out_, codePage_, &wide);
@@ -146,11 +151,6 @@ class RegWriter {
   bool open_ = false;
 };
 
-// REGEDIT4 files are for the regedit of Windows 95 and NT 4.0, which reads no UTF-16.
-bool WritesUtf16(const RegFileEncoding& info) {
-  return info.format == RegFileFormat::kVersion5 && info.utf16;
-}
-
 void WriteKeyBlock(RegWriter& writer, platform::RegKey root, const std::string& path, const RegNode& node) {
   writer.KeyLine(root, path);
   for (const RegValue& value : node.Values()) writer.Value(value.name, value.type, value.data);
@@ -212,27 +212,6 @@ std::vector<Patch> PlanPatch(const std::vector<WriteRecord>& writes, const std::
   return plan;
 }
 
-// A name as a message shows it: its control characters escaped, so that none reaches the
-// terminal.
-std::string ShownWindow(std::string_view name) {
-  std::string shown;
-  for (const char c : name) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '\r') {
-      shown += "\\r";
-    } else if (c == '\n') {
-      shown += "\\n";
-    } else if (byte < 0x20 || byte == 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-      shown += escaped;
-    } else {
-      shown += c;
-    }
-  }
-  return shown;
-}
-
 }  // namespace
 
 bool CanCarryChanges(const std::vector<WriteRecord>& writes, std::string* error) {
@@ -242,8 +221,8 @@ bool CanCarryChanges(const std::vector<WriteRecord>& writes, std::string* error)
     const bool inKey = write.path.find_first_of(kLineEnds) != std::string::npos;
     if (!inKey && (write.op != WriteRecord::Op::kSet || write.name.find_first_of(kLineEnds) == std::string::npos))
       continue;
-    *error = std::string("the run wrote to the key ") + RootName(write.root) + "\\" + ShownWindow(write.path);
-    if (!inKey) error->append(" the value \"" + ShownWindow(write.name) + "\"");
+    *error = std::string("the run wrote to the key ") + RootName(write.root) + "\\" + EscapeControls(write.path);
+    if (!inKey) error->append(" the value \"" + EscapeControls(write.name) + "\"");
     error->append(", whose name holds a line break or a NUL, which a .reg file cannot carry");
     return false;
   }
@@ -259,7 +238,7 @@ std::string FormatMachine(const MemoryRegistry& registry, const RegFileEncoding&
     if (!node.Values().empty()) WriteKeyBlock(writer, root, path, node);
     for (const RegNode* subkey : node.Subkeys()) WriteTree(writer, root, path, *subkey);
   }
-  return writer.Finish(WritesUtf16(info));
+  return writer.Finish();
 }
 
 std::string FormatChanges(const std::vector<WriteRecord>& writes, const RegFileEncoding& info) {
@@ -294,7 +273,7 @@ std::string FormatChanges(const std::vector<WriteRecord>& writes, const RegFileE
     if (plan[i] == Patch::kAsLogged && write.op == WriteRecord::Op::kSet)
       writer.Value(write.name, write.type, write.data);
   }
-  return writer.Finish(WritesUtf16(info));
+  return writer.Finish();
 }
 
 }  // namespace korvane::sim

@@ -12,7 +12,9 @@ namespace korvane::sim {
 
 // The whole registry (both roots, keys in enumeration order, values in stored order, empty
 // keys included; a root's own key line only when it holds values) as a .reg file of
-// `info`'s format and encoding. Every value's type and bytes round-trip exactly: a REG_SZ is
+// `info`'s format and code page: REGEDIT4 as 8-bit text, which the regedit of Windows 95 and
+// NT 4.0 needs, and 5.00 as UTF-16LE with its BOM, as regedit writes it (`info.utf16`, how a
+// file was read, is not asked). Every value's type and bytes round-trip exactly: a REG_SZ is
 // written as "text" only when its data is one text with a single terminating zero and no line
 // break, and as hex(1) otherwise; a REG_DWORD of other than four bytes as hex(4).
 std::string FormatMachine(const MemoryRegistry& registry, const RegFileEncoding& info);

@@ -15,13 +15,13 @@ constexpr unsigned kCodePageJapanese = 932;
 // 932 (Japanese) for a user language whose primary language is Japanese, else 1252.
 unsigned AnsiCodePageFor(unsigned languageId);
 
-// The bytes of the character at text[at]: 2 for a lead byte of code page 932 followed by a
-// trail byte, else 1. A trail byte can be '\\', '[', ']' or a letter, so anything that
-// scans ANSI text for ASCII syntax must step by this.
 // The byte classes of code page 932: a lead byte and the trail byte that completes it.
 inline bool IsLeadByte932(unsigned char byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
 inline bool IsTrailByte932(unsigned char byte) { return byte >= 0x40 && byte <= 0xFC && byte != 0x7F; }
 
+// The bytes of the character at text[at]: 2 for a lead byte of code page 932 followed by a
+// trail byte, else 1. A trail byte can be '\\', '[', ']' or a letter, so anything that
+// scans ANSI text for ASCII syntax must step by this.
 inline std::size_t AnsiCharLength(unsigned codePage, std::string_view text, std::size_t at) {
   if (codePage != kCodePageJapanese || at + 1 >= text.size()) return 1;
   return IsLeadByte932(static_cast<unsigned char>(text[at])) && IsTrailByte932(static_cast<unsigned char>(text[at + 1]))
