@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "test_support.h"
+#include "support/utility_test.h"
 
 namespace korvane::sim {
 namespace {

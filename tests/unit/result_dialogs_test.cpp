@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/adapter_table.h"
-#include "test_support.h"
+#include "support/utility_test.h"
 #include "ui/resource.h"
 #include "ui/result_dialogs.h"
 

@@ -11,7 +11,7 @@
 #include "machine_files/reg/reg_reader.h"
 #include "machine_files/reg/reg_writer.h"
 #include "platform/sim/code_pages.h"
-#include "test_support.h"
+#include "support/utility_test.h"
 
 namespace korvane::sim {
 namespace {
