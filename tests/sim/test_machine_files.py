@@ -87,9 +87,9 @@ class MachineFiles(unittest.TestCase):
         report = simhost.report("--machine", path, "--changes", changes)
         self.assertEqual(digest(path), before, "the machine changed without --save")
         with open(changes, "rb") as written:
-            text = written.read().decode("utf-16")
-        self.assertTrue(text.startswith("\ufeffWindows Registry Editor Version 5.00\r\n")
-                        or text.startswith("Windows Registry Editor Version 5.00\r\n"))
+            raw = written.read()
+        self.assertTrue(raw.startswith(b"\xff\xfe" + "Windows Registry Editor Version 5.00\r\n".encode("utf-16-le")))
+        text = raw.decode("utf-16")
         keys = [line[1:-1] for line in text.splitlines() if line.startswith("[")]
         written = []
         for write in report["registry"]["writes"]:
