@@ -3,7 +3,6 @@ machine file the hives were made from, the definitions where Samba's regtree fin
 --save, the first original kept as .bak, refusals that leave every file as it was, and one
 installation as one PC."""
 import functools
-import hashlib
 import operator
 import os
 import re
@@ -11,7 +10,6 @@ import shutil
 import stat
 import struct
 import subprocess
-import tempfile
 import time
 import unittest
 
@@ -28,9 +26,7 @@ def machine(name):
     return os.path.join(simhost.MACHINES, name)
 
 
-def read(path):
-    with open(path, "rb") as file:
-        return file.read()
+read = simhost.read
 
 
 def definition_keys(path):
@@ -76,8 +72,7 @@ def key_cell(path, name):
 
 class OfflineInstallations(unittest.TestCase):
     def setUp(self):
-        self.directory = tempfile.mkdtemp(prefix="korvane-hives-")
-        self.addCleanup(shutil.rmtree, self.directory, True)
+        self.directory = simhost.temporary_folder(self, "korvane-hives-")
 
     def install(self, machine_file, *options, names=WINDOWS):
         """Hives made from a machine file in the Windows folder NAMES[0], in place of any made
@@ -95,7 +90,7 @@ class OfflineInstallations(unittest.TestCase):
         def seen(path):
             if os.path.islink(path):
                 return "link to " + os.readlink(path)
-            return "folder" if os.path.isdir(path) else hashlib.sha256(read(path)).hexdigest()
+            return "folder" if os.path.isdir(path) else simhost.digest(path)
         return {os.path.relpath(os.path.join(folder, name), self.directory): seen(os.path.join(folder, name))
                 for folder, folders, names in os.walk(self.directory) for name in names + folders}
 
