@@ -24,6 +24,15 @@ void UtilityTest::UseFamily(int family) {
   ASSERT_EQ(OsFamily, family);
 }
 
+std::vector<std::string> UtilityTest::SetsIn(const std::string& path) const {
+  std::vector<std::string> sets;
+  for (const sim::WriteRecord& write : registry.Writes())
+    if (write.op == sim::WriteRecord::Op::kSet && write.path == path)
+      sets.push_back(write.name + "=" + std::string(write.data.begin(), write.data.end()) + "/" +
+                     std::to_string(write.data.size()));
+  return sets;
+}
+
 void AddXpInstance(sim::MemoryRegistry& registry, const std::string& deviceKey, const std::string& instance,
                    const std::string& driver, const std::string& description, bool withControl) {
   const std::string path = std::string(kXpEnum) + deviceKey + "\\" + instance;

@@ -7,6 +7,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "support/fakes.h"
 
@@ -19,6 +20,8 @@ class UtilityTest : public ::testing::Test {
 
   // Sets the platform family and its roots as DetectPlatformFamily would on that family.
   void UseFamily(int family);
+  // "name=data/size" of every value the run set under `path`, in order.
+  std::vector<std::string> SetsIn(const std::string& path) const;
 
   sim::MemoryRegistry registry;
   ScriptedSystem system;
@@ -29,6 +32,10 @@ class UtilityTest : public ::testing::Test {
 inline constexpr char kXpEnum[] = "System\\CurrentControlSet\\Enum\\PCI\\";
 inline constexpr char kXpClass[] = "System\\CurrentControlSet\\Control\\Class\\";
 inline constexpr char kNetClass[] = "{4D36E972-E325-11CE-BFC1-08002BE10318}";
+// SetsIn of a new parameter definition: its eight values, in the order they are written.
+inline const std::vector<std::string> kDefinitionSets = {
+    "=0/1",          "Type=edit/4",    "Default=0/1", "Base=16/2", "ParamDesc=Locally Administered Address/28",
+    "UpperCase=1/1", "LimitText=12/2", "Optional=1/1"};
 
 // An XP instance key under a PCI device key: Driver, DeviceDesc and a Control subkey.
 void AddXpInstance(sim::MemoryRegistry& registry, const std::string& deviceKey, const std::string& instance,

@@ -79,21 +79,6 @@ class TracingRegistry final : public ForwardingRegistry {
   std::map<RegKey, std::string> paths_;
 };
 
-std::string Bytes(const std::vector<std::uint8_t>& data) { return std::string(data.begin(), data.end()); }
-
-// "name=data/size" for every value set under `path`, in order.
-std::vector<std::string> SetsIn(const sim::MemoryRegistry& registry, const std::string& path) {
-  std::vector<std::string> sets;
-  for (const WriteRecord& write : registry.Writes())
-    if (write.op == WriteRecord::Op::kSet && write.path == path)
-      sets.push_back(write.name + "=" + Bytes(write.data) + "/" + std::to_string(write.data.size()));
-  return sets;
-}
-
-const std::vector<std::string> kDefinitionSets = {
-    "=0/1",          "Type=edit/4",    "Default=0/1", "Base=16/2", "ParamDesc=Locally Administered Address/28",
-    "UpperCase=1/1", "LimitText=12/2", "Optional=1/1"};
-
 // ---------------------------------------------------------------------------------------
 // Families 1 and 2
 // ---------------------------------------------------------------------------------------
@@ -486,9 +471,9 @@ TEST_P(LegacyRunTest, OneAdapterIsSetWithNetworkAddressAndDefinitionButNoResets)
   EXPECT_EQ(Outcome, 2);
   ASSERT_EQ(windows.templatesRun, std::vector<unsigned>{140});
   EXPECT_EQ(windows.lists[1004], std::vector<std::string>{"Fenwick FastLink 100"});
-  EXPECT_EQ(SetsIn(registry, driverKey), std::vector<std::string>{"NetworkAddress=0/1"});
+  EXPECT_EQ(SetsIn(driverKey), std::vector<std::string>{"NetworkAddress=0/1"});
   const std::string definition = driverKey + "\\Ndi\\Params\\NetworkAddress";
-  EXPECT_EQ(SetsIn(registry, definition), kDefinitionSets);
+  EXPECT_EQ(SetsIn(definition), kDefinitionSets);
   ASSERT_EQ(registry.Writes().size(), 1u + 1u + 8u);
   EXPECT_EQ(registry.Writes()[1].op, WriteRecord::Op::kCreate);
   EXPECT_EQ(registry.Writes()[1].path, definition);
@@ -522,9 +507,9 @@ TEST_F(UtilityTest, Nt4RunSetsTheServiceParametersKeyAndReportsBothLists) {
   ASSERT_EQ(windows.templatesRun, std::vector<unsigned>{139});
   EXPECT_EQ(windows.lists[1004], std::vector<std::string>{"[1] Fenwick FastLink 100"});
   EXPECT_EQ(windows.lists[1005], std::vector<std::string>{"[2] Fenwick GigaLink 1000"});
-  EXPECT_EQ(SetsIn(registry, fastLink), std::vector<std::string>{});  // its NetworkAddress stays
-  EXPECT_EQ(SetsIn(registry, fastLink + "\\Ndi\\Params\\NetworkAddress"), kDefinitionSets);
-  EXPECT_EQ(SetsIn(registry, gigaLink), std::vector<std::string>{"NetworkAddress=0/1"});
+  EXPECT_EQ(SetsIn(fastLink), std::vector<std::string>{});  // its NetworkAddress stays
+  EXPECT_EQ(SetsIn(fastLink + "\\Ndi\\Params\\NetworkAddress"), kDefinitionSets);
+  EXPECT_EQ(SetsIn(gigaLink), std::vector<std::string>{"NetworkAddress=0/1"});
   EXPECT_EQ(registry.Find(kHkeyLocalMachine, gigaLink + "\\Ndi"), nullptr);
   EXPECT_EQ(registry.Writes().size(), 1u + 8u + 1u);
   EXPECT_EQ(ReadString(registry, kHkeyLocalMachine, fastLink, "NetworkAddress"), "02AABBCCDDEE");

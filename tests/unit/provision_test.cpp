@@ -18,8 +18,6 @@ using sim::WriteRecord;
 
 constexpr char kDriverPath[] = "System\\CurrentControlSet\\Control\\Class\\{4D36E972}\\0000";
 
-std::string Bytes(const std::vector<std::uint8_t>& data) { return std::string(data.begin(), data.end()); }
-
 class ProvisionTest : public UtilityTest {
  protected:
   void SetUp() override {
@@ -31,13 +29,6 @@ class ProvisionTest : public UtilityTest {
     record.supported = 1;
     record.paramKeyPath = path.c_str();
     return record;
-  }
-  std::vector<std::string> SetsIn(const std::string& path) const {
-    std::vector<std::string> sets;
-    for (const WriteRecord& write : registry.Writes())
-      if (write.op == WriteRecord::Op::kSet && write.path == path)
-        sets.push_back(write.name + "=" + Bytes(write.data) + "/" + std::to_string(write.data.size()));
-    return sets;
   }
 };
 
@@ -51,10 +42,7 @@ TEST_F(ProvisionTest, NewDefinitionGetsItsEightValuesInOrderWithoutTerminators) 
   const std::vector<std::string> expectedDriverKey = {std::string("NetworkAddress=0/1")};
   EXPECT_EQ(SetsIn(kDriverPath), expectedDriverKey);
   const std::string definition = std::string(kDriverPath) + "\\Ndi\\Params\\NetworkAddress";
-  const std::vector<std::string> expected = {
-      "=0/1",         "Type=edit/4", "Default=0/1", "Base=16/2", "ParamDesc=Locally Administered Address/28",
-      "UpperCase=1/1", "LimitText=12/2", "Optional=1/1"};
-  EXPECT_EQ(SetsIn(definition), expected);
+  EXPECT_EQ(SetsIn(definition), kDefinitionSets);
   for (const WriteRecord& write : registry.Writes()) {
     EXPECT_EQ(write.status, 0);
     if (write.op == WriteRecord::Op::kSet) {
@@ -189,14 +177,7 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, ExistingDefinitionTest,
     ::testing::Values(
         ExistingDefinitionCase{"Complete", kAllEight, "-", 0, {}, 1},
-        ExistingDefinitionCase{"Empty",
-                               {},
-                               "-",
-                               0,
-                               {"=0/1", "Type=edit/4", "Default=0/1", "Base=16/2",
-                                "ParamDesc=Locally Administered Address/28", "UpperCase=1/1", "LimitText=12/2",
-                                "Optional=1/1"},
-                               1},
+        ExistingDefinitionCase{"Empty", {}, "-", 0, kDefinitionSets, 1},
         ExistingDefinitionCase{"TwoOfEight",
                                {"Type", "ParamDesc"},
                                "-",
