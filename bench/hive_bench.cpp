@@ -229,8 +229,9 @@ Figures OneRun(const std::string& windows) {
     return figures;
   }
   const double loaded = NowSeconds();
-  QuietSystem system(5);
-  DismissingWindows windowSystem;
+  test::ScriptedSystem system;
+  system.SetFamily(5);
+  test::RecordingWindows windowSystem;
   platform::Install({registry.get(), &system, &windowSystem});
   ResetProcessState();
   theApp.InitInstance();

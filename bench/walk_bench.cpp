@@ -43,8 +43,9 @@ RunFigures OneRun(int family, double* buildSeconds) {
     BuildWin98WorstMachine(*registry, kDeviceKeys);
   *buildSeconds = NowSeconds() - buildStart;
 
-  QuietSystem system(family);
-  DismissingWindows windows;
+  test::ScriptedSystem system;
+  system.SetFamily(family);
+  test::RecordingWindows windows;
   platform::Install({registry.get(), &system, &windows});
   ResetProcessState();
   RunFigures figures;
@@ -54,9 +55,9 @@ RunFigures OneRun(int family, double* buildSeconds) {
   figures.calls = registry->Calls();
   figures.adapters = adapterCount;
   for (int i = 0; i < adapterCount && i < kTableSize; ++i) figures.applied += adapterTable[i].applied;
-  figures.listEntries = windows.listEntries;
+  for (const auto& list : windows.lists) figures.listEntries += static_cast<int>(list.second.size());
   figures.openHandles = registry->OpenHandles();
-  figures.notices = system.messageBoxes;
+  figures.notices = static_cast<int>(system.messageBoxes.size());
   platform::Install({});
   ResetProcessState();
   return figures;

@@ -24,6 +24,7 @@
 #include "platform/sim/reg_node.h"
 #include "platform/sim/code_pages.h"
 #include "platform/services.h"
+#include "support/fakes.h"
 
 namespace {
 
@@ -37,46 +38,6 @@ using sim::WriteRecord;
   std::fprintf(stderr, "fuzz_hive: %s\n", what.c_str());
   std::abort();
 }
-
-// Windows XP, English, code page 1252: the run's own answers.
-class XpSystem final : public platform::SystemServices {
- public:
-  bool GetVersionEx(platform::OsVersionInfo* info) override {
-    info->platformId = platform::kVerPlatformWin32Nt;
-    info->majorVersion = 5;
-    info->minorVersion = 1;
-    return true;
-  }
-  std::uint16_t GetUserDefaultLangId() override { return 0x0409; }
-  std::uint32_t GetACP() override { return sim::kCodePageWestern; }
-  platform::WindowRef FindDialogClassWindow() override { return 0; }
-  platform::HandleRef CreateMutex(const char*) override { return 0x4242; }
-  std::uint32_t GetLastError() override { return 0; }
-  bool CloseHandle(platform::HandleRef) override { return true; }
-  bool ReleaseMutex(platform::HandleRef) override { return false; }
-  platform::WindowRef GetLastActivePopup(platform::WindowRef window) override { return window; }
-  bool SetForegroundWindow(platform::WindowRef) override { return true; }
-  bool IsIconic(platform::WindowRef) override { return false; }
-  bool ShowWindow(platform::WindowRef, int) override { return true; }
-  int MessageBox(const char*, const char*, unsigned) override { return 1; }
-};
-
-// Dialogs that end with OK at once.
-class OkWindows final : public platform::WindowSystem {
- public:
-  std::intptr_t RunModalDialog(unsigned, platform::DialogCallbacks& callbacks) override {
-    callbacks.HandleInitDialog(kDialog);
-    callbacks.HandleCommand(platform::kIdOk);
-    return platform::kIdOk;
-  }
-  void EndDialog(platform::WindowRef, std::intptr_t) override {}
-  platform::WindowRef GetDlgItem(platform::WindowRef, int id) override { return kDialog + 1 + id; }
-  std::intptr_t SendMessage(platform::WindowRef, unsigned, std::uintptr_t, std::intptr_t) override { return 0; }
-  platform::IconRef LoadIcon(unsigned) override { return 1; }
-
- private:
-  static constexpr platform::WindowRef kDialog = 0x1000;
-};
 
 // The bytes as a file of their own, in memory: its /proc path is what korvane-sim is given.
 class MemoryFile {
@@ -128,8 +89,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (Refused(store.Open({path, ""}, &error), error, path, "open")) return 0;
   if (Refused(store.Load(registry, &error), error, path, "load")) return 0;
 
-  XpSystem system;
-  OkWindows windows;
+  // Windows XP, English, code page 1252.
+  test::ScriptedSystem system;
+  system.violation = Violation;
+  system.SetFamily(5);
+  test::RecordingWindows windows;
+  windows.violation = Violation;
   ResetProcessState();
   platform::Install({&registry, &system, &windows});
   platform::AfxWinMain();

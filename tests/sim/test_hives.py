@@ -3,7 +3,6 @@ machine file the hives were made from, the definitions where Samba's regtree fin
 --save, the first original kept as .bak, refusals that leave every file as it was, and one
 installation as one PC."""
 import functools
-import hashlib
 import operator
 import os
 import re
@@ -11,7 +10,6 @@ import shutil
 import stat
 import struct
 import subprocess
-import tempfile
 import time
 import unittest
 
@@ -28,9 +26,7 @@ def machine(name):
     return os.path.join(simhost.MACHINES, name)
 
 
-def read(path):
-    with open(path, "rb") as file:
-        return file.read()
+read = simhost.read
 
 
 def definition_keys(path):
@@ -76,8 +72,7 @@ def key_cell(path, name):
 
 class OfflineInstallations(unittest.TestCase):
     def setUp(self):
-        self.directory = tempfile.mkdtemp(prefix="korvane-hives-")
-        self.addCleanup(shutil.rmtree, self.directory, True)
+        self.directory = simhost.temporary_folder(self, "korvane-hives-")
 
     def install(self, machine_file, *options, names=WINDOWS):
         """Hives made from a machine file in the Windows folder NAMES[0], in place of any made
@@ -95,7 +90,7 @@ class OfflineInstallations(unittest.TestCase):
         def seen(path):
             if os.path.islink(path):
                 return "link to " + os.readlink(path)
-            return "folder" if os.path.isdir(path) else hashlib.sha256(read(path)).hexdigest()
+            return "folder" if os.path.isdir(path) else simhost.digest(path)
         return {os.path.relpath(os.path.join(folder, name), self.directory): seen(os.path.join(folder, name))
                 for folder, folders, names in os.walk(self.directory) for name in names + folders}
 
@@ -199,17 +194,11 @@ class OfflineInstallations(unittest.TestCase):
 
     def test_refusals_leave_every_file_as_it_was(self):
         def missing_control_set(windows, system, software):
-            subprocess.run(["hivexsh", "-w", system], check=True, timeout=60,
-                           input=b"cd \\Select\nsetval 1\nCurrent\ndword:0x5\ncommit\n")
+            hivexsh(system, "cd \\Select\nsetval 1\nCurrent\ndword:0x5\n")
 
         def unfinished(windows, system, software):
             # Windows raises the first sequence number before it writes and the second after.
-            with open(system, "r+b") as file:
-                words = list(struct.unpack("<128I", file.read(0x200)))
-                words[1] = words[2] + 1
-                words[127] = functools.reduce(operator.xor, words[:127])  # the header's checksum
-                file.seek(0)
-                file.write(struct.pack("<128I", *words))
+            set_header(system, 4, struct.unpack_from("<I", read(system), 8)[0] + 1)
 
         def free_security(windows, system, software):
             # The root's security cell, which every key made under it shares, marked free (a
@@ -228,13 +217,10 @@ class OfflineInstallations(unittest.TestCase):
             # until the file is patched.
             name = '0003]@@"Injected"="yes"@@@@[HKEY_LOCAL_MACHINE'
             enum = "\\ControlSet001\\Enum\\PCI\\VEN_5AB1&DEV_103B&SUBSYS_00215AB1&REV_81\\4&2a77c1e&0&10F0"
-            subprocess.run(["hivexsh", "-w", system], check=True, timeout=60, input=(
-                f"cd \\ControlSet001\\{NET_CLASS}\nadd {name}\ncd \\\ncd {enum}\nsetval 1\nDriver\n"
-                f"string:{NET_CLASS[-38:]}\\{name}\ncommit\n").encode())
-            with open(system, "r+b") as file:
-                data = file.read().replace(b"@@", b"\r\n").replace("@@".encode("utf-16-le"), "\r\n".encode("utf-16-le"))
-                file.seek(0)
-                file.write(data)
+            hivexsh(system, f"cd \\ControlSet001\\{NET_CLASS}\nadd {name}\ncd \\\ncd {enum}\nsetval 1\nDriver\n"
+                            f"string:{NET_CLASS[-38:]}\\{name}\n")
+            simhost.write(os.path.dirname(system), os.path.basename(system), read(system).replace(b"@@", b"\r\n").replace(
+                "@@".encode("utf-16-le"), "\r\n".encode("utf-16-le")))
 
         cases = {  # what spoils the installation (given its Windows folder, SYSTEM and SOFTWARE), the options
             "not a hive": (lambda w, system, s: shutil.copyfile(machine("sample-xp.reg"), system), [],

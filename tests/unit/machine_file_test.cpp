@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "test_support.h"
+#include "support/utility_test.h"
 
 namespace korvane::sim {
 namespace {
@@ -434,21 +434,48 @@ TEST(LoadMachineText, RefusesKeysAndValueNamesNoRegistryHolds) {
     LoadError error;
     EXPECT_TRUE(Load(header + body, registry, nullptr, &error)) << error.ToString();
   };
-  loads("[HKEY_LOCAL_MACHINE\\" + std::string(255, 'K') + "]\n\"" + std::string(16383, 'V') + "\"=\"x\"\n");
-  refused("[HKEY_LOCAL_MACHINE\\Software\\" + std::string(256, 'K') + "]\n", "key name of 256 characters");
-  loads("[HKEY_LOCAL_MACHINE\\Q]\n\"" + std::string(16383, 'V') + "\"=\"x\"\n");
-  {
-    MemoryRegistry registry;
-    LoadError error;
-    EXPECT_FALSE(Load(header + "[HKEY_LOCAL_MACHINE\\Q]\n\"" + std::string(16384, 'V') + "\"=\"x\"\n", registry,
-                      nullptr, &error));
-    EXPECT_TRUE(Contains(error.ToString(), ":3: value name of 16384 characters")) << error.ToString();
-  }
   std::string deep = "[HKEY_LOCAL_MACHINE";
   for (int level = 0; level < 512; ++level) deep += "\\K" + std::to_string(level);
   loads(deep + "]\n");
   refused(deep + "\\K512]\n", "key nested 513 levels deep");
 }
+
+// Names are limited in characters, as Windows limits them: in code page 932 a double-byte
+// character counts once, whatever its trail byte (ソ is 83 5C, a backslash).
+struct NameLimitCase {
+  unsigned codePage;
+  const char* keyCharacter;
+  const char* valueCharacter;
+  const char* lastValueCharacter;  // the 16,384th
+};
+
+class NameLimitTest : public ::testing::TestWithParam<NameLimitCase> {};
+
+TEST_P(NameLimitTest, KeyNamesHold255CharactersAndValueNames16383) {
+  const auto repeat = [](const char* character, int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) text += character;
+    return text;
+  };
+  const std::string key = repeat(GetParam().keyCharacter, 255), value = repeat(GetParam().valueCharacter, 16383);
+  const auto load = [&](const std::string& body, LoadError* error) {
+    MemoryRegistry registry;
+    registry.SetAnsiCodePage(GetParam().codePage);
+    return Load("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\" + body, registry, nullptr, error) &&
+           registry.Find(kHkeyLocalMachine, key) != nullptr;
+  };
+  LoadError error;
+  EXPECT_TRUE(load(key + "]\r\n\"" + value + "\"=\"x\"\r\n", &error)) << error.ToString();
+  EXPECT_FALSE(load(key + GetParam().keyCharacter + "]\r\n", &error));
+  EXPECT_TRUE(Contains(error.ToString(), "machine.reg:2: key name of 256 characters")) << error.ToString();
+  EXPECT_FALSE(load(key + "]\r\n\"" + value + GetParam().lastValueCharacter + "\"=\"x\"\r\n", &error));
+  EXPECT_TRUE(Contains(error.ToString(), "machine.reg:3: value name of 16384 characters")) << error.ToString();
+}
+
+INSTANTIATE_TEST_SUITE_P(CodePages, NameLimitTest,
+                         ::testing::Values(NameLimitCase{1252, "K", "V", "V"},
+                                           NameLimitCase{932, "\x83\x5C", "\x82\xA0", "\xB1"}),
+                         [](const auto& info) { return "CodePage" + std::to_string(info.param.codePage); });
 
 TEST(LoadMachineText, MalformedInputGivesOneErrorWithItsLine) {
   const std::string header = "Windows Registry Editor Version 5.00\n\n";

@@ -7,7 +7,7 @@
 
 #include "app/adapter_table.h"
 #include "korvane-sim/resource_script.h"
-#include "test_support.h"
+#include "support/utility_test.h"
 #include "ui/resource.h"
 #include "ui/result_dialogs.h"
 

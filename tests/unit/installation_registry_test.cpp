@@ -45,7 +45,7 @@ std::string Value(MemoryRegistry& registry, const std::string& key, const std::s
   return value == nullptr ? "<absent>" : std::string(value->data.begin(), value->data.end());
 }
 
-class HiveStoreTest : public ::testing::Test {
+class InstallationRegistryTest : public ::testing::Test {
  protected:
   void SetUp() override {
     char pattern[] = "/tmp/korvane-hive-test-XXXXXX";
@@ -73,7 +73,7 @@ class HiveStoreTest : public ::testing::Test {
   HiveStore store_;
 };
 
-TEST_F(HiveStoreTest, EachSampleLoadsAsItsMachineFileHoldsIt) {
+TEST_F(InstallationRegistryTest, EachSampleLoadsAsItsMachineFileHoldsIt) {
   // NT 4.0 reads both hives; control set 2 shows that CurrentControlSet follows Select.
   for (const auto& [file, controlSet] : {std::pair{"machines/sample-xp.reg", 1u}, {"machines/sample-nt4.reg", 2u}}) {
     SCOPED_TRACE(file);
@@ -89,7 +89,7 @@ TEST_F(HiveStoreTest, EachSampleLoadsAsItsMachineFileHoldsIt) {
   }
 }
 
-TEST_F(HiveStoreTest, NamesAndTextsConvertThroughTheMachinesCodePageInTheHivesOrder) {
+TEST_F(InstallationRegistryTest, NamesAndTextsConvertThroughTheMachinesCodePageInTheHivesOrder) {
   // "ネット" in code page 932: each character is two bytes there and has no form in 1252.
   const std::string net = "\x83\x6C\x83\x62\x83\x67";
   MemoryRegistry machine = Machine(kCodePageJapanese);
@@ -114,7 +114,7 @@ TEST_F(HiveStoreTest, NamesAndTextsConvertThroughTheMachinesCodePageInTheHivesOr
   EXPECT_EQ(Value(western, "SOFTWARE\\???", "???"), std::string("LAN ???") + '\0');
 }
 
-TEST_F(HiveStoreTest, DefaultsComeFromTheInstallation) {
+TEST_F(InstallationRegistryTest, DefaultsComeFromTheInstallation) {
   using Field = std::string InstallationSetup::*;
   constexpr Field kVersion = &InstallationSetup::currentVersion;
   constexpr Field kLanguage = &InstallationSetup::language;
@@ -148,7 +148,7 @@ TEST_F(HiveStoreTest, DefaultsComeFromTheInstallation) {
   }
 }
 
-TEST_F(HiveStoreTest, TheRunsWritesGoIntoTheCurrentControlSetAsUtf16) {
+TEST_F(InstallationRegistryTest, TheRunsWritesGoIntoTheCurrentControlSetAsUtf16) {
   const std::string driver = "SYSTEM\\CurrentControlSet\\Control\\Class\\0000";
   MemoryRegistry machine = Machine();
   MakeAndOpen(machine, nullptr, {2});
@@ -188,7 +188,7 @@ TEST_F(HiveStoreTest, TheRunsWritesGoIntoTheCurrentControlSetAsUtf16) {
   EXPECT_FALSE(again.Changed(HiveKind::kSystem));
 }
 
-TEST_F(HiveStoreTest, WhatAHiveLeftOutWouldHoldIsAnError) {
+TEST_F(InstallationRegistryTest, WhatAHiveLeftOutWouldHoldIsAnError) {
   MemoryRegistry machine = Machine();
   MakeAndOpen(machine);
   HiveStore store;

@@ -1,22 +1,27 @@
-// Test fixtures for runs of the utility in this process: a fresh in-memory registry, a
-// scripted system and a recording window system installed, the process state reset.
+// One fake of each interface the utility calls, for unit tests, fuzzers and benchmarks alike:
+// a system whose answers are set and whose calls are recorded, a window system that runs each
+// dialog as a user who presses OK at once, and a registry that hands every call on. A broken
+// promise of the utility (a wrong record size, an entry past the end of a list) goes to
+// `violation`: a test reports it as a failure, a fuzzer aborts.
 #pragma once
 
-#include <gtest/gtest.h>
-
+#include <cstdint>
 #include <map>
 #include <string>
-#include <string_view>
+#include <utility>
 #include <vector>
 
-#include "platform/sim/memory_registry.h"
 #include "platform/services.h"
+#include "platform/sim/memory_registry.h"
 
 namespace korvane::test {
 
-// A system whose answers the test sets, and which records what the run asked of it.
+using ViolationHook = void (*)(const std::string& what);
+[[noreturn]] void AbortOnViolation(const std::string& what);
+
 class ScriptedSystem final : public platform::SystemServices {
  public:
+  ViolationHook violation = AbortOnViolation;
   platform::OsVersionInfo version{};
   bool versionQuerySucceeds = true;
   std::uint16_t languageId = 0x0409;
@@ -31,6 +36,8 @@ class ScriptedSystem final : public platform::SystemServices {
   std::vector<unsigned> messageBoxStyles;
 
   void SetVersion(std::uint32_t platformId, std::uint32_t major, std::uint32_t minor);
+  // The version DetectPlatformFamily reads as `family` (1, 2, 4 or 5): 95, 98, NT 4.0, XP.
+  void SetFamily(int family);
 
   bool GetVersionEx(platform::OsVersionInfo* info) override;
   std::uint16_t GetUserDefaultLangId() override;
@@ -51,10 +58,11 @@ class ScriptedSystem final : public platform::SystemServices {
 };
 
 // Runs dialogs without a screen: records the template, the lists and the icon.
-class RecordingWindows final : public platform::WindowSystem {
+class RecordingWindows : public platform::WindowSystem {
  public:
+  ViolationHook violation = AbortOnViolation;
   std::vector<unsigned> templatesRun;
-  std::map<int, std::vector<std::string>> lists;
+  std::map<int, std::vector<std::string>> lists;  // of the dialog running last
   std::vector<int> controlIds = {1, 1004, 1005, -1};
   bool iconSet = false;
   std::intptr_t endCode = 0;
@@ -65,6 +73,9 @@ class RecordingWindows final : public platform::WindowSystem {
   std::intptr_t SendMessage(platform::WindowRef window, unsigned message, std::uintptr_t wParam,
                             std::intptr_t lParam) override;
   platform::IconRef LoadIcon(unsigned id) override { return id == 102 ? 0x102 : 0; }
+
+ private:
+  bool running_ = false;
 };
 
 // Hands every call to an in-memory registry; a test overrides the calls it watches or fails.
@@ -96,37 +107,5 @@ class ForwardingRegistry : public platform::RegistryService {
  protected:
   sim::MemoryRegistry& inner_;
 };
-
-class UtilityTest : public ::testing::Test {
- protected:
-  void SetUp() override;
-  void TearDown() override;
-
-  // Sets the platform family and its roots as DetectPlatformFamily would on that family.
-  void UseFamily(int family);
-
-  sim::MemoryRegistry registry;
-  ScriptedSystem system;
-  RecordingWindows windows;
-};
-
-// Registry fixtures shaped like the machines' own keys.
-inline constexpr char kXpEnum[] = "System\\CurrentControlSet\\Enum\\PCI\\";
-inline constexpr char kXpClass[] = "System\\CurrentControlSet\\Control\\Class\\";
-inline constexpr char kNetClass[] = "{4D36E972-E325-11CE-BFC1-08002BE10318}";
-
-// An XP instance key under a PCI device key: Driver, DeviceDesc and a Control subkey.
-void AddXpInstance(sim::MemoryRegistry& registry, const std::string& deviceKey, const std::string& instance,
-                   const std::string& driver, const std::string& description, bool withControl = true);
-// A driver class key, with PROSetNdi\Params when asked.
-void AddDriverKey(sim::MemoryRegistry& registry, const std::string& classRoot, const std::string& driver,
-                  bool withDriverParams);
-
-// A UTF-16LE file: the byte-order mark, then the text.
-std::string Utf16File(std::u16string_view text);
-
-// The string value's text (without its terminator), or "<absent>".
-std::string ReadString(sim::MemoryRegistry& registry, platform::RegKey root, const std::string& path,
-                       const std::string& name);
 
 }  // namespace korvane::test

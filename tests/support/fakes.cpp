@@ -1,10 +1,17 @@
-#include "test_support.h"
+#include "fakes.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "app/adapter_table.h"
-#include "app/platform_family.h"
-#include "app/process_state.h"
 
 namespace korvane::test {
+
+void AbortOnViolation(const std::string& what) {
+  std::fprintf(stderr, "violation: %s\n", what.c_str());
+  std::abort();
+}
 
 void ScriptedSystem::SetVersion(std::uint32_t platformId, std::uint32_t major, std::uint32_t minor) {
   version = platform::OsVersionInfo{};
@@ -14,9 +21,18 @@ void ScriptedSystem::SetVersion(std::uint32_t platformId, std::uint32_t major, s
   version.minorVersion = minor;
 }
 
+void ScriptedSystem::SetFamily(int family) {
+  switch (family) {
+    case 1: SetVersion(1, 4, 0); break;
+    case 2: SetVersion(1, 4, 10); break;
+    case 4: SetVersion(2, 4, 0); break;
+    default: SetVersion(2, 5, 1); break;
+  }
+}
+
 bool ScriptedSystem::GetVersionEx(platform::OsVersionInfo* info) {
   calls.push_back("GetVersionEx");
-  EXPECT_EQ(info->size, 148u);
+  if (info->size != sizeof *info) violation("the version record's size is " + std::to_string(info->size));
   if (!versionQuerySucceeds) return false;
   *info = version;
   return true;
@@ -81,17 +97,20 @@ constexpr platform::WindowRef kControlBase = 0x1000;
 }  // namespace
 
 std::intptr_t RecordingWindows::RunModalDialog(unsigned templateId, platform::DialogCallbacks& callbacks) {
+  if (running_) violation("a dialog opened inside another");
+  running_ = true;
   templatesRun.push_back(templateId);
   lists.clear();
   iconSet = false;
   endCode = 0;
-  EXPECT_TRUE(callbacks.HandleInitDialog(kDialog));
+  if (!callbacks.HandleInitDialog(kDialog)) violation("WM_INITDIALOG answered FALSE");
   callbacks.HandleCommand(platform::kIdOk);
+  running_ = false;
   return endCode;
 }
 
 void RecordingWindows::EndDialog(platform::WindowRef dialog, std::intptr_t result) {
-  EXPECT_EQ(dialog, kDialog);
+  if (dialog != kDialog) violation("EndDialog on a window that is not the dialog");
   endCode = result;
 }
 
@@ -110,65 +129,19 @@ std::intptr_t RecordingWindows::SendMessage(platform::WindowRef window, unsigned
   }
   if (message != platform::kLbInsertString) return 0;
   auto& entries = lists[static_cast<std::int16_t>(window - kControlBase)];
-  EXPECT_LE(wParam, entries.size()) << "insertion past the end of the list";
-  entries.insert(entries.begin() + static_cast<std::ptrdiff_t>(wParam), reinterpret_cast<const char*>(lParam));
+  const char* text = reinterpret_cast<const char*>(lParam);
+  // An entry is a record's description: its text must end inside the record's field.
+  const char* fault = window <= kControlBase || window > kControlBase + 0xFFFF ? "LB_INSERTSTRING sent to no control"
+                      : wParam > entries.size()                              ? "an entry inserted past the end of its list"
+                      : text == nullptr                                      ? "a null list entry"
+                      : strnlen(text, kBufferSize) == kBufferSize             ? "a list entry without its terminator"
+                                                                             : nullptr;
+  if (fault != nullptr) {
+    violation(fault);
+    return -1;
+  }
+  entries.insert(entries.begin() + static_cast<std::ptrdiff_t>(wParam), text);
   return static_cast<std::intptr_t>(wParam);
-}
-
-void UtilityTest::SetUp() {
-  ResetProcessState();
-  platform::Install({&registry, &system, &windows});
-}
-
-void UtilityTest::TearDown() {
-  platform::Install({});
-  ResetProcessState();
-}
-
-void UtilityTest::UseFamily(int family) {
-  switch (family) {
-    case 1: system.SetVersion(1, 4, 0); break;
-    case 2: system.SetVersion(1, 4, 10); break;
-    case 4: system.SetVersion(2, 4, 0); break;
-    default: system.SetVersion(2, 5, 1); break;
-  }
-  ASSERT_TRUE(DetectPlatformFamily());
-  ASSERT_EQ(OsFamily, family);
-}
-
-void AddXpInstance(sim::MemoryRegistry& registry, const std::string& deviceKey, const std::string& instance,
-                   const std::string& driver, const std::string& description, bool withControl) {
-  const std::string path = std::string(kXpEnum) + deviceKey + "\\" + instance;
-  registry.PutString(platform::kHkeyLocalMachine, path, "Driver", driver);
-  if (!description.empty()) registry.PutString(platform::kHkeyLocalMachine, path, "DeviceDesc", description);
-  if (withControl) registry.Ensure(platform::kHkeyLocalMachine, path + "\\Control");
-}
-
-void AddDriverKey(sim::MemoryRegistry& registry, const std::string& classRoot, const std::string& driver,
-                  bool withDriverParams) {
-  const std::string path = classRoot + driver;
-  registry.PutString(platform::kHkeyLocalMachine, path, "DriverDesc", "driver " + driver);
-  if (withDriverParams) registry.Ensure(platform::kHkeyLocalMachine, path + "\\PROSetNdi\\Params");
-}
-
-std::string Utf16File(std::u16string_view text) {
-  std::string bytes = "\xFF\xFE";
-  for (char16_t c : text) {
-    bytes += static_cast<char>(c & 0xFF);
-    bytes += static_cast<char>(c >> 8);
-  }
-  return bytes;
-}
-
-std::string ReadString(sim::MemoryRegistry& registry, platform::RegKey root, const std::string& path,
-                       const std::string& name) {
-  const sim::RegNode* node = registry.Find(root, path);
-  if (node == nullptr) return "<absent>";
-  const sim::RegValue* value = node->FindValue(name);
-  if (value == nullptr) return "<absent>";
-  std::string text(value->data.begin(), value->data.end());
-  if (!text.empty() && text.back() == '\0') text.pop_back();
-  return text;
 }
 
 }  // namespace korvane::test

@@ -33,7 +33,7 @@ namespace fs = std::filesystem;
 
 constexpr uid_t kOtherUser = 65534;  // nobody
 
-class SafeFileTest : public ::testing::Test {
+class FileTargetsTest : public ::testing::Test {
  public:
   std::string PathOf(const std::string& name) const { return (directory_ / name).string(); }
   std::string Put(const std::string& name, const std::string& contents, mode_t mode = 0644) const {
@@ -63,7 +63,7 @@ class SafeFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
     savedMask_ = umask(022);
-    std::string pattern = (fs::temp_directory_path() / "safe-file-XXXXXX").string();
+    std::string pattern = (fs::temp_directory_path() / "file-targets-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     directory_ = pattern;
   }
@@ -111,7 +111,7 @@ std::string CheckOnly(const std::string& path, TargetRule rule) {
   return CheckTarget(path, rule, &target, &error) ? "accepted" : error;
 }
 
-TEST_F(SafeFileTest, EachKindOfTargetIsWrittenAsCarefulToolsWriteIt) {
+TEST_F(FileTargetsTest, EachKindOfTargetIsWrittenAsCarefulToolsWriteIt) {
   // Behind a link, a file whose owner, group and mode the replacement keeps: as root, another
   // user's.
   const uid_t owner = geteuid() == 0 ? kOtherUser : geteuid();
@@ -151,7 +151,7 @@ TEST_F(SafeFileTest, EachKindOfTargetIsWrittenAsCarefulToolsWriteIt) {
   EXPECT_EQ(Entries("real"), std::vector<std::string>{"machine.reg"});
 }
 
-TEST_F(SafeFileTest, TargetsThatMayNotBeWrittenAreRefusedBeforeAnythingIsWritten) {
+TEST_F(FileTargetsTest, TargetsThatMayNotBeWrittenAreRefusedBeforeAnythingIsWritten) {
   ASSERT_EQ(mkfifo(PathOf("fifo").c_str(), 0600), 0);
   ASSERT_EQ(symlink("missing\x1B[2J.reg", PathOf("dangling.reg").c_str()), 0);
   EXPECT_EQ(CheckOnly(PathOf("fifo"), TargetRule::kExistingFile), "it is a FIFO, not a regular file");
@@ -201,7 +201,7 @@ TEST_F(SafeFileTest, TargetsThatMayNotBeWrittenAreRefusedBeforeAnythingIsWritten
   EXPECT_EQ(Entries(), (std::vector<std::string>{"dangling.reg", "fifo", "labelled.reg", "readable.reg", "writable.reg"}));
 }
 
-TEST_F(SafeFileTest, SameFileThroughLinksAndPaths) {
+TEST_F(FileTargetsTest, SameFileThroughLinksAndPaths) {
   const std::string machine = Put("machine.reg", "old");
   symlink("machine.reg", PathOf("link.reg").c_str());
   ASSERT_EQ(link(machine.c_str(), PathOf("hard.reg").c_str()), 0);
@@ -212,7 +212,7 @@ TEST_F(SafeFileTest, SameFileThroughLinksAndPaths) {
   EXPECT_FALSE(IsSameFile(PathOf("missing.reg"), PathOf("missing.reg")));
 }
 
-TEST_F(SafeFileTest, EitherTemporaryFileKeepsAnOriginalOnceAndLeavesAFailedReplacementUndone) {
+TEST_F(FileTargetsTest, EitherTemporaryFileKeepsAnOriginalOnceAndLeavesAFailedReplacementUndone) {
   for (const bool unnamed : {true, false}) {
     SCOPED_TRACE(unnamed ? "unnamed temporary file" : "named temporary file");
     UseUnnamedTemporaryFiles(unnamed);
@@ -257,7 +257,7 @@ TEST_F(SafeFileTest, EitherTemporaryFileKeepsAnOriginalOnceAndLeavesAFailedRepla
   }
 }
 
-TEST_F(SafeFileTest, AReplacementEndedBySignalLeavesTheFileOldOrNewAndWholeWithNothingBeside) {
+TEST_F(FileTargetsTest, AReplacementEndedBySignalLeavesTheFileOldOrNewAndWholeWithNothingBeside) {
   const std::string contents[] = {std::string(1 << 20, 'o'), std::string(16 << 20, 'a'), std::string(8 << 20, 'b')};
   // The unnamed temporary file leaves nothing even to SIGKILL; the named one is removed by the
   // signals that ask a process to end, and after SIGKILL by the next writer that clears up.
