@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/adapter_table.h"
-#include "korvane-sim/resource_script.h"
+#include "korvane-sim/screen/resource_script.h"
 #include "support/utility_test.h"
 #include "ui/resource.h"
 #include "ui/result_dialogs.h"

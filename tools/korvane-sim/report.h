@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/sim/memory_registry.h"
-#include "korvane-sim/terminal.h"
+#include "korvane-sim/screen/terminal.h"
 
 namespace korvane::sim {
 

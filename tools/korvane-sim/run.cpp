@@ -12,7 +12,7 @@
 #include "korvane-sim/embedded_files.h"
 #include "korvane-sim/offline_installation.h"
 #include "korvane-sim/report.h"
-#include "korvane-sim/resource_script.h"
+#include "korvane-sim/screen/resource_script.h"
 #include "machine_files/io/file_targets.h"
 #include "machine_files/reg/reg_reader.h"
 #include "machine_files/reg/reg_writer.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "korvane-sim/dialog_drawing.h"
+#include "korvane-sim/screen/dialog_drawing.h"
 #include "platform/sim/sim_screen.h"
 
 namespace korvane::sim {

@@ -1,4 +1,4 @@
-#include "korvane-sim/terminal.h"
+#include "korvane-sim/screen/terminal.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "korvane-sim/dialog_drawing.h"
-#include "korvane-sim/resource_script.h"
+#include "korvane-sim/screen/dialog_drawing.h"
+#include "korvane-sim/screen/resource_script.h"
 #include "platform/sim/code_pages.h"
 #include "ui/resource.h"
 

@@ -12,7 +12,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "korvane-sim/resource_script.h"
+#include "korvane-sim/screen/resource_script.h"
 
 namespace korvane::sim {
 

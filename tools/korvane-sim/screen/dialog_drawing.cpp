@@ -1,4 +1,4 @@
-#include "korvane-sim/dialog_drawing.h"
+#include "korvane-sim/screen/dialog_drawing.h"
 
 #include <langinfo.h>
 #include <wchar.h>

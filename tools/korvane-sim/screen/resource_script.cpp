@@ -1,4 +1,4 @@
-#include "korvane-sim/resource_script.h"
+#include "korvane-sim/screen/resource_script.h"
 
 #include <cctype>
 #include <cstdlib>
