@@ -207,6 +207,19 @@ class OfflineInstallations(unittest.TestCase):
             cell = 0x1000 + struct.unpack_from("<I", hive, 0x1000 + struct.unpack_from("<I", hive, 0x24)[0] + 48)[0]
             patch(system, cell, struct.pack("<i", abs(struct.unpack_from("<i", hive, cell)[0])))
 
+        def a_value_listed_twice(windows, system, software):
+            # The first key the run sets a value of, its value list naming its first value
+            # twice: a hive that reads, where hivex would free that value's cells twice.
+            hive = read(system)
+            for name in re.finditer(b"0001", hive):
+                cell = name.start() - 80
+                parent = 0x1000 + struct.unpack_from("<I", hive, cell + 20)[0]
+                if hive[cell + 4:cell + 6] == b"nk" and hive[parent + 80:parent + 89] == b"{4D36E972":
+                    values = 0x1000 + struct.unpack_from("<I", hive, cell + 44)[0]
+                    patch(system, values + 8, hive[values + 4:values + 8])
+                    return
+            self.fail("no driver key 0001 in " + system)
+
         def control_characters(windows, system, software):
             hivexsh(system, "add Bad\x1b]0;PWNED\x07\x1b[2J\n")
             patch(system, key_cell(system, "Bad\x1b]0;") + 40, struct.pack("<II", 1, 0x7FFFFFF0))  # no value list
@@ -246,6 +259,9 @@ class OfflineInstallations(unittest.TestCase):
                                                                   "hex:32:01,00,00,00\n"), [],
                                      "no DWORD value Current under Select"),
             "a free security cell with --save": (free_security, [], "damaged hive: cannot add the key"),
+            "a value listed twice with --save": (a_value_listed_twice, [],
+                                                 "damaged hive: cannot set the value NetworkAddress of ControlSet001"
+                                                 "\\Control\\Class\\{4D36E972-E325-11CE-BFC1-08002BE10318}\\0001: "),
             "/dev/zero": (None, ["--hive", "SYSTEM=/dev/zero", "--hive", "SOFTWARE={SOFTWARE}"],
                           'not a registry hive: it does not start with "regf"'),
             "/dev/urandom": (None, ["--hive", "SYSTEM=/dev/urandom", "--hive", "SOFTWARE={SOFTWARE}"],

@@ -137,6 +137,7 @@ std::size_t HiveInputEnd(std::string_view read) {
 
 HiveFile::~HiveFile() {
   if (handle != nullptr) hivex_close(handle);
+  if (!bytes_.empty()) munmap(const_cast<char*>(bytes_.data()), bytes_.size());
   if (original_ >= 0) close(original_);
   if (committed_ >= 0) close(committed_);
 }
@@ -169,6 +170,9 @@ bool HiveFile::Open(std::string* error) {
   size = read.size();
   original_ = HoldInMemory(read);
   if (original_ < 0) return Fail("cannot hold the hive in memory: " + ErrnoText(errno), error);
+  void* mapped = mmap(nullptr, size, PROT_READ, MAP_SHARED, original_, 0);
+  if (mapped == MAP_FAILED) return Fail("cannot map the hive: " + ErrnoText(errno), error);
+  bytes_ = std::string_view(static_cast<const char*>(mapped), size);
   handle = hivex_open(FdPath(original_).c_str(), 0);
   if (handle == nullptr) {
     const int number = errno;
@@ -222,6 +226,158 @@ bool HiveFile::Committed(const HiveStore::BytesUse& use, std::string* error) con
 
 bool HiveFile::Original(const HiveStore::BytesUse& use, std::string* error) const {
   return UseMapped(original_, use, error);
+}
+
+// --- What hivex frees ---
+
+namespace {
+
+// The fields hivex reads to find the cells it frees, from the start of each record (its
+// 4-byte size included); offsets in the hive are from the end of the base block, and
+// 0xFFFFFFFF is none.
+constexpr std::size_t kKeySubkeyCount = 24;
+constexpr std::size_t kKeySubkeyList = 32;
+constexpr std::size_t kKeyValueCount = 40;
+constexpr std::size_t kKeyValueList = 44;
+constexpr std::size_t kKeyClassName = 52;
+constexpr std::size_t kKeyFieldsEnd = 56;
+constexpr std::size_t kValueDataLength = 8;
+constexpr std::size_t kValueDataOffset = 12;
+constexpr std::size_t kValueFieldsEnd = 16;
+constexpr std::uint32_t kNoCell = 0xFFFFFFFF;
+// A value's data held in its record, not in a cell of its own.
+constexpr std::uint32_t kDataInline = 0x80000000;
+
+std::size_t CellLength(std::string_view bytes, std::size_t at) {
+  const auto raw = static_cast<std::int32_t>(Read32(bytes, at));
+  return raw < 0 ? static_cast<std::size_t>(-static_cast<std::int64_t>(raw)) : static_cast<std::size_t>(raw);
+}
+
+}  // namespace
+
+void HiveFile::MapCells() {
+  if (!cells_.empty()) return;
+  cells_.assign(size / 4 + 1, false);
+  // Open checked the chain of bins; a cell hivex would not read made it refuse the hive.
+  const std::size_t end = kBaseBlockSize + Read32(bytes_, kBinsSizeAt);
+  for (std::size_t bin = kBaseBlockSize; bin < end;) {
+    const std::size_t binEnd = bin + Read32(bytes_, bin + 8);
+    for (std::size_t cell = bin + 0x20; cell + 4 <= binEnd;) {
+      const std::size_t length = CellLength(bytes_, cell);
+      if (length <= 4 || length % 4 != 0 || length > binEnd - cell) break;
+      if (static_cast<std::int32_t>(Read32(bytes_, cell)) < 0) cells_[cell / 4] = true;
+      cell += length;
+    }
+    bin = binEnd;
+  }
+}
+
+bool HiveFile::TakeCell(std::size_t offset, std::size_t* length) {
+  if (offset % 4 != 0 || offset < kBaseBlockSize || offset >= size || !cells_[offset / 4]) return false;
+  cells_[offset / 4] = false;
+  *length = CellLength(bytes_, offset);
+  return true;
+}
+
+bool HiveFile::CanReplaceValues(hive_node_h node, std::string* why) {
+  if (added.count(node) != 0 || replaced_.count(node) != 0) return true;
+  MapCells();
+  if (node % 4 != 0 || node < kBaseBlockSize || node >= size || !cells_[node / 4] ||
+      CellLength(bytes_, node) < kKeyFieldsEnd) {
+    *why = "the key is no cell in use at " + Hex(node);
+    return false;
+  }
+  return CanFreeValues(node, why);
+}
+
+// In hivex's order: the value list, then each value's data cell (unless its data is held in
+// the value) and the value itself.
+bool HiveFile::CanFreeValues(hive_node_h node, std::string* why) {
+  const std::size_t count = Read32(bytes_, node + kKeyValueCount);
+  if (count == 0) return true;
+  const std::size_t list = std::size_t{Read32(bytes_, node + kKeyValueList)} + kBaseBlockSize;
+  std::size_t length = 0;
+  if (!TakeCell(list, &length) || length < 4 || count > (length - 4) / 4) {
+    *why = "its value list at " + Hex(list) + " is no cell in use of its own";
+    return false;
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t value = std::size_t{Read32(bytes_, list + 4 + 4 * i)} + kBaseBlockSize;
+    if (value % 4 != 0 || value < kBaseBlockSize || value > size - kValueFieldsEnd ||
+        CellLength(bytes_, value) < kValueFieldsEnd) {
+      *why = "its value at " + Hex(value) + " is no cell of a value";
+      return false;
+    }
+    if ((Read32(bytes_, value + kValueDataLength) & kDataInline) == 0) {
+      const std::size_t data = std::size_t{Read32(bytes_, value + kValueDataOffset)} + kBaseBlockSize;
+      if (!TakeCell(data, &length)) {
+        *why = "the data of its value at " + Hex(value) + ", at " + Hex(data) + ", is no cell in use of its own";
+        return false;
+      }
+    }
+    if (!TakeCell(value, &length)) {
+      *why = "its value at " + Hex(value) + " is no cell in use of its own";
+      return false;
+    }
+  }
+  return true;
+}
+
+bool HiveFile::CanDeleteKey(hive_node_h node, std::string* why) {
+  MapCells();
+  return CanFreeKey(node, 0, why);
+}
+
+// hivex deletes the subkeys first, then for each key its subkey lists, its values, its
+// security (which it checks itself), its class name and the key.
+bool HiveFile::CanFreeKey(hive_node_h node, std::size_t depth, std::string* why) {
+  if (added.count(node) != 0) return true;
+  if (depth > kMaxKeyDepth || node % 4 != 0 || node < kBaseBlockSize || node >= size || !cells_[node / 4] ||
+      CellLength(bytes_, node) < kKeyFieldsEnd) {
+    *why = "the key at " + Hex(node) + " is no cell in use of its own";
+    return false;
+  }
+  HivexMemory<hive_node_h> children(hivex_node_children(handle, node));
+  if (children == nullptr) {
+    *why = "the subkeys of the key at " + Hex(node) + " cannot be read";
+    return false;
+  }
+  // A key added below it made hivex write the key's subkey lists anew.
+  bool relisted = false;
+  for (const hive_node_h* child = children.get(); *child != 0; ++child) {
+    relisted = relisted || added.count(*child) != 0;
+    if (!CanFreeKey(*child, depth + 1, why)) return false;
+  }
+  std::size_t length = 0;
+  if (!relisted && Read32(bytes_, node + kKeySubkeyCount) != 0) {
+    const std::size_t lists = std::size_t{Read32(bytes_, node + kKeySubkeyList)} + kBaseBlockSize;
+    bool taken = TakeCell(lists, &length);
+    // An index of lists ("ri") names the lists hivex frees with it.
+    if (taken && length >= 8 && bytes_.substr(lists + 4, 2) == "ri") {
+      const std::size_t count = std::uint16_t(Read32(bytes_, lists + 4) >> 16);
+      taken = count <= (length - 8) / 4;
+      for (std::size_t i = 0; taken && i < count; ++i) {
+        std::size_t listLength = 0;
+        taken = TakeCell(std::size_t{Read32(bytes_, lists + 8 + 4 * i)} + kBaseBlockSize, &listLength);
+      }
+    }
+    if (!taken) {
+      *why = "the subkey lists of the key at " + Hex(node) + " are no cells in use of their own";
+      return false;
+    }
+  }
+  if (replaced_.count(node) == 0 && !CanFreeValues(node, why)) return false;
+  if (const std::uint32_t className = Read32(bytes_, node + kKeyClassName); className != kNoCell) {
+    if (!TakeCell(std::size_t{className} + kBaseBlockSize, &length)) {
+      *why = "the class name of the key at " + Hex(node) + " is no cell in use of its own";
+      return false;
+    }
+  }
+  if (!TakeCell(node, &length)) {
+    *why = "the key at " + Hex(node) + " is no cell in use of its own";
+    return false;
+  }
+  return true;
 }
 
 std::string HiveFile::NodePath(hive_node_h node) const {

@@ -15,6 +15,7 @@
 #include <type_traits>
 #include <unordered_set>
 #include <utility>
+#include <vector>
 
 #include "machine_files/hive/installation_registry.h"
 #include "machine_files/io/printable.h"
@@ -67,6 +68,18 @@ struct HiveFile {
   bool Committed(const HiveStore::BytesUse& use, std::string* error) const;
   bool Original(const HiveStore::BytesUse& use, std::string* error) const;
 
+  // hivex frees the cells a change takes away trusting that each is a cell in use, and
+  // stops the whole process on its own assertion when one is not: a damaged hive can give
+  // two values one cell, or a value list that is also a value. These say, from the bytes
+  // that were read, whether every cell hivex will free is a cell in use, not freed before:
+  // for a value set (hivex rewrites all the key's values) and for the key's deletion. False
+  // with the reason; a key this run added or whose values hivex rewrote holds only cells
+  // hivex made itself.
+  bool CanReplaceValues(hive_node_h node, std::string* why);
+  bool CanDeleteKey(hive_node_h node, std::string* why);
+  // After hivex set a value: the key's values are in cells of hivex's own.
+  void ValuesReplaced(hive_node_h node) { replaced_.insert(node); }
+
   // HKEY_LOCAL_MACHINE's key for the hive.
   const char* Label() const { return kind == HiveKind::kSystem ? "SYSTEM" : "SOFTWARE"; }
   // The key's path below the hive's root, for messages (Printable).
@@ -82,6 +95,17 @@ struct HiveFile {
   int original_ = -1;   // the memory file with the bytes that were read
   int committed_ = -1;  // the memory file hivex committed to, until the next change
   bool writable_ = false;
+
+  // The cells hivex frees, as it sees them: one bit a 4 bytes of the file, set at the start
+  // of each cell in use in the bins (walked from each bin's first cell by their sizes), and
+  // cleared where a change checked above frees one. Made at the first check.
+  void MapCells();
+  bool TakeCell(std::size_t offset, std::size_t* length);
+  bool CanFreeValues(hive_node_h node, std::string* why);
+  bool CanFreeKey(hive_node_h node, std::size_t depth, std::string* why);
+  std::string_view bytes_;  // the original memory file, mapped
+  std::vector<bool> cells_;
+  std::unordered_set<hive_node_h> replaced_;
 };
 
 }  // namespace korvane::sim

@@ -295,6 +295,8 @@ bool HiveStore::Apply(std::span<const WriteRecord> writes, unsigned codePage, st
     if (!Resolve(parts, write.op == WriteRecord::Op::kCreate, codePage, &hive, &node, error)) return false;
     if (write.op == WriteRecord::Op::kDelete) {
       if (!hive->MakeWritable(error)) return false;
+      if (std::string why; !hive->CanDeleteKey(node, &why))
+        return hive->Fail("damaged hive: cannot delete the key " + hive->NodePath(node) + ": " + why, error);
       if (hivex_node_delete_child(hive->handle, node) != 0) {
         const std::string why = HivexFailure();
         return hive->Fail("damaged hive: cannot delete the key " + hive->NodePath(node) + ": " + why, error);
@@ -326,12 +328,14 @@ bool HiveStore::Apply(std::span<const WriteRecord> writes, unsigned codePage, st
     static_assert(sizeof value.t == sizeof write.type);
     std::memcpy(&value.t, &write.type, sizeof value.t);
     if (!hive->MakeWritable(error)) return false;
-    if (hivex_node_set_value(hive->handle, node, &value, 0) != 0) {
-      const std::string why = HivexFailure();
+    const auto cannotSet = [&](const std::string& why) {
       return hive->Fail("damaged hive: cannot set the value " + Quoted(write.name, codePage) + " of " +
                             hive->NodePath(node) + ": " + why,
                         error);
-    }
+    };
+    if (std::string why; !hive->CanReplaceValues(node, &why)) return cannotSet(why);
+    if (hivex_node_set_value(hive->handle, node, &value, 0) != 0) return cannotSet(HivexFailure());
+    hive->ValuesReplaced(node);
     if (hive->added.count(node) == 0) hive->changed = true;
   }
   return true;
