@@ -77,46 +77,4 @@ bool RunSelf(const std::string& self, const std::vector<std::string>& args, std:
   return true;
 }
 
-QuietSystem::QuietSystem(int family) {
-  version_.size = sizeof version_;
-  if (family == 2) {
-    version_.platformId = platform::kVerPlatformWin32Windows;
-    version_.majorVersion = 4;
-    version_.minorVersion = 10;
-  } else {
-    version_.platformId = platform::kVerPlatformWin32Nt;
-    version_.majorVersion = 5;
-    version_.minorVersion = 1;
-  }
-}
-
-bool QuietSystem::GetVersionEx(platform::OsVersionInfo* info) {
-  *info = version_;
-  return true;
-}
-
-namespace {
-constexpr platform::WindowRef kDialog = 0x500;
-constexpr platform::WindowRef kControlBase = 0x1000;
-}  // namespace
-
-std::intptr_t DismissingWindows::RunModalDialog(unsigned templateId, platform::DialogCallbacks& callbacks) {
-  lastTemplate = templateId;
-  listEntries = 0;
-  callbacks.HandleInitDialog(kDialog);
-  callbacks.HandleCommand(platform::kIdOk);
-  return endCode_;
-}
-
-platform::WindowRef DismissingWindows::GetDlgItem(platform::WindowRef dialog, int id) {
-  return dialog == kDialog ? kControlBase + static_cast<std::uint16_t>(id) : 0;
-}
-
-std::intptr_t DismissingWindows::SendMessage(platform::WindowRef, unsigned message, std::uintptr_t wParam,
-                                             std::intptr_t) {
-  if (message != platform::kLbInsertString) return 0;
-  ++listEntries;
-  return static_cast<std::intptr_t>(wParam);
-}
-
 }  // namespace korvane::bench

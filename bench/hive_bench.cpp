@@ -18,7 +18,7 @@
 #include "bench_support.h"
 #include "benches.h"
 #include "hives/machine_hives.h"
-#include "platform/hosted/machine_files/hive_store.h"
+#include "machine_files/hive/installation_registry.h"
 #include "platform/services.h"
 #include "worst_machines.h"
 
@@ -58,11 +58,11 @@ std::string InterfaceGuid(int index) { return Format("{%08X-B6BF-11D0-94F2-00A0C
 
 // One device instance the way Plug and Play leaves it, with its driver key and the device
 // interface that points back to it.
-void AddDevice(hosted::RegNode& controlSet, const std::string& bus, const std::string& device,
+void AddDevice(sim::RegNode& controlSet, const std::string& bus, const std::string& device,
                const std::string& instance, int number) {
   const int classIndex = number % kClasses;
   const std::string driver = Format("%s\\%04d", ClassGuid(classIndex).c_str(), number / kClasses);
-  hosted::RegNode& key = controlSet.EnsureSubkey("Enum").EnsureSubkey(bus).EnsureSubkey(device).EnsureSubkey(instance);
+  sim::RegNode& key = controlSet.EnsureSubkey("Enum").EnsureSubkey(bus).EnsureSubkey(device).EnsureSubkey(instance);
   key.PutValue("DeviceDesc", kRegSz, Text(Format("Tarvo %s Device %d", bus.c_str(), number)));
   key.PutValue("HardwareID", kRegMultiSz, Text(bus + "\\" + device + '\0' + bus + "\\" + device.substr(0, 17) + '\0'));
   key.PutValue("CompatibleIDs", kRegMultiSz,
@@ -82,7 +82,7 @@ void AddDevice(hosted::RegNode& controlSet, const std::string& bus, const std::s
       .PutValue("SymbolicName", kRegSz, Text("\\??\\" + bus + "#" + device + "#" + instance));
   key.EnsureSubkey("Control").PutValue("ActiveService", kRegSz, Text("tarvostor"));
 
-  hosted::RegNode& driverKey = controlSet.EnsureSubkey("Control")
+  sim::RegNode& driverKey = controlSet.EnsureSubkey("Control")
                                    .EnsureSubkey("Class")
                                    .EnsureSubkey(ClassGuid(classIndex))
                                    .EnsureSubkey(Format("%04d", number / kClasses));
@@ -96,16 +96,16 @@ void AddDevice(hosted::RegNode& controlSet, const std::string& bus, const std::s
 
   const std::string interfaceGuid = InterfaceGuid(number % kInterfaceClasses);
   const std::string link = "##?#" + bus + "#" + device + "#" + instance + "#" + interfaceGuid;
-  hosted::RegNode& interface =
+  sim::RegNode& interface =
       controlSet.EnsureSubkey("Control").EnsureSubkey("DeviceClasses").EnsureSubkey(interfaceGuid).EnsureSubkey(link);
   interface.PutValue("DeviceInstance", kRegSz, Text(bus + "\\" + device + "\\" + instance));
   interface.EnsureSubkey("#").PutValue("SymbolicLink", kRegSz, Text("\\\\?\\" + link.substr(4)));
   interface.EnsureSubkey("Control").PutValue("Linked", kRegDword, Dword(0));
 }
 
-void AddService(hosted::RegNode& controlSet, int number) {
+void AddService(sim::RegNode& controlSet, int number) {
   const std::string name = Format("tarvo%03d", number);
-  hosted::RegNode& key = controlSet.EnsureSubkey("Services").EnsureSubkey(name);
+  sim::RegNode& key = controlSet.EnsureSubkey("Services").EnsureSubkey(name);
   key.PutValue("Type", kRegDword, Dword(number % 3 == 0 ? 0x20 : 1));
   key.PutValue("Start", kRegDword, Dword(number % 5));
   key.PutValue("ErrorControl", kRegDword, Dword(1));
@@ -117,7 +117,7 @@ void AddService(hosted::RegNode& controlSet, int number) {
   key.EnsureSubkey("Security").PutValue("Security", kRegBinary, std::vector<std::uint8_t>(160, 0x11));
   if (number % 3 != 0) return;
   key.EnsureSubkey("Enum").PutValue("0", kRegSz, Text("Root\\LEGACY_" + name + "\\0000"));
-  hosted::RegNode& legacy =
+  sim::RegNode& legacy =
       controlSet.EnsureSubkey("Enum").EnsureSubkey("Root").EnsureSubkey("LEGACY_" + name).EnsureSubkey("0000");
   legacy.PutValue("Service", kRegSz, Text(name));
   legacy.PutValue("Legacy", kRegDword, Dword(1));
@@ -126,17 +126,17 @@ void AddService(hosted::RegNode& controlSet, int number) {
 
 // The two adapters Korvane prepares: Fenwick GigaLink 1000 cards (DEV_103B), their drivers
 // keeping PROSetNdi\Params.
-void AddAdapters(hosted::RegNode& controlSet) {
+void AddAdapters(sim::RegNode& controlSet) {
   const std::string netClass = "{4D36E972-E325-11CE-BFC1-08002BE10318}";
   for (int i = 0; i < 2; ++i) {
-    hosted::RegNode& instance = controlSet.EnsureSubkey("Enum")
+    sim::RegNode& instance = controlSet.EnsureSubkey("Enum")
                                     .EnsureSubkey("PCI")
                                     .EnsureSubkey(Format("VEN_5AB1&DEV_103B&SUBSYS_%08X&REV_81", 0x10005AB1 + i))
                                     .EnsureSubkey("4&2a77c1e&0&10F0");
     instance.PutValue("DeviceDesc", kRegSz, Text("Fenwick GigaLink 1000 Server Adapter"));
     instance.PutValue("Driver", kRegSz, Text(Format("%s\\%04d", netClass.c_str(), i)));
     instance.EnsureSubkey("Control");
-    hosted::RegNode& driver =
+    sim::RegNode& driver =
         controlSet.EnsureSubkey("Control").EnsureSubkey("Class").EnsureSubkey(netClass).EnsureSubkey(Format("%04d", i));
     driver.PutValue("DriverDesc", kRegSz, Text("Fenwick GigaLink 1000 Server Adapter"));
     driver.EnsureSubkey("PROSetNdi").EnsureSubkey("Params").PutValue("Version", kRegSz, Text("2.1"));
@@ -146,10 +146,10 @@ void AddAdapters(hosted::RegNode& controlSet) {
 // Both control sets alike, as after a good start: `devices` USB device keys and as many
 // storage ones, 8 instances each; 360 services, every third a legacy device; 3000
 // mounted-device entries.
-void BuildInstallation(hosted::MemoryRegistry& registry, int devices) {
-  hosted::RegNode& system = registry.Ensure(kHkeyLocalMachine, "SYSTEM");
+void BuildInstallation(sim::MemoryRegistry& registry, int devices) {
+  sim::RegNode& system = registry.Ensure(kHkeyLocalMachine, "SYSTEM");
   for (const char* name : {"CurrentControlSet", "ControlSet002"}) {
-    hosted::RegNode& controlSet = system.EnsureSubkey(name);
+    sim::RegNode& controlSet = system.EnsureSubkey(name);
     int number = 0;
     for (int device = 0; device < devices; ++device)
       for (int instance = 0; instance < kInstancesPerDevice; ++instance, ++number) {
@@ -161,7 +161,7 @@ void BuildInstallation(hosted::MemoryRegistry& registry, int devices) {
     for (int service = 0; service < 360; ++service) AddService(controlSet, service);
     AddAdapters(controlSet);
   }
-  hosted::RegNode& mounted = system.EnsureSubkey("MountedDevices");
+  sim::RegNode& mounted = system.EnsureSubkey("MountedDevices");
   for (int i = 0; i < 3000; ++i) {
     std::vector<std::uint8_t> id(96);
     for (std::size_t b = 0; b < id.size(); ++b) id[b] = static_cast<std::uint8_t>(b * 13 + i);
@@ -174,13 +174,13 @@ void BuildInstallation(hosted::MemoryRegistry& registry, int devices) {
 bool WriteInstallation(const std::string& directory, std::size_t* systemBytes, std::size_t* softwareBytes,
                        std::size_t* keys) {
   const std::string config = directory + "/system32/config";
-  const hosted::HivePaths paths{config + "/SYSTEM", config + "/SOFTWARE"};
+  const sim::HivePaths paths{config + "/SYSTEM", config + "/SOFTWARE"};
   std::filesystem::create_directories(config);
   const auto make = [&](int devices) {
-    hosted::MemoryRegistry registry;
+    sim::MemoryRegistry registry;
     BuildInstallation(registry, devices);
     std::string error;
-    if (!testing::WriteHives(registry, {}, paths, &error)) {
+    if (!test::WriteHives(registry, {}, paths, &error)) {
       std::fprintf(stderr, "%s\n", error.c_str());
       return false;
     }
@@ -212,13 +212,13 @@ struct Figures {
 Figures OneRun(const std::string& windows) {
   Figures figures;
   const double start = NowSeconds();
-  hosted::HivePaths paths;
+  sim::HivePaths paths;
   std::string error, os;
   std::uint16_t language = 0;
   unsigned codePage = 0;
-  hosted::HiveStore store;
-  auto registry = std::make_unique<hosted::MemoryRegistry>();
-  if (!hosted::FindInstallationHives(windows, &paths, &error) || !store.Open(paths, &error)) {
+  sim::HiveStore store;
+  auto registry = std::make_unique<sim::MemoryRegistry>();
+  if (!sim::FindInstallationHives(windows, &paths, &error) || !store.Open(paths, &error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return figures;
   }
@@ -229,8 +229,9 @@ Figures OneRun(const std::string& windows) {
     return figures;
   }
   const double loaded = NowSeconds();
-  QuietSystem system(5);
-  DismissingWindows windowSystem;
+  test::ScriptedSystem system;
+  system.SetFamily(5);
+  test::RecordingWindows windowSystem;
   platform::Install({registry.get(), &system, &windowSystem});
   ResetProcessState();
   theApp.InitInstance();
@@ -246,7 +247,7 @@ Figures OneRun(const std::string& windows) {
     for (char c : committed) sum = static_cast<unsigned char>(sum ^ c);
     return true;
   };
-  if (!store.Apply(registry->Writes(), codePage, &error) || !store.Commit(hosted::HiveKind::kSystem, measure, &error)) {
+  if (!store.Apply(registry->Writes(), codePage, &error) || !store.Commit(sim::HiveKind::kSystem, measure, &error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return figures;
   }

@@ -8,9 +8,9 @@
 
 #include "bench_support.h"
 #include "benches.h"
-#include "platform/hosted/machine_files/reg_reader.h"
-#include "platform/hosted/machine_files/reg_writer.h"
-#include "platform/hosted/machine_files/safe_file.h"
+#include "machine_files/reg/reg_reader.h"
+#include "machine_files/reg/reg_writer.h"
+#include "machine_files/io/file_targets.h"
 #include "worst_machines.h"
 
 namespace korvane::bench {
@@ -21,9 +21,9 @@ constexpr std::size_t kTargetBytes = 50u * 1024 * 1024;
 constexpr int kTimedLoads = 7;
 
 std::string ExportText(int units) {
-  hosted::MemoryRegistry registry;
+  sim::MemoryRegistry registry;
   BuildExportLikeMachine(registry, units);
-  return hosted::FormatMachine(registry, {hosted::RegFileFormat::kVersion5, true});
+  return sim::FormatMachine(registry, {sim::RegFileFormat::kVersion5, true});
 }
 
 // The smallest export of whole units that reaches the target size.
@@ -56,10 +56,10 @@ ChildFigures LoadInChild(const std::string& self, const std::string& file) {
 
 int LoadChild(const char* file) {
   const long hwmBefore = StatusKilobytes("VmHWM");
-  hosted::MemoryRegistry registry;
-  hosted::LoadError error;
+  sim::MemoryRegistry registry;
+  sim::LoadError error;
   const double start = NowSeconds();
-  if (!hosted::LoadMachineFile(file, registry, nullptr, &error)) {
+  if (!sim::LoadMachineFile(file, registry, nullptr, &error)) {
     std::fprintf(stderr, "%s\n", error.ToString().c_str());
     return 1;
   }
@@ -78,7 +78,8 @@ int LoadBench(const std::string& self) {
     const std::string text = FiftyMegabyteExport();
     bytes = text.size();
     std::string error;
-    if (!hosted::WriteFileSafely(file, text, &error)) {
+    sim::FileTarget target;
+    if (!sim::CheckTarget(file, sim::TargetRule::kFile, &target, &error) || !sim::WriteTarget(target, text, &error)) {
       std::fprintf(stderr, "cannot write %s: %s\n", file.c_str(), error.c_str());
       return 1;
     }
@@ -90,10 +91,10 @@ int LoadBench(const std::string& self) {
   std::size_t keys = 0;
   int failures = 0;
   for (int run = 0; run <= kTimedLoads; ++run) {  // run 0 warms the page cache
-    auto registry = std::make_unique<hosted::MemoryRegistry>();
-    hosted::LoadError error;
+    auto registry = std::make_unique<sim::MemoryRegistry>();
+    sim::LoadError error;
     const double start = NowSeconds();
-    const bool loaded = hosted::LoadMachineFile(file, *registry, nullptr, &error);
+    const bool loaded = sim::LoadMachineFile(file, *registry, nullptr, &error);
     const double loadedAt = NowSeconds();
     if (!loaded) {
       std::fprintf(stderr, "load failed: %s\n", error.ToString().c_str());

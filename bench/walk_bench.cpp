@@ -12,9 +12,9 @@
 #include "app/run_sequence.h"
 #include "bench_support.h"
 #include "benches.h"
-#include "platform/hosted/machine_files/reg_reader.h"
-#include "platform/hosted/machine_files/reg_writer.h"
-#include "platform/hosted/machine_files/safe_file.h"
+#include "machine_files/reg/reg_reader.h"
+#include "machine_files/reg/reg_writer.h"
+#include "machine_files/io/file_targets.h"
 #include "platform/services.h"
 #include "worst_machines.h"
 
@@ -35,7 +35,7 @@ struct RunFigures {
 };
 
 RunFigures OneRun(int family, double* buildSeconds) {
-  auto registry = std::make_unique<hosted::MemoryRegistry>();
+  auto registry = std::make_unique<sim::MemoryRegistry>();
   const double buildStart = NowSeconds();
   if (family == 5)
     BuildXpWorstMachine(*registry, kDeviceKeys);
@@ -43,8 +43,9 @@ RunFigures OneRun(int family, double* buildSeconds) {
     BuildWin98WorstMachine(*registry, kDeviceKeys);
   *buildSeconds = NowSeconds() - buildStart;
 
-  QuietSystem system(family);
-  DismissingWindows windows;
+  test::ScriptedSystem system;
+  system.SetFamily(family);
+  test::RecordingWindows windows;
   platform::Install({registry.get(), &system, &windows});
   ResetProcessState();
   RunFigures figures;
@@ -54,9 +55,9 @@ RunFigures OneRun(int family, double* buildSeconds) {
   figures.calls = registry->Calls();
   figures.adapters = adapterCount;
   for (int i = 0; i < adapterCount && i < kTableSize; ++i) figures.applied += adapterTable[i].applied;
-  figures.listEntries = windows.listEntries;
+  for (const auto& list : windows.lists) figures.listEntries += static_cast<int>(list.second.size());
   figures.openHandles = registry->OpenHandles();
-  figures.notices = system.messageBoxes;
+  figures.notices = static_cast<int>(system.messageBoxes.size());
   platform::Install({});
   ResetProcessState();
   return figures;
@@ -92,11 +93,12 @@ int WalkBench(int family, int runs) {
 }
 
 int WriteXpMachine(const char* file, int deviceKeys) {
-  hosted::MemoryRegistry registry;
+  sim::MemoryRegistry registry;
   BuildXpWorstMachine(registry, deviceKeys);
   std::string error;
-  if (!hosted::WriteFileSafely(
-          file, hosted::FormatMachine(registry, {hosted::RegFileFormat::kVersion5, true}), &error)) {
+  sim::FileTarget target;
+  if (!sim::CheckTarget(file, sim::TargetRule::kFile, &target, &error) ||
+      !sim::WriteTarget(target, sim::FormatMachine(registry, {sim::RegFileFormat::kVersion5, true}), &error)) {
     std::fprintf(stderr, "cannot write %s: %s\n", file, error.c_str());
     return 1;
   }

@@ -25,7 +25,7 @@ constexpr int kConfigManagerEntries = 1024;
 // Supported by its DEV_103B tag; the subsystem makes each name unique and keeps them sorted.
 std::string DeviceKeyName(int index) { return Format("VEN_5AB1&DEV_103B&SUBSYS_%08X&REV_81", 0x10005AB1 + index * 0x10000); }
 
-void AddDriverClassKey(hosted::MemoryRegistry& registry, const std::string& path) {
+void AddDriverClassKey(sim::MemoryRegistry& registry, const std::string& path) {
   registry.PutString(kHkeyLocalMachine, path, "DriverDesc", "Tarvo GigaLink Desktop Adapter");
   registry.PutString(kHkeyLocalMachine, path + "\\PROSetNdi\\Params", "", "");
 }
@@ -34,13 +34,13 @@ std::vector<std::uint8_t> Bytes(const std::string& text) { return {text.begin(),
 
 }  // namespace
 
-void BuildXpWorstMachine(hosted::MemoryRegistry& registry, int deviceKeys) {
+void BuildXpWorstMachine(sim::MemoryRegistry& registry, int deviceKeys) {
   const int firstRecorded = deviceKeys > kRecordedAdapters ? deviceKeys - kRecordedAdapters : 0;
   int driverNumber = 0;
   for (int device = 0; device < deviceKeys; ++device) {
-    hosted::RegNode& deviceKey = registry.Ensure(kHkeyLocalMachine, kXpEnum + DeviceKeyName(device));
+    sim::RegNode& deviceKey = registry.Ensure(kHkeyLocalMachine, kXpEnum + DeviceKeyName(device));
     for (int slot = 0; slot < kSlots; ++slot) {
-      hosted::RegNode& instance = deviceKey.EnsureSubkey(Format("4&%08X&0&%02X", 0x2A6B0000 + device, slot * 8));
+      sim::RegNode& instance = deviceKey.EnsureSubkey(Format("4&%08X&0&%02X", 0x2A6B0000 + device, slot * 8));
       const std::string driver = Format("%s\\%04d", kNetClass, driverNumber++);
       instance.PutValue("Driver", platform::kRegSz, Bytes(driver + '\0'));
       instance.PutValue("DeviceDesc", platform::kRegSz, Bytes(Format("Tarvo GigaLink Adapter #%d", driverNumber) + '\0'));
@@ -55,7 +55,7 @@ void BuildXpWorstMachine(hosted::MemoryRegistry& registry, int deviceKeys) {
   }
 }
 
-void BuildWin98WorstMachine(hosted::MemoryRegistry& registry, int deviceKeys) {
+void BuildWin98WorstMachine(sim::MemoryRegistry& registry, int deviceKeys) {
   const int firstRecorded = deviceKeys > kRecordedAdapters ? deviceKeys - kRecordedAdapters : 0;
   const int recordedCount = deviceKeys - firstRecorded;
   // The recorded devices are confirmed by the last entries of the Config Manager list, one
@@ -63,16 +63,16 @@ void BuildWin98WorstMachine(hosted::MemoryRegistry& registry, int deviceKeys) {
   const int firstConfirming = kConfigManagerEntries - recordedCount;
   std::vector<std::string> confirming;
   for (int device = 0; device < deviceKeys; ++device) {
-    hosted::RegNode& deviceKey = registry.Ensure(kHkeyLocalMachine, kWin98Enum + DeviceKeyName(device));
+    sim::RegNode& deviceKey = registry.Ensure(kHkeyLocalMachine, kWin98Enum + DeviceKeyName(device));
     for (int slot = 0; slot + 1 < kSlots; ++slot) {
-      hosted::RegNode& instance = deviceKey.EnsureSubkey(Format("BUS_%02X&DEV_%02X&FUNC_00", device % 256, slot));
+      sim::RegNode& instance = deviceKey.EnsureSubkey(Format("BUS_%02X&DEV_%02X&FUNC_00", device % 256, slot));
       instance.PutValue("Driver", platform::kRegSz, Bytes(std::string(1, '\0')));
       instance.PutValue("DeviceDesc", platform::kRegSz, Bytes(std::string("PCI bridge function") + '\0'));
     }
     const bool recorded = device >= firstRecorded;
     const std::string name = recorded ? Format("M%03d", device - firstRecorded) : Format("Q%04d", device);
     if (recorded) confirming.push_back("PCI\\" + DeviceKeyName(device) + "\\" + name);
-    hosted::RegNode& last = deviceKey.EnsureSubkey(name);
+    sim::RegNode& last = deviceKey.EnsureSubkey(name);
     const std::string driver = Format("Net\\%04d", device);
     last.PutValue("Driver", platform::kRegSz, Bytes(driver + '\0'));
     last.PutValue("DeviceDesc", platform::kRegSz, Bytes(Format("Tarvo GigaLink Adapter #%d", device) + '\0'));
@@ -89,14 +89,14 @@ void BuildWin98WorstMachine(hosted::MemoryRegistry& registry, int deviceKeys) {
   }
 }
 
-void BuildExportLikeMachine(hosted::MemoryRegistry& registry, int units) {
+void BuildExportLikeMachine(sim::MemoryRegistry& registry, int units) {
   for (int unit = 0; unit < units; ++unit) {
     const std::string device = Format("VEN_7C3D&DEV_%04X&SUBSYS_%08X&REV_%02X", 0x8000 + unit / 64,
                                       0x11117C3D + unit % 64, unit % 16);
     const std::string base = Format("System\\CurrentControlSet\\Enum\\PCI\\%s\\3&%08X&0&%02X", device.c_str(),
                                     0x61AAA000 + unit, unit % 256);
     const std::string driver = Format("{4D36E97D-E325-11CE-BFC1-08002BE10318}\\%04d", unit);
-    hosted::RegNode& instance = registry.Ensure(kHkeyLocalMachine, base);
+    sim::RegNode& instance = registry.Ensure(kHkeyLocalMachine, base);
     instance.PutValue("DeviceDesc", platform::kRegSz, Bytes(Format("Tarvo PCI System Peripheral %d", unit) + '\0'));
     const std::string ids = "PCI\\" + device + '\0' + "PCI\\VEN_7C3D&DEV_8000&SUBSYS_11117C3D" + '\0' +
                             "PCI\\VEN_7C3D&DEV_8000" + '\0' + '\0';
@@ -119,7 +119,7 @@ void BuildExportLikeMachine(hosted::MemoryRegistry& registry, int units) {
                                                         {blob.begin(), blob.begin() + 48});
     instance.EnsureSubkey("Control");
 
-    hosted::RegNode& classKey = registry.Ensure(kHkeyLocalMachine, std::string(kXpClass) + driver);
+    sim::RegNode& classKey = registry.Ensure(kHkeyLocalMachine, std::string(kXpClass) + driver);
     classKey.PutValue("InfPath", platform::kRegSz, Bytes(Format("oem%d.inf", unit % 40) + '\0'));
     classKey.PutValue("InfSection", platform::kRegSz, Bytes(std::string("TarvoSP_Install") + '\0'));
     classKey.PutValue("ProviderName", platform::kRegSz, Bytes(std::string("Tarvo Systems") + '\0'));
@@ -133,14 +133,14 @@ void BuildExportLikeMachine(hosted::MemoryRegistry& registry, int units) {
 }
 
 namespace {
-std::size_t CountBelow(const hosted::RegNode& node) {
+std::size_t CountBelow(const sim::RegNode& node) {
   std::size_t count = 0;
-  for (const hosted::RegNode* subkey : node.Subkeys()) count += 1 + CountBelow(*subkey);
+  for (const sim::RegNode* subkey : node.Subkeys()) count += 1 + CountBelow(*subkey);
   return count;
 }
 }  // namespace
 
-std::size_t CountKeys(const hosted::MemoryRegistry& registry) {
+std::size_t CountKeys(const sim::MemoryRegistry& registry) {
   return CountBelow(registry.Root(kHkeyLocalMachine)) + CountBelow(registry.Root(kHkeyDynData));
 }
 

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "platform/hosted/memory_registry.h"
+#include "platform/sim/memory_registry.h"
 
 namespace korvane::bench {
 
@@ -16,19 +16,19 @@ inline constexpr int kRecordedAdapters = 100;
 // Driver and 16 subkeys. Only the last instance of each of the last 100 device keys has its
 // "Control" subkey, as the 16th; the others make the Control search run through all
 // sixteen names in vain.
-void BuildXpWorstMachine(hosted::MemoryRegistry& registry, int deviceKeys);
+void BuildXpWorstMachine(sim::MemoryRegistry& registry, int deviceKeys);
 
 // 98: `deviceKeys` supported PCI device keys whose first fifteen instances have an empty
 // Driver, so the slot loop runs to the sixteenth, and 1024 Config Manager entries. The one
 // entry that confirms anything is the last, for the last 100 device keys; for every other
 // device key the pass runs through all 1024 entries without a match.
-void BuildWin98WorstMachine(hosted::MemoryRegistry& registry, int deviceKeys);
+void BuildWin98WorstMachine(sim::MemoryRegistry& registry, int deviceKeys);
 
 // `units` device instances with the values, subkeys and class keys an XP export holds for
 // each (strings, dwords, REG_MULTI_SZ, REG_EXPAND_SZ, binary data over several lines).
-void BuildExportLikeMachine(hosted::MemoryRegistry& registry, int units);
+void BuildExportLikeMachine(sim::MemoryRegistry& registry, int units);
 
 // Keys under both roots, the roots themselves left out.
-std::size_t CountKeys(const hosted::MemoryRegistry& registry);
+std::size_t CountKeys(const sim::MemoryRegistry& registry);
 
 }  // namespace korvane::bench

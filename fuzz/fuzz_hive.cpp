@@ -18,71 +18,32 @@
 
 #include "app/process_state.h"
 #include "platform/framework.h"
-#include "platform/hosted/machine_files/hive_store.h"
-#include "platform/hosted/machine_files/whole_file.h"
-#include "platform/hosted/memory_registry.h"
-#include "platform/hosted/reg_node.h"
-#include "platform/hosted/text_encoding.h"
+#include "machine_files/hive/installation_registry.h"
+#include "machine_files/io/atomic_replace.h"
+#include "platform/sim/memory_registry.h"
+#include "platform/sim/reg_node.h"
+#include "platform/sim/code_pages.h"
 #include "platform/services.h"
+#include "support/fakes.h"
 
 namespace {
 
 using namespace korvane;
-using hosted::HiveKind;
-using hosted::HiveStore;
-using hosted::MemoryRegistry;
-using hosted::WriteRecord;
+using sim::HiveKind;
+using sim::HiveStore;
+using sim::MemoryRegistry;
+using sim::WriteRecord;
 
 [[noreturn]] void Violation(const std::string& what) {
   std::fprintf(stderr, "fuzz_hive: %s\n", what.c_str());
   std::abort();
 }
 
-// Windows XP, English, code page 1252: the run's own answers.
-class XpSystem final : public platform::SystemServices {
- public:
-  bool GetVersionEx(platform::OsVersionInfo* info) override {
-    info->platformId = platform::kVerPlatformWin32Nt;
-    info->majorVersion = 5;
-    info->minorVersion = 1;
-    return true;
-  }
-  std::uint16_t GetUserDefaultLangId() override { return 0x0409; }
-  std::uint32_t GetACP() override { return hosted::kCodePageWestern; }
-  platform::WindowRef FindDialogClassWindow() override { return 0; }
-  platform::HandleRef CreateMutex(const char*) override { return 0x4242; }
-  std::uint32_t GetLastError() override { return 0; }
-  bool CloseHandle(platform::HandleRef) override { return true; }
-  bool ReleaseMutex(platform::HandleRef) override { return false; }
-  platform::WindowRef GetLastActivePopup(platform::WindowRef window) override { return window; }
-  bool SetForegroundWindow(platform::WindowRef) override { return true; }
-  bool IsIconic(platform::WindowRef) override { return false; }
-  bool ShowWindow(platform::WindowRef, int) override { return true; }
-  int MessageBox(const char*, const char*, unsigned) override { return 1; }
-};
-
-// Dialogs that end with OK at once.
-class OkWindows final : public platform::WindowSystem {
- public:
-  std::intptr_t RunModalDialog(unsigned, platform::DialogCallbacks& callbacks) override {
-    callbacks.HandleInitDialog(kDialog);
-    callbacks.HandleCommand(platform::kIdOk);
-    return platform::kIdOk;
-  }
-  void EndDialog(platform::WindowRef, std::intptr_t) override {}
-  platform::WindowRef GetDlgItem(platform::WindowRef, int id) override { return kDialog + 1 + id; }
-  std::intptr_t SendMessage(platform::WindowRef, unsigned, std::uintptr_t, std::intptr_t) override { return 0; }
-  platform::IconRef LoadIcon(unsigned) override { return 1; }
-
- private:
-  static constexpr platform::WindowRef kDialog = 0x1000;
-};
-
 // The bytes as a file of their own, in memory: its /proc path is what korvane-sim is given.
 class MemoryFile {
  public:
   explicit MemoryFile(std::string_view bytes) : fd_(memfd_create("fuzz-hive", MFD_CLOEXEC)) {
-    if (fd_ < 0 || !hosted::WriteAll(fd_, bytes)) Violation("cannot hold the input in a memory file");
+    if (fd_ < 0 || !sim::WriteAll(fd_, bytes)) Violation("cannot hold the input in a memory file");
   }
   ~MemoryFile() { close(fd_); }
   MemoryFile(const MemoryFile&) = delete;
@@ -107,8 +68,8 @@ std::map<Key, const WriteRecord*> ValuesSet(const std::vector<WriteRecord>& writ
   std::map<Key, const WriteRecord*> set;
   for (const WriteRecord& write : writes) {
     if (write.status != platform::kErrorSuccess) continue;
-    const std::string path = hosted::FoldName(write.path);
-    if (write.op == WriteRecord::Op::kSet) set[{path, hosted::FoldName(write.name)}] = &write;
+    const std::string path = sim::FoldName(write.path);
+    if (write.op == WriteRecord::Op::kSet) set[{path, sim::FoldName(write.name)}] = &write;
     if (write.op != WriteRecord::Op::kDelete) continue;
     for (auto at = set.begin(); at != set.end();)
       at = at->first.first == path || at->first.first.rfind(path + "\\", 0) == 0 ? set.erase(at) : std::next(at);
@@ -123,13 +84,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string path = input.Path();
   HiveStore store;
   MemoryRegistry registry;
-  registry.SetAnsiCodePage(hosted::kCodePageWestern);
+  registry.SetAnsiCodePage(sim::kCodePageWestern);
   std::string error;
   if (Refused(store.Open({path, ""}, &error), error, path, "open")) return 0;
   if (Refused(store.Load(registry, &error), error, path, "load")) return 0;
 
-  XpSystem system;
-  OkWindows windows;
+  // Windows XP, English, code page 1252.
+  test::ScriptedSystem system;
+  system.violation = Violation;
+  system.SetFamily(5);
+  test::RecordingWindows windows;
+  windows.violation = Violation;
   ResetProcessState();
   platform::Install({&registry, &system, &windows});
   platform::AfxWinMain();
@@ -137,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ResetProcessState();
 
   // A write no hive can take is refused with a message, as is one hivex cannot make.
-  if (Refused(store.Apply(registry.Writes(), hosted::kCodePageWestern, &error), error, path, "apply", false)) return 0;
+  if (Refused(store.Apply(registry.Writes(), sim::kCodePageWestern, &error), error, path, "apply", false)) return 0;
   if (!store.Changed(HiveKind::kSystem)) return 0;
   std::string committed;
   const auto keep = [&committed](std::string_view bytes, std::string*) {
@@ -150,14 +115,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const MemoryFile saved(committed);
   HiveStore again;
   MemoryRegistry reloaded;
-  reloaded.SetAnsiCodePage(hosted::kCodePageWestern);
+  reloaded.SetAnsiCodePage(sim::kCodePageWestern);
   if (!again.Open({saved.Path(), ""}, &error) || !again.Load(reloaded, &error))
     Violation("the committed hive does not read back: " + error);
   for (const auto& [key, write] : ValuesSet(registry.Writes())) {
     // A name the code page lacks reads as '?', and may then stand for another key.
     if (key.first.find('?') != std::string::npos || key.second.find('?') != std::string::npos) continue;
-    const hosted::RegNode* node = reloaded.Find(platform::kHkeyLocalMachine, write->path);
-    const hosted::RegValue* value = node == nullptr ? nullptr : node->FindValue(write->name);
+    const sim::RegNode* node = reloaded.Find(platform::kHkeyLocalMachine, write->path);
+    const sim::RegValue* value = node == nullptr ? nullptr : node->FindValue(write->name);
     if (value == nullptr || value->type != write->type || value->data != write->data)
       Violation("the value " + write->name + " of " + write->path + " did not reach the hive as set");
   }

@@ -9,19 +9,19 @@
 #include <string>
 #include <string_view>
 
-#include "platform/hosted/machine_files/reg_reader.h"
-#include "platform/hosted/machine_files/reg_writer.h"
-#include "platform/hosted/memory_registry.h"
-#include "platform/hosted/text_encoding.h"
+#include "machine_files/reg/reg_reader.h"
+#include "machine_files/reg/reg_writer.h"
+#include "platform/sim/memory_registry.h"
+#include "platform/sim/code_pages.h"
 
 namespace {
 
-using korvane::hosted::LoadError;
-using korvane::hosted::LoadMachineText;
-using korvane::hosted::MachineFileInfo;
-using korvane::hosted::MemoryRegistry;
-using korvane::hosted::RegFileFormat;
-using korvane::hosted::RegNode;
+using korvane::sim::LoadError;
+using korvane::sim::LoadMachineText;
+using korvane::sim::RegFileEncoding;
+using korvane::sim::MemoryRegistry;
+using korvane::sim::RegFileFormat;
+using korvane::sim::RegNode;
 
 constexpr std::string_view kFileName = "fuzz.reg";
 
@@ -30,7 +30,7 @@ constexpr std::string_view kFileName = "fuzz.reg";
   std::abort();
 }
 
-std::string Describe(const MachineFileInfo& info) {
+std::string Describe(const RegFileEncoding& info) {
   if (info.format == RegFileFormat::kRegedit4) return "REGEDIT4";
   return info.utf16 ? "5.00 UTF-16LE" : "5.00 8-bit";
 }
@@ -64,27 +64,27 @@ void CompareTrees(const RegNode& expected, const RegNode& actual, const std::str
     CompareTrees(*expectedKeys[i], *actualKeys[i], path + "\\" + expectedKeys[i]->Name());
 }
 
-void CheckRoundTrip(const MemoryRegistry& loaded, const MachineFileInfo& format) {
-  const std::string saved = korvane::hosted::FormatMachine(loaded, format);
+void CheckRoundTrip(const MemoryRegistry& loaded, const RegFileEncoding& format) {
+  const std::string saved = korvane::sim::FormatMachine(loaded, format);
   MemoryRegistry reloaded;
   reloaded.SetAnsiCodePage(format.codePage);
-  MachineFileInfo reloadedInfo;
+  RegFileEncoding reloadedInfo;
   LoadError error;
   if (!LoadMachineText(saved, kFileName, reloaded, &reloadedInfo, &error))
     Fail("the " + Describe(format) + " save does not load again: " + error.ToString(), "");
-  // REGEDIT4 is always written as 8-bit text, whatever it was read from.
-  const bool utf16 = format.format == RegFileFormat::kVersion5 && format.utf16;
+  // REGEDIT4 is always written as 8-bit text and 5.00 as UTF-16LE, whatever they were read from.
+  const bool utf16 = format.format == RegFileFormat::kVersion5;
   if (reloadedInfo.format != format.format || reloadedInfo.utf16 != utf16)
     Fail("a " + Describe(format) + " save reads back as " + Describe(reloadedInfo), "");
   for (const auto root : {korvane::platform::kHkeyLocalMachine, korvane::platform::kHkeyDynData})
-    CompareTrees(loaded.Root(root), reloaded.Root(root), korvane::hosted::RootName(root));
+    CompareTrees(loaded.Root(root), reloaded.Root(root), korvane::sim::RootName(root));
 }
 
 // The input on a machine of one code page.
 void LoadAndCheck(std::string_view bytes, unsigned codePage) {
   MemoryRegistry loaded;
   loaded.SetAnsiCodePage(codePage);
-  MachineFileInfo info;
+  RegFileEncoding info;
   LoadError error;
   if (!LoadMachineText(bytes, kFileName, loaded, &info, &error)) {
     // A refusal says where: this file, a line no further than the file has lines.
@@ -101,11 +101,10 @@ void LoadAndCheck(std::string_view bytes, unsigned codePage) {
   CheckRoundTrip(loaded, info);
   // Every 8-bit text of code page 1252 has a UTF-16 form; in 932 a REGEDIT4 file may hold
   // bytes that are no character, and only its REGEDIT4 form keeps them.
-  for (const MachineFileInfo other : {MachineFileInfo{RegFileFormat::kRegedit4, false, codePage},
-                                      MachineFileInfo{RegFileFormat::kVersion5, false, codePage},
-                                      MachineFileInfo{RegFileFormat::kVersion5, true, codePage}}) {
-    if (other.format == info.format && other.utf16 == info.utf16) continue;
-    const bool keepsEveryByte = codePage != korvane::hosted::kCodePageJapanese ||
+  for (const RegFileEncoding other : {RegFileEncoding{RegFileFormat::kRegedit4, false, codePage},
+                                      RegFileEncoding{RegFileFormat::kVersion5, true, codePage}}) {
+    if (other.format == info.format) continue;
+    const bool keepsEveryByte = codePage != korvane::sim::kCodePageJapanese ||
                                 info.format == RegFileFormat::kVersion5 || other.format == RegFileFormat::kRegedit4;
     if (keepsEveryByte) CheckRoundTrip(loaded, other);
   }
@@ -115,7 +114,7 @@ void LoadAndCheck(std::string_view bytes, unsigned codePage) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  LoadAndCheck(bytes, korvane::hosted::kCodePageWestern);
-  LoadAndCheck(bytes, korvane::hosted::kCodePageJapanese);
+  LoadAndCheck(bytes, korvane::sim::kCodePageWestern);
+  LoadAndCheck(bytes, korvane::sim::kCodePageJapanese);
   return 0;
 }

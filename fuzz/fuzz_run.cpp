@@ -76,17 +76,18 @@
 #include "app/process_state.h"
 #include "app/run_sequence.h"
 #include "platform/framework.h"
-#include "platform/hosted/memory_registry.h"
+#include "platform/sim/memory_registry.h"
 #include "platform/services.h"
+#include "support/fakes.h"
 #include "ui/resource.h"
 #include "ui/texts.h"
 
 namespace {
 
 using namespace korvane;
-using hosted::MemoryRegistry;
-using hosted::RegNode;
-using hosted::WriteRecord;
+using sim::MemoryRegistry;
+using sim::RegNode;
+using sim::WriteRecord;
 using platform::kHkeyDynData;
 using platform::kHkeyLocalMachine;
 
@@ -394,95 +395,28 @@ class MachineBuilder {
 
 // --- The platform the run sees ---
 
-class FuzzSystem final : public platform::SystemServices {
+// Dialogs with the controls of their templates: the lower list only in the two that have it.
+class TemplateWindows final : public test::RecordingWindows {
  public:
-  platform::OsVersionInfo version{};
-  std::uint16_t languageId = 0x0409;
-  std::uint32_t codePage = 1252;
-  std::vector<std::string> messageBoxes;
-
-  bool GetVersionEx(platform::OsVersionInfo* info) override {
-    if (info->size != sizeof *info) Violation("the version record's size is not 148");
-    *info = version;
-    return true;
-  }
-  std::uint16_t GetUserDefaultLangId() override { return languageId; }
-  std::uint32_t GetACP() override { return codePage; }
-  platform::WindowRef FindDialogClassWindow() override { return 0; }
-  platform::HandleRef CreateMutex(const char*) override { return 0x4242; }
-  std::uint32_t GetLastError() override { return 0; }
-  bool CloseHandle(platform::HandleRef) override { return true; }
-  bool ReleaseMutex(platform::HandleRef) override { return false; }
-  platform::WindowRef GetLastActivePopup(platform::WindowRef window) override { return window; }
-  bool SetForegroundWindow(platform::WindowRef) override { return true; }
-  bool IsIconic(platform::WindowRef) override { return false; }
-  bool ShowWindow(platform::WindowRef, int) override { return true; }
-  int MessageBox(const char* text, const char*, unsigned) override {
-    messageBoxes.emplace_back(text);
-    return 1;
-  }
-};
-
-// Dialogs with the controls of their templates; records what the lists were given.
-class FuzzWindows final : public platform::WindowSystem {
- public:
-  std::vector<unsigned> templatesRun;
-  std::map<int, std::vector<std::string>> lists;
-  std::intptr_t endCode = 0;
-
-  std::intptr_t RunModalDialog(unsigned templateId, platform::DialogCallbacks& callbacks) override {
-    if (running_) Violation("a dialog opened inside another");
-    running_ = true;
-    templatesRun.push_back(templateId);
-    template_ = templateId;
-    callbacks.HandleInitDialog(kDialog);
-    callbacks.HandleCommand(platform::kIdOk);
-    running_ = false;
-    return endCode;
-  }
-  void EndDialog(platform::WindowRef dialog, std::intptr_t result) override {
-    if (dialog != kDialog) Violation("EndDialog on a window that is not the dialog");
-    endCode = result;
-  }
+  TemplateWindows() { violation = Violation; }
   platform::WindowRef GetDlgItem(platform::WindowRef dialog, int id) override {
-    if (dialog != kDialog) return 0;
-    const bool both = template_ == IDD_BOTH_EN || template_ == IDD_BOTH_JA;
-    if (id == IDC_UPPER_LIST || (both && id == IDC_LOWER_LIST) || id == platform::kIdOk)
-      return kControlBase + static_cast<platform::WindowRef>(id);
-    return 0;
+    const unsigned shown = templatesRun.empty() ? 0 : templatesRun.back();
+    const bool both = shown == IDD_BOTH_EN || shown == IDD_BOTH_JA;
+    return id == IDC_UPPER_LIST || (both && id == IDC_LOWER_LIST) || id == platform::kIdOk
+               ? RecordingWindows::GetDlgItem(dialog, id)
+               : 0;
   }
-  std::intptr_t SendMessage(platform::WindowRef window, unsigned message, std::uintptr_t wParam,
-                            std::intptr_t lParam) override {
-    if (message != platform::kLbInsertString) return 0;
-    if (window != kControlBase + IDC_UPPER_LIST && window != kControlBase + IDC_LOWER_LIST)
-      Violation("LB_INSERTSTRING sent to a window that is no list box");
-    auto& entries = lists[static_cast<int>(window - kControlBase)];
-    if (wParam > entries.size()) Violation("an entry inserted past the end of its list");
-    const char* text = reinterpret_cast<const char*>(lParam);
-    if (text == nullptr) Violation("a null list entry");
-    // An entry is a record's description: its text must end inside the record's field.
-    if (strnlen(text, kBufferSize) == kBufferSize) Violation("a list entry without its terminator");
-    entries.insert(entries.begin() + static_cast<std::ptrdiff_t>(wParam), std::string(text));
-    return static_cast<std::intptr_t>(wParam);
-  }
-  platform::IconRef LoadIcon(unsigned id) override { return id == IDR_MAINFRAME ? 0x102 : 0; }
-
- private:
-  static constexpr platform::WindowRef kDialog = 0x500;
-  static constexpr platform::WindowRef kControlBase = 0x1000;
-  bool running_ = false;
-  unsigned template_ = 0;
 };
 
 // --- Checks ---
 
 std::string NormalPath(const std::string& path) {
   std::vector<std::string_view> parts;
-  if (!hosted::SplitRegistryPath(path, &parts)) return "\\" + hosted::FoldName(path);
+  if (!sim::SplitRegistryPath(path, &parts)) return "\\" + sim::FoldName(path);
   std::string joined;
   for (std::string_view part : parts) {
     if (!joined.empty()) joined += '\\';
-    joined += hosted::FoldName(part);
+    joined += sim::FoldName(part);
   }
   return joined;
 }
@@ -634,14 +568,14 @@ void CheckProvisionedState(MemoryRegistry& registry, const Machine& machine) {
     // A parameter key that did not exist when its turn came got no values.
     const RegNode* parameters = FindKey(registry, path);
     if (parameters == nullptr || made.count(NormalPath(path)) != 0) continue;
-    const hosted::RegValue* address = parameters->FindValue("NetworkAddress");
+    const sim::RegValue* address = parameters->FindValue("NetworkAddress");
     if (address == nullptr || address->data.size() > kBufferSize)
       Violation(at + "no NetworkAddress that fits 1024 bytes after the run");
     if (machine.family == 5) {
       const bool ipsec = std::strcmp(record.ipsecResetName, kIpsec) == 0;
       const bool power = std::strcmp(record.powerDownResetName, kPowerDown) == 0;
-      const hosted::RegValue* ipsecValue = parameters->FindValue(kIpsec);
-      const hosted::RegValue* powerValue = parameters->FindValue(kPowerDown);
+      const sim::RegValue* ipsecValue = parameters->FindValue(kIpsec);
+      const sim::RegValue* powerValue = parameters->FindValue(kPowerDown);
       const std::vector<std::uint8_t> zero = {'0', 0};
       if (ipsec && (ipsecValue == nullptr || ipsecValue->data != zero)) Violation(at + kIpsec + " not reset");
       if (power && (powerValue == nullptr || powerValue->data != zero)) Violation(at + kPowerDown + " not reset");
@@ -656,12 +590,12 @@ std::vector<std::string> Descriptions(bool applied) {
   return entries;
 }
 
-void CheckShown(const FuzzSystem& system, const FuzzWindows& windows, const Machine& machine) {
+void CheckShown(const test::ScriptedSystem& system, const TemplateWindows& windows, const Machine& machine) {
   const bool japanese = machine.languageId == 0x0411 && machine.codePage == 932;
   if (adapterCount == 0) {
     if (!windows.templatesRun.empty()) Violation("a result dialog without adapters");
     if (system.messageBoxes.size() != 1 ||
-        system.messageBoxes[0] != (japanese ? kNoAdapterTextJapanese : kNoAdapterText))
+        system.messageBoxes[0].first != (japanese ? kNoAdapterTextJapanese : kNoAdapterText))
       Violation("no single no-adapter notice for an empty table");
     return;
   }
@@ -733,14 +667,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   registry.RefuseWriteAccess(machine.refuseWrite);
   if (machine.failCall != 0) registry.FailCall(registry.Calls() + machine.failCall, machine.failStatus);
 
-  FuzzSystem system;
-  system.version.size = sizeof system.version;
-  system.version.platformId = layout.platformId;
-  system.version.majorVersion = layout.major;
-  system.version.minorVersion = layout.minors[((data != nullptr && size > 0 ? data[0] : 0) >> 4) % 3];
+  test::ScriptedSystem system;
+  system.violation = Violation;
+  system.SetVersion(layout.platformId, layout.major,
+                    layout.minors[((data != nullptr && size > 0 ? data[0] : 0) >> 4) % 3]);
   system.languageId = machine.languageId;
-  system.codePage = machine.codePage;
-  FuzzWindows windows;
+  system.ansiCodePage = machine.codePage;
+  TemplateWindows windows;
 
   ResetProcessState();
   platform::Install({&registry, &system, &windows});

@@ -26,9 +26,8 @@ korvane_setup native
 korvane_apt_install clang libclang-rt-dev
 
 build=build/fuzz
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DKORVANE_FUZZ=ON -DKORVANE_SANITIZE=ON -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$build" -j 2 --target "${targets[@]}"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j 2 --target "${targets[@]}"
 
 # Inputs larger than these only repeat what smaller ones reach: a machine file of a few
 # kilobytes holds every construct, a run input of 4 KB describes hundreds of keys, and a hive

@@ -38,7 +38,7 @@ platform::RegKey mainKey = platform::kNullKey;
 platform::RegKey dynKey = platform::kNullKey;
 std::uint32_t bufferSize = 0;
 std::uint32_t valueType = 0;
-std::int32_t OsFamily = 0;
+std::int32_t OsFamily = kFamilyUnknown;
 bool japaneseUi = false;
 std::int32_t Outcome = 0;
 platform::HandleRef instanceMutex = 0;
@@ -50,7 +50,7 @@ void ResetProcessState() {
   for (std::uint32_t i = 0; i < kBufferSize; ++i) nameBuf[i] = instanceBuf[i] = valueBuf[i] = '\0';
   mainKey = dynKey = platform::kNullKey;
   bufferSize = valueType = 0;
-  OsFamily = 0;
+  OsFamily = kFamilyUnknown;
   classRoot.clear();
   enumRoot.clear();
   configManagerRoot.clear();

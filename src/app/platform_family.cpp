@@ -11,22 +11,22 @@ bool DetectPlatformFamily() {
   platform::System().GetVersionEx(&version);
 
   if (version.platformId == platform::kVerPlatformWin32Windows)
-    OsFamily = version.minorVersion == 0 ? 1 : 2;
+    OsFamily = version.minorVersion == 0 ? kFamilyWindows95 : kFamilyWindows98;
   else if (version.platformId == platform::kVerPlatformWin32Nt)
-    OsFamily = version.majorVersion == 5 ? 5 : version.majorVersion == 4 ? 4 : 3;
+    OsFamily = version.majorVersion == 5 ? kFamilyNt5 : version.majorVersion == 4 ? kFamilyNt4 : kFamilyOtherNt;
 
   switch (OsFamily) {
-    case 1:
-    case 2:
+    case kFamilyWindows95:
+    case kFamilyWindows98:
       classRoot = "System\\CurrentControlSet\\Services\\Class\\";
       enumRoot = "Enum\\PCI\\";
       configManagerRoot = "Config Manager\\Enum\\";
       return true;
-    case 4:
+    case kFamilyNt4:
       classRoot = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\NetworkCards";
       enumRoot = "SYSTEM\\CurrentControlSet\\Services\\";
       return true;
-    case 5:
+    case kFamilyNt5:
       classRoot = "System\\CurrentControlSet\\Control\\Class\\";
       enumRoot = "System\\CurrentControlSet\\Enum\\PCI\\";
       return true;

@@ -6,8 +6,14 @@
 
 namespace korvane {
 
-// 0: Win32s and unknown platforms; 1: Windows 95; 2: Windows 98/Me; 3: NT 3.x and NT 6.0 or
-// later; 4: NT 4.0; 5: Windows 2000/XP/Server 2003. Only 1, 2, 4 and 5 are supported.
+// The platform family codes that OsFamily holds. Only 1, 2, 4 and 5 are supported.
+inline constexpr std::int32_t kFamilyUnknown = 0;    // Win32s and unknown platforms
+inline constexpr std::int32_t kFamilyWindows95 = 1;
+inline constexpr std::int32_t kFamilyWindows98 = 2;  // and Me
+inline constexpr std::int32_t kFamilyOtherNt = 3;    // NT 3.x, and NT 6.0 or later
+inline constexpr std::int32_t kFamilyNt4 = 4;
+inline constexpr std::int32_t kFamilyNt5 = 5;        // Windows 2000, XP and Server 2003
+
 extern std::int32_t OsFamily;
 extern KeyPath classRoot;
 extern KeyPath enumRoot;

@@ -22,9 +22,9 @@ void ShowNotice(const char* english, const char* japanese) {
 
 platform::CDialog* ChooseResultDialog() {
   switch (Outcome) {
-    case 1: return japaneseUi ? bothResultsDlgJapanese : bothResultsDlg;
-    case 2: return japaneseUi ? appliedResultDlgJapanese : appliedResultDlg;
-    case 3: return japaneseUi ? failedResultDlgJapanese : failedResultDlg;
+    case kOutcomeSome: return japaneseUi ? bothResultsDlgJapanese : bothResultsDlg;
+    case kOutcomeAll: return japaneseUi ? appliedResultDlgJapanese : appliedResultDlg;
+    case kOutcomeNone: return japaneseUi ? failedResultDlgJapanese : failedResultDlg;
     default: return nullptr;
   }
 }
@@ -40,11 +40,11 @@ void ClassifyOutcome() {
     if (adapterTable[index].applied != 0) ++count;
 
   if (count > 0 && count < adapterCount)
-    Outcome = 1;
+    Outcome = kOutcomeSome;
   else if (count == adapterCount)
-    Outcome = 2;
+    Outcome = kOutcomeAll;
   else if (count == 0)
-    Outcome = 3;
+    Outcome = kOutcomeNone;
 }
 
 bool CAdapterSetupApp::InitInstance() {

@@ -18,7 +18,10 @@ class CAdapterSetupApp : public platform::CWinApp {
 extern CAdapterSetupApp theApp;
 
 extern bool japaneseUi;
-// 1: some but not all adapters applied; 2: all (also for an empty table); 3: none.
+// The outcome codes that Outcome holds once the adapters are counted.
+inline constexpr std::int32_t kOutcomeSome = 1;  // some but not all adapters applied
+inline constexpr std::int32_t kOutcomeAll = 2;   // every adapter (also for an empty table)
+inline constexpr std::int32_t kOutcomeNone = 3;  // none
 extern std::int32_t Outcome;
 inline constexpr bool showNotices = true;
 extern platform::HandleRef instanceMutex;

@@ -17,7 +17,7 @@ void DiscoverAdapters() {
   while (cursor < kMaxEnumerationIndex) {
     // A full table ends discovery: no record outside it is ever written or read.
     if (adapterCount >= kTableSize) return;
-    const StepResult result = OsFamily == 4 ? NetworkCardStep() : DeviceKeyStep();
+    const StepResult result = OsFamily == kFamilyNt4 ? NetworkCardStep() : DeviceKeyStep();
     if (result == StepResult::kEndDiscovery) return;
     ++cursor;
   }

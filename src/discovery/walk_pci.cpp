@@ -180,7 +180,7 @@ StepResult DeviceKeyStep() {
   CloseIfOpen(mainKey);
   const KeyPath devicePath = enumRoot + nameBuf + "\\";
   Open(kHkeyLocalMachine, devicePath, mainKey);
-  return OsFamily == 5 ? WalkFamily5Instances(devicePath) : WalkFamily1And2Instances(devicePath);
+  return OsFamily == kFamilyNt5 ? WalkFamily5Instances(devicePath) : WalkFamily1And2Instances(devicePath);
 }
 
 }  // namespace korvane

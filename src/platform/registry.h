@@ -18,6 +18,7 @@ inline constexpr std::uint32_t kKeyAllAccess = 0xF003F;  // KEY_ALL_ACCESS
 // KEY_CREATE_LINK, DELETE, WRITE_DAC, WRITE_OWNER).
 inline constexpr std::uint32_t kWriteAccessMask = 0x0002 | 0x0004 | 0x0020 | 0x10000 | 0x40000 | 0x80000;
 inline constexpr std::uint32_t kKeySetValue = 0x0002;
+inline constexpr std::uint32_t kKeyCreateSubKey = 0x0004;
 
 inline constexpr std::uint32_t kRegNone = 0;
 inline constexpr std::uint32_t kRegSz = 1;
@@ -34,12 +35,14 @@ inline constexpr std::int32_t kErrorSuccess = 0;
 inline constexpr std::int32_t kErrorFileNotFound = 2;
 inline constexpr std::int32_t kErrorAccessDenied = 5;
 inline constexpr std::int32_t kErrorInvalidHandle = 6;
+inline constexpr std::int32_t kErrorInvalidParameter = 87;
 inline constexpr std::int32_t kErrorBadPathname = 161;
 inline constexpr std::int32_t kErrorMoreData = 234;
 inline constexpr std::int32_t kErrorNoMoreItems = 259;
+inline constexpr std::int32_t kErrorNoAccess = 998;  // a buffer that cannot be read
 inline constexpr std::int32_t kErrorKeyDeleted = 1018;
 
-// Contracts shared by every implementation (tests/unit/registry_contract.cpp checks them):
+// Contracts shared by every implementation (tests/contract/registry_contract.cpp checks them):
 // - Paths are relative to `key`; trailing and doubled backslashes collapse, a leading
 //   backslash fails with kErrorBadPathname, an empty or null path opens `key` again.
 //   Key and value names match without regard to letter case.

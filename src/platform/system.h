@@ -27,7 +27,10 @@ using WindowRef = std::uintptr_t;
 using HandleRef = std::uintptr_t;
 
 inline constexpr std::uint16_t kDialogClassAtom = 0x8002;  // WC_DIALOG, "#32770"
+// What GetLastError gives after the calls below (the registry's own codes are in registry.h).
 inline constexpr std::uint32_t kErrorAlreadyExists = 183;
+inline constexpr std::uint32_t kErrorInsufficientBuffer = 122;
+inline constexpr std::uint32_t kErrorNotOwner = 288;
 inline constexpr int kSwShowNormal = 1;
 inline constexpr unsigned kMbOk = 0;
 inline constexpr std::uint32_t kCodePageShiftJis = 932;

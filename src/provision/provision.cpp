@@ -78,7 +78,7 @@ void PrepareParameterKey(const AdapterRecord& record) {
   if (platform::Registry().QueryValue(mainKey, "NetworkAddress", &valueType, addressBuf, &bufferSize) !=
       platform::kErrorSuccess)
     SetText("NetworkAddress", "0", 1);
-  if (OsFamily == 5) {
+  if (OsFamily == kFamilyNt5) {
     // The resets carry the zero after the "0": two bytes.
     if (std::strcmp(record.ipsecResetName, kIpsecResetName) == 0) SetText(kIpsecResetName, "0", 2);
     if (std::strcmp(record.powerDownResetName, kPowerDownResetName) == 0) SetText(kPowerDownResetName, "0", 2);

@@ -1,13 +1,13 @@
 // The registry contracts on the in-memory registry of the hosted platform.
 #include "contract/registry_contract.h"
-#include "platform/hosted/memory_registry.h"
+#include "platform/sim/memory_registry.h"
 
 namespace korvane::contract {
 namespace {
 
 INSTANTIATE_TEST_SUITE_P(Memory, RegistryContract,
                          ::testing::Values(RegistrySubject{
-                             "MemoryRegistry", [] { return std::make_unique<hosted::MemoryRegistry>(); },
+                             "MemoryRegistry", [] { return std::make_unique<sim::MemoryRegistry>(); },
                              /*countsFollowingZero=*/false}),
                          SubjectName);
 

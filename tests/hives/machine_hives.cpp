@@ -8,14 +8,14 @@
 #include <fstream>
 #include <vector>
 
-#include "platform/hosted/machine_files/hive_store.h"
-#include "platform/hosted/machine_files/reg_format.h"
-#include "platform/hosted/machine_files/utf16_data.h"
-#include "platform/hosted/text_encoding.h"
+#include "machine_files/hive/installation_registry.h"
+#include "machine_files/reg/reg_format.h"
+#include "machine_files/reg/utf16_text.h"
+#include "platform/sim/code_pages.h"
 
-namespace korvane::testing {
+namespace korvane::test {
 
-using hosted::RegNode;
+using sim::RegNode;
 using platform::kHkeyLocalMachine;
 
 namespace {
@@ -85,11 +85,11 @@ bool CopyTree(hive_h* hive, hive_node_h node, const RegNode& from, unsigned code
   names.reserve(from.Values().size());
   data.reserve(from.Values().size());
   std::vector<hive_set_value> values;
-  for (const hosted::RegValue& value : from.Values()) {
-    names.push_back(hosted::AnsiToUtf8(value.name, codePage));
+  for (const sim::RegValue& value : from.Values()) {
+    names.push_back(sim::AnsiToUtf8(value.name, codePage));
     data.emplace_back();
-    if (hosted::IsTextType(value.type)) {
-      hosted::WidenAnsiData(std::string_view(reinterpret_cast<const char*>(value.data.data()), value.data.size()),
+    if (sim::IsTextType(value.type)) {
+      sim::WidenAnsiData(std::string_view(reinterpret_cast<const char*>(value.data.data()), value.data.size()),
                             codePage, &data.back());
     } else {
       data.back() = value.data;
@@ -104,9 +104,9 @@ bool CopyTree(hive_h* hive, hive_node_h node, const RegNode& from, unsigned code
     return false;
   }
   for (const RegNode* subkey : from.Subkeys()) {
-    const std::string name = controlSet != nullptr && hosted::EqualsFolded(subkey->Name(), "CurrentControlSet")
+    const std::string name = controlSet != nullptr && sim::EqualsFolded(subkey->Name(), "CurrentControlSet")
                                  ? *controlSet
-                                 : hosted::AnsiToUtf8(subkey->Name(), codePage);
+                                 : sim::AnsiToUtf8(subkey->Name(), codePage);
     const hive_node_h child = hivex_node_add_child(hive, node, name.c_str());
     if (child == 0) {
       *error = "hivex cannot add the key " + name + ": " + std::strerror(errno);
@@ -143,7 +143,7 @@ bool WriteHive(const RegNode* from, unsigned codePage, const std::string* contro
 
 }  // namespace
 
-bool WriteHives(hosted::MemoryRegistry& machine, const InstallationSetup& setup, const hosted::HivePaths& paths,
+bool WriteHives(sim::MemoryRegistry& machine, const InstallationSetup& setup, const sim::HivePaths& paths,
                 std::string* error) {
   std::vector<std::uint8_t> current(4);
   for (int i = 0; i < 4; ++i) current[i] = static_cast<std::uint8_t>(setup.controlSet >> 8 * i);
@@ -156,10 +156,10 @@ bool WriteHives(hosted::MemoryRegistry& machine, const InstallationSetup& setup,
     machine.PutString(kHkeyLocalMachine, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "CurrentVersion",
                       setup.currentVersion);
 
-  const std::string controlSet = hosted::ControlSetName(setup.controlSet);
+  const std::string controlSet = sim::ControlSetName(setup.controlSet);
   const RegNode& root = machine.Root(kHkeyLocalMachine);
   return WriteHive(root.FindSubkey("SYSTEM"), machine.AnsiCodePage(), &controlSet, paths.system, error) &&
          WriteHive(root.FindSubkey("SOFTWARE"), machine.AnsiCodePage(), nullptr, paths.software, error);
 }
 
-}  // namespace korvane::testing
+}  // namespace korvane::test

@@ -6,10 +6,10 @@
 
 #include <string>
 
-#include "platform/hosted/machine_files/installation_hives.h"
-#include "platform/hosted/memory_registry.h"
+#include "machine_files/hive/installation_paths.h"
+#include "platform/sim/memory_registry.h"
 
-namespace korvane::testing {
+namespace korvane::test {
 
 // What an installation's hives hold beyond a machine file; an empty text leaves its value out.
 struct InstallationSetup {
@@ -23,7 +23,7 @@ struct InstallationSetup {
 // language and code page under CurrentControlSet\Control\Nls, CurrentVersion), then writes
 // its HKEY_LOCAL_MACHINE\SYSTEM and \SOFTWARE as hive files, CurrentControlSet stored as the
 // setup's control set and texts as UTF-16LE. False with a message.
-bool WriteHives(hosted::MemoryRegistry& machine, const InstallationSetup& setup, const hosted::HivePaths& paths,
+bool WriteHives(sim::MemoryRegistry& machine, const InstallationSetup& setup, const sim::HivePaths& paths,
                 std::string* error);
 
-}  // namespace korvane::testing
+}  // namespace korvane::test

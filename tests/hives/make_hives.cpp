@@ -12,7 +12,7 @@
 #include <string>
 
 #include "hives/machine_hives.h"
-#include "platform/hosted/machine_files/reg_reader.h"
+#include "machine_files/reg/reg_reader.h"
 
 using namespace korvane;
 
@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: korvane-make-hives MACHINE.reg SYSTEM SOFTWARE [NAME=VALUE...]\n");
     return 2;
   }
-  testing::InstallationSetup setup;
+  test::InstallationSetup setup;
   for (int i = 4; i < argc; ++i) {
     const std::string option = argv[i];
     const std::string name = option.substr(0, option.find('='));
@@ -40,12 +40,12 @@ int main(int argc, char** argv) {
     }
   }
 
-  hosted::MemoryRegistry machine;
-  hosted::LoadError loadError;
+  sim::MemoryRegistry machine;
+  sim::LoadError loadError;
   std::string error;
-  if (!hosted::LoadMachineFile(argv[1], machine, nullptr, &loadError)) {
+  if (!sim::LoadMachineFile(argv[1], machine, nullptr, &loadError)) {
     error = loadError.ToString();
-  } else if (testing::WriteHives(machine, setup, {argv[2], argv[3]}, &error)) {
+  } else if (test::WriteHives(machine, setup, {argv[2], argv[3]}, &error)) {
     return 0;
   }
   std::fprintf(stderr, "korvane-make-hives: %s\n", error.c_str());

@@ -1,9 +1,15 @@
 """Runs korvane-sim for the end-to-end tests and reads its JSON report. Every report a run
 prints is checked against docs/report.schema.json, the report's documented form."""
+import contextlib
+import hashlib
 import json
 import os
+import pty
+import select
+import shutil
 import subprocess
 import tempfile
+import time
 
 import jsonschema  # Debian's python3-jsonschema
 
@@ -69,6 +75,90 @@ def report(*args, **kwargs):
 
 def fixture(name):
     return os.path.join(FIXTURES, name)
+
+
+def temporary_folder(test, prefix="korvane-"):
+    """A folder of the test's own, removed with everything in it when the test ends."""
+    folder = tempfile.mkdtemp(prefix=prefix)
+    test.addCleanup(shutil.rmtree, folder, True)
+    return folder
+
+
+def write(folder, name, data):
+    """Writes data (bytes, or text as Latin-1) to a file in folder; returns its path."""
+    path = os.path.join(folder, name)
+    with open(path, "wb") as file:
+        file.write(data if isinstance(data, bytes) else data.encode("latin-1"))
+    return path
+
+
+def read(path):
+    with open(path, "rb") as file:
+        return file.read()
+
+
+def digest(path):
+    """The SHA-256 of a file's bytes, read a block at a time."""
+    summed = hashlib.sha256()
+    with open(path, "rb") as file:
+        for block in iter(lambda: file.read(1 << 20), b""):
+            summed.update(block)
+    return summed.hexdigest()
+
+
+@contextlib.contextmanager
+def terminal_pair():
+    """A pseudo-terminal: (keyboard, terminal), both closed afterwards."""
+    keyboard, terminal = pty.openpty()
+    try:
+        yield keyboard, terminal
+    finally:
+        os.close(keyboard)
+        os.close(terminal)
+
+
+class Terminal:
+    """korvane-sim running on a pseudo-terminal of its own."""
+
+    def __init__(self, pid, fd):
+        self.pid, self.fd = pid, fd
+
+    def read_until(self, text, timeout=20):
+        """What the screen showed until text appeared, or until timeout seconds passed."""
+        seen = b""
+        deadline = time.time() + timeout
+        while time.time() < deadline and text.encode() not in seen:
+            ready, _, _ = select.select([self.fd], [], [], 0.2)
+            if ready:
+                try:
+                    seen += os.read(self.fd, 4096)
+                except OSError:
+                    break
+        return seen.decode("utf-8", "replace")
+
+    def press(self, keys):
+        """Types keys and waits for the program to end; returns its exit status."""
+        os.write(self.fd, keys)
+        _, status = os.waitpid(self.pid, 0)
+        self.pid = 0
+        return os.waitstatus_to_exitcode(status)
+
+
+@contextlib.contextmanager
+def on_terminal(*args, env=None):
+    """Runs korvane-sim with args on a pseudo-terminal; kills it if it is still running when
+    the block ends."""
+    pid, fd = pty.fork()
+    if pid == 0:
+        os.execve(SIM, [SIM, *args], {**os.environ, **(env or {})})
+    terminal = Terminal(pid, fd)
+    try:
+        yield terminal
+    finally:
+        if terminal.pid:
+            os.kill(terminal.pid, 9)
+            os.waitpid(terminal.pid, 0)
+        os.close(fd)
 
 
 # Each test process gets its own runtime directory, so that its korvane-sim instances meet

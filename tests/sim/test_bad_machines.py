@@ -1,11 +1,8 @@
 """korvane-sim on machine files no one should hand it, and on ones at the registry's limits:
 each is run or refused with a message that names the file and line, never a crash or a hang,
 and the file is changed only by --save after a completed run."""
-import hashlib
 import os
-import shutil
 import subprocess
-import tempfile
 import unittest
 
 import simhost
@@ -24,23 +21,15 @@ def adapter(device_key, driver="0000"):
 
 class BadMachines(unittest.TestCase):
     def setUp(self):
-        self.folder = tempfile.mkdtemp(prefix="korvane-bad-machines-")
-        self.addCleanup(shutil.rmtree, self.folder)
+        self.folder = simhost.temporary_folder(self, "korvane-bad-machines-")
 
     def write(self, name, data):
-        path = os.path.join(self.folder, name)
-        with open(path, "wb") as file:
-            file.write(data if isinstance(data, bytes) else data.encode("latin-1"))
-        return path
+        return simhost.write(self.folder, name, data)
 
     @staticmethod
     def fingerprint(path):
         status = os.stat(path)
-        digest = hashlib.sha256()
-        with open(path, "rb") as file:
-            for block in iter(lambda: file.read(1 << 20), b""):
-                digest.update(block)
-        return status.st_size, status.st_mtime_ns, digest.hexdigest()
+        return status.st_size, status.st_mtime_ns, simhost.digest(path)
 
     def assertRefused(self, path, line, message):
         before = self.fingerprint(path)

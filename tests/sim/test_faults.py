@@ -3,7 +3,6 @@ dialog, leaves no key open, writes nowhere but under the adapters' parameter key
 no adapter set whose definition is not whole, and leaves a machine that the next run sets."""
 import os
 import shutil
-import tempfile
 import unittest
 
 import simhost
@@ -24,8 +23,7 @@ def under(path, keys):
 def saved_keys(path):
     """{key path in lower case, without its root: set of value names in lower case} of a
     machine file as korvane-sim saves it ("@" for a default value)."""
-    with open(path, "rb") as machine:
-        data = machine.read()
+    data = simhost.read(path)
     text = data[2:].decode("utf-16-le") if data.startswith(b"\xff\xfe") else data.decode("latin-1")
     keys, current = {}, None
     for line in text.splitlines():
@@ -42,9 +40,7 @@ def set_adapters(report):
 
 class FaultSweep(unittest.TestCase):
     def test_each_call_failed_in_turn(self):
-        work = tempfile.mkdtemp(prefix="korvane-faults-")
-        self.addCleanup(shutil.rmtree, work, ignore_errors=True)
-        copy = os.path.join(work, "machine.reg")
+        copy = os.path.join(simhost.temporary_folder(self, "korvane-faults-"), "machine.reg")
         for machine, os_name in MACHINES:
             clean = simhost.report("--os", os_name, "--machine", machine)
             calls = clean["registry"]["calls"]

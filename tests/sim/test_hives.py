@@ -3,7 +3,6 @@ machine file the hives were made from, the definitions where Samba's regtree fin
 --save, the first original kept as .bak, refusals that leave every file as it was, and one
 installation as one PC."""
 import functools
-import hashlib
 import operator
 import os
 import re
@@ -11,7 +10,6 @@ import shutil
 import stat
 import struct
 import subprocess
-import tempfile
 import time
 import unittest
 
@@ -28,9 +26,7 @@ def machine(name):
     return os.path.join(simhost.MACHINES, name)
 
 
-def read(path):
-    with open(path, "rb") as file:
-        return file.read()
+read = simhost.read
 
 
 def definition_keys(path):
@@ -76,8 +72,7 @@ def key_cell(path, name):
 
 class OfflineInstallations(unittest.TestCase):
     def setUp(self):
-        self.directory = tempfile.mkdtemp(prefix="korvane-hives-")
-        self.addCleanup(shutil.rmtree, self.directory, True)
+        self.directory = simhost.temporary_folder(self, "korvane-hives-")
 
     def install(self, machine_file, *options, names=WINDOWS):
         """Hives made from a machine file in the Windows folder NAMES[0], in place of any made
@@ -95,7 +90,7 @@ class OfflineInstallations(unittest.TestCase):
         def seen(path):
             if os.path.islink(path):
                 return "link to " + os.readlink(path)
-            return "folder" if os.path.isdir(path) else hashlib.sha256(read(path)).hexdigest()
+            return "folder" if os.path.isdir(path) else simhost.digest(path)
         return {os.path.relpath(os.path.join(folder, name), self.directory): seen(os.path.join(folder, name))
                 for folder, folders, names in os.walk(self.directory) for name in names + folders}
 
@@ -199,17 +194,11 @@ class OfflineInstallations(unittest.TestCase):
 
     def test_refusals_leave_every_file_as_it_was(self):
         def missing_control_set(windows, system, software):
-            subprocess.run(["hivexsh", "-w", system], check=True, timeout=60,
-                           input=b"cd \\Select\nsetval 1\nCurrent\ndword:0x5\ncommit\n")
+            hivexsh(system, "cd \\Select\nsetval 1\nCurrent\ndword:0x5\n")
 
         def unfinished(windows, system, software):
             # Windows raises the first sequence number before it writes and the second after.
-            with open(system, "r+b") as file:
-                words = list(struct.unpack("<128I", file.read(0x200)))
-                words[1] = words[2] + 1
-                words[127] = functools.reduce(operator.xor, words[:127])  # the header's checksum
-                file.seek(0)
-                file.write(struct.pack("<128I", *words))
+            set_header(system, 4, struct.unpack_from("<I", read(system), 8)[0] + 1)
 
         def free_security(windows, system, software):
             # The root's security cell, which every key made under it shares, marked free (a
@@ -217,6 +206,19 @@ class OfflineInstallations(unittest.TestCase):
             hive = read(system)
             cell = 0x1000 + struct.unpack_from("<I", hive, 0x1000 + struct.unpack_from("<I", hive, 0x24)[0] + 48)[0]
             patch(system, cell, struct.pack("<i", abs(struct.unpack_from("<i", hive, cell)[0])))
+
+        def a_value_listed_twice(windows, system, software):
+            # The first key the run sets a value of, its value list naming its first value
+            # twice: a hive that reads, where hivex would free that value's cells twice.
+            hive = read(system)
+            for name in re.finditer(b"0001", hive):
+                cell = name.start() - 80
+                parent = 0x1000 + struct.unpack_from("<I", hive, cell + 20)[0]
+                if hive[cell + 4:cell + 6] == b"nk" and hive[parent + 80:parent + 89] == b"{4D36E972":
+                    values = 0x1000 + struct.unpack_from("<I", hive, cell + 44)[0]
+                    patch(system, values + 8, hive[values + 4:values + 8])
+                    return
+            self.fail("no driver key 0001 in " + system)
 
         def control_characters(windows, system, software):
             hivexsh(system, "add Bad\x1b]0;PWNED\x07\x1b[2J\n")
@@ -228,13 +230,10 @@ class OfflineInstallations(unittest.TestCase):
             # until the file is patched.
             name = '0003]@@"Injected"="yes"@@@@[HKEY_LOCAL_MACHINE'
             enum = "\\ControlSet001\\Enum\\PCI\\VEN_5AB1&DEV_103B&SUBSYS_00215AB1&REV_81\\4&2a77c1e&0&10F0"
-            subprocess.run(["hivexsh", "-w", system], check=True, timeout=60, input=(
-                f"cd \\ControlSet001\\{NET_CLASS}\nadd {name}\ncd \\\ncd {enum}\nsetval 1\nDriver\n"
-                f"string:{NET_CLASS[-38:]}\\{name}\ncommit\n").encode())
-            with open(system, "r+b") as file:
-                data = file.read().replace(b"@@", b"\r\n").replace("@@".encode("utf-16-le"), "\r\n".encode("utf-16-le"))
-                file.seek(0)
-                file.write(data)
+            hivexsh(system, f"cd \\ControlSet001\\{NET_CLASS}\nadd {name}\ncd \\\ncd {enum}\nsetval 1\nDriver\n"
+                            f"string:{NET_CLASS[-38:]}\\{name}\n")
+            simhost.write(os.path.dirname(system), os.path.basename(system), read(system).replace(b"@@", b"\r\n").replace(
+                "@@".encode("utf-16-le"), "\r\n".encode("utf-16-le")))
 
         cases = {  # what spoils the installation (given its Windows folder, SYSTEM and SOFTWARE), the options
             "not a hive": (lambda w, system, s: shutil.copyfile(machine("sample-xp.reg"), system), [],
@@ -260,6 +259,9 @@ class OfflineInstallations(unittest.TestCase):
                                                                   "hex:32:01,00,00,00\n"), [],
                                      "no DWORD value Current under Select"),
             "a free security cell with --save": (free_security, [], "damaged hive: cannot add the key"),
+            "a value listed twice with --save": (a_value_listed_twice, [],
+                                                 "damaged hive: cannot set the value NetworkAddress of ControlSet001"
+                                                 "\\Control\\Class\\{4D36E972-E325-11CE-BFC1-08002BE10318}\\0001: "),
             "/dev/zero": (None, ["--hive", "SYSTEM=/dev/zero", "--hive", "SOFTWARE={SOFTWARE}"],
                           'not a registry hive: it does not start with "regf"'),
             "/dev/urandom": (None, ["--hive", "SYSTEM=/dev/urandom", "--hive", "SOFTWARE={SOFTWARE}"],
@@ -269,8 +271,8 @@ class OfflineInstallations(unittest.TestCase):
             "keys nested deeper than 512 levels": (lambda w, system, s: hivexsh(system, "add level\ncd level\n" * 513),
                                                    [], "keys nested deeper than 512 levels under level\\level"),
             "line breaks in a key's name": (line_breaks_in_a_class_key, [],
-                                            '0003]\\r\\n"Injected"="yes"\\r\\n\\r\\n[HKEY_LOCAL_MACHINE, whose name holds a line '
-                                            'break or a NUL, which a .reg file cannot carry'),
+                                            '0003]\\x0D\\x0A"Injected"="yes"\\x0D\\x0A\\x0D\\x0A[HKEY_LOCAL_MACHINE, whose name '
+                                            'holds a line break or a NUL, which a .reg file cannot carry'),
             # The backup, kept or still to come, in any letter case and through a link to it.
             "changes onto the backup to come": (None, ["--changes", "{SYSTEM}.bak"], "is the backup"),
             "changes onto the backup in another case": (None, ["--changes", "{CONFIG}/system.BAK"], "is the backup"),

@@ -2,12 +2,9 @@
 --save and --changes write what the run did, --no-admin runs as a user, a target that may
 not be written stops the run before it starts, instances at once lose no save, and the saves
 come before the report."""
-import hashlib
-import json
 import os
 import shutil
 import subprocess
-import tempfile
 import unittest
 
 import simhost
@@ -15,22 +12,15 @@ import simhost
 HEADER = b"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n"
 SAMPLE = os.path.join(simhost.MACHINES, "sample-xp.reg")
 
-
-def digest(path):
-    with open(path, "rb") as machine:
-        return hashlib.sha256(machine.read()).hexdigest()
+digest = simhost.digest
 
 
 class MachineFiles(unittest.TestCase):
     def setUp(self):
-        self.directory = tempfile.mkdtemp(prefix="korvane-machine-")
-        self.addCleanup(shutil.rmtree, self.directory, True)
+        self.directory = simhost.temporary_folder(self, "korvane-machine-")
 
     def write(self, name, data):
-        path = os.path.join(self.directory, name)
-        with open(path, "wb") as machine:
-            machine.write(data)
-        return path
+        return simhost.write(self.directory, name, data)
 
     def copy_sample(self):
         path = os.path.join(self.directory, "machine.reg")
@@ -87,9 +77,9 @@ class MachineFiles(unittest.TestCase):
         report = simhost.report("--machine", path, "--changes", changes)
         self.assertEqual(digest(path), before, "the machine changed without --save")
         with open(changes, "rb") as written:
-            text = written.read().decode("utf-16")
-        self.assertTrue(text.startswith("\ufeffWindows Registry Editor Version 5.00\r\n")
-                        or text.startswith("Windows Registry Editor Version 5.00\r\n"))
+            raw = written.read()
+        self.assertTrue(raw.startswith(b"\xff\xfe" + "Windows Registry Editor Version 5.00\r\n".encode("utf-16-le")))
+        text = raw.decode("utf-16")
         keys = [line[1:-1] for line in text.splitlines() if line.startswith("[")]
         written = []
         for write in report["registry"]["writes"]:

@@ -1,7 +1,5 @@
 """korvane-sim end to end on the sample machines users start from (machines/)."""
 import os
-import shutil
-import tempfile
 import unittest
 
 import simhost
@@ -40,17 +38,13 @@ class SampleMachines(unittest.TestCase):
     def test_saved_run_of_the_all_set_sample_is_the_rerun_sample(self):
         # The rerun sample is what the all-set sample becomes: a second run on the saved file
         # writes what a run on the rerun sample writes.
-        folder = tempfile.mkdtemp(prefix="korvane-samples-")
-        try:
-            copy = os.path.join(folder, "machine.reg")
-            shutil.copyfile(machine("sample-xp-all-set.reg"), copy)
-            simhost.report("--machine", copy, "--save")
-            again = simhost.report("--machine", copy)
-            rerun = simhost.report("--machine", machine("sample-xp-rerun.reg"))
-            self.assertEqual(again["registry"]["writes"], rerun["registry"]["writes"])
-            self.assertEqual(again["shown"], rerun["shown"])
-        finally:
-            shutil.rmtree(folder)
+        folder = simhost.temporary_folder(self, "korvane-samples-")
+        copy = simhost.write(folder, "machine.reg", simhost.read(machine("sample-xp-all-set.reg")))
+        simhost.report("--machine", copy, "--save")
+        again = simhost.report("--machine", copy)
+        rerun = simhost.report("--machine", machine("sample-xp-rerun.reg"))
+        self.assertEqual(again["registry"]["writes"], rerun["registry"]["writes"])
+        self.assertEqual(again["shown"], rerun["shown"])
 
     def test_sample_98_on_each_windows_of_its_family(self):
         # 95 and 98/Me walk the same keys; the Config Manager's list confirms each adapter.
@@ -68,18 +62,11 @@ class SampleMachines(unittest.TestCase):
 
     def test_sample_98_without_its_config_manager_entries_has_no_adapter(self):
         # The same machine with an empty HKEY_DYN_DATA list: no adapter is present.
-        folder = tempfile.mkdtemp(prefix="korvane-samples-")
-        try:
-            copy = os.path.join(folder, "machine.reg")
-            with open(machine("sample-98.reg"), encoding="latin-1") as source:
-                text = source.read()
-            with open(copy, "w", encoding="latin-1") as target:
-                target.write(text.split("[HKEY_DYN_DATA\\Config Manager\\Enum\\")[0])
-            r = simhost.report("--os", "win98", "--machine", copy)
-            self.assertEqual(r["registry"]["writes"], [])
-            self.assertEqual((r["shown"]["kind"], r["shown"]["text"]), ("notice", "Adapter was not found"))
-        finally:
-            shutil.rmtree(folder)
+        text = simhost.read(machine("sample-98.reg")).split(b"[HKEY_DYN_DATA\\Config Manager\\Enum\\")[0]
+        copy = simhost.write(simhost.temporary_folder(self, "korvane-samples-"), "machine.reg", text)
+        r = simhost.report("--os", "win98", "--machine", copy)
+        self.assertEqual(r["registry"]["writes"], [])
+        self.assertEqual((r["shown"]["kind"], r["shown"]["text"]), ("notice", "Adapter was not found"))
 
     def test_sample_nt4_lists_cards_by_title_and_upper_cases_the_service(self):
         r = simhost.report("--os", "nt40", "--machine", machine("sample-nt4.reg"))

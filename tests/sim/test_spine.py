@@ -1,10 +1,7 @@
 """korvane-sim end to end: the run spine on every --os, both languages, options and guard."""
 import glob
 import os
-import pty
 import re
-import select
-import shutil
 import stat
 import subprocess
 import tempfile
@@ -123,14 +120,10 @@ ODD_DESCRIPTION = b"Fenwick Fast\x81Link \x9d\xe9 Adapter"
 
 class Screen(unittest.TestCase):
     def setUp(self):
-        folder = tempfile.mkdtemp(prefix="korvane-screen-")
-        self.addCleanup(shutil.rmtree, folder)
-        with open(simhost.fixture("xp-none-set.reg"), "rb") as fixture:
-            data = fixture.read().replace(b"Fenwick FastLink 10/100 Desktop Adapter", ODD_DESCRIPTION)
-        self.machine = os.path.join(folder, "machine.reg")
-        with open(self.machine, "wb") as machine:
-            machine.write(data)
-        self.folder = folder
+        self.folder = simhost.temporary_folder(self, "korvane-screen-")
+        data = simhost.read(simhost.fixture("xp-none-set.reg"))
+        self.machine = simhost.write(self.folder, "machine.reg",
+                                     data.replace(b"Fenwick FastLink 10/100 Desktop Adapter", ODD_DESCRIPTION))
 
     def test_the_report_converts_ansi_text_as_the_registry_stores_it(self):
         text = simhost.run("--json", "--machine", self.machine).stdout.decode("utf-8")
@@ -150,19 +143,14 @@ class Screen(unittest.TestCase):
         }
         for name, (stdin, stdout, env, shown) in cases.items():
             with self.subTest(name):
-                keyboard, terminal = pty.openpty()
-                screen_file = open(os.path.join(self.folder, "screen.txt"), "w+b")
-                try:
+                with simhost.terminal_pair() as (_, terminal), \
+                        open(os.path.join(self.folder, "screen.txt"), "w+b") as screen_file:
                     result = subprocess.run([simhost.SIM, "--machine", self.machine], timeout=20,
                                             stdin=terminal if stdin == "terminal" else subprocess.DEVNULL,
                                             stdout=screen_file if stdout == "file" else subprocess.PIPE,
                                             stderr=subprocess.PIPE, env={**os.environ, "LC_ALL": "C.UTF-8", **env})
                     screen_file.seek(0)
                     picture = result.stdout if stdout == "pipe" else screen_file.read()
-                finally:
-                    screen_file.close()
-                    os.close(keyboard)
-                    os.close(terminal)
                 self.assertEqual((result.returncode, result.stderr), (0, b""))
                 for part in shown:
                     self.assertIn(part, picture.decode("utf-8"))
@@ -179,8 +167,7 @@ class Install(unittest.TestCase):
 
     def test_an_install_runs_from_any_folder_with_its_manual_and_documents(self):
         build = os.environ.get("KORVANE_BUILD_DIR", os.path.dirname(os.path.abspath(simhost.SIM)))
-        prefix = tempfile.mkdtemp(prefix="korvane-install-")
-        self.addCleanup(shutil.rmtree, prefix)
+        prefix = simhost.temporary_folder(self, "korvane-install-")
         installing = subprocess.run(["cmake", "--install", build, "--prefix", prefix], capture_output=True,
                                     timeout=120)
         self.assertEqual(installing.returncode, 0, installing.stderr)
@@ -206,8 +193,7 @@ class Install(unittest.TestCase):
 
         # The installed program needs nothing from the source tree: its default machine is in it.
         program = os.path.join(prefix, "bin", "korvane-sim")
-        elsewhere = tempfile.mkdtemp(prefix="korvane-elsewhere-")
-        self.addCleanup(shutil.rmtree, elsewhere)
+        elsewhere = simhost.temporary_folder(self, "korvane-elsewhere-")
         version = subprocess.run([program, "--version"], cwd=elsewhere, capture_output=True, timeout=60)
         self.assertEqual(version.stdout.decode().splitlines()[0], version_line())
         run = subprocess.run([program, "--json"], cwd=elsewhere, capture_output=True, timeout=60,
@@ -218,13 +204,9 @@ class Install(unittest.TestCase):
 
 class Guard(unittest.TestCase):
     def test_second_instance_steps_aside_while_the_first_shows_its_notice(self):
-        pid, fd = pty.fork()
-        if pid == 0:
-            # A dumb terminal: the redraw below comes without any escape sequence.
-            os.execve(simhost.SIM, [simhost.SIM, "--machine", EMPTY_MACHINE, "--os", "winxp"],
-                      {**os.environ, "TERM": "dumb"})
-        try:
-            output = self._read_until(fd, "Adapter was not found")
+        # A dumb terminal: the redraw below comes without any escape sequence.
+        with simhost.on_terminal("--machine", EMPTY_MACHINE, "--os", "winxp", env={"TERM": "dumb"}) as first:
+            output = first.read_until("Adapter was not found")
             self.assertIn("Adapter was not found", output)
             second = simhost.report("--machine", EMPTY_MACHINE)
             self.assertEqual(second["shown"], {"kind": "none"})
@@ -233,42 +215,22 @@ class Guard(unittest.TestCase):
             plain = simhost.run("--machine", EMPTY_MACHINE)
             self.assertEqual(plain.stdout, b"")
             # The first instance redraws its notice as brought to the front.
-            redrawn = self._read_until(fd, "front")
+            redrawn = first.read_until("front")
             self.assertIn("front", redrawn)
             self.assertNotIn("\x1b", output + redrawn)
-            os.write(fd, b"\r")
-            _, status = os.waitpid(pid, 0)
-            self.assertEqual(os.waitstatus_to_exitcode(status), 0)
-            pid = 0
-        finally:
-            if pid:
-                os.kill(pid, 9)
-                os.waitpid(pid, 0)
-            os.close(fd)
+            self.assertEqual(first.press(b"\r"), 0)
         # With the first gone, a new run is a first instance again.
         self.assertEqual(simhost.report("--machine", EMPTY_MACHINE)["shown"]["kind"], "notice")
 
     def test_instances_on_different_machines_do_not_meet(self):
-        pid, fd = pty.fork()
-        if pid == 0:
-            os.execv(simhost.SIM, [simhost.SIM, "--machine", EMPTY_MACHINE, "--os", "vista"])
-        try:
-            self._read_until(fd, "Unsupported OS")
+        with simhost.on_terminal("--machine", EMPTY_MACHINE, "--os", "vista") as first:
+            first.read_until("Unsupported OS")
             other = simhost.report("--os", "vista")  # the built-in machine: another PC
             self.assertEqual(other["shown"]["kind"], "notice")
-            os.write(fd, b"\x1b")
-            os.waitpid(pid, 0)
-            pid = 0
-        finally:
-            if pid:
-                os.kill(pid, 9)
-                os.waitpid(pid, 0)
-            os.close(fd)
+            first.press(b"\x1b")
 
     def test_a_window_file_left_behind_names_no_one(self):
-        folder = tempfile.mkdtemp(prefix="korvane-guard-")
-        self.addCleanup(shutil.rmtree, folder)
-        machine = os.path.join(folder, "machine.fifo")
+        machine = os.path.join(simhost.temporary_folder(self, "korvane-guard-"), "machine.fifo")
         os.mkfifo(machine)
         stranger = subprocess.Popen(["sleep", "60"])
         # The first instance has the machine, and waits for its FIFO to be written: it has no window.
@@ -293,8 +255,7 @@ class Guard(unittest.TestCase):
         self.assertEqual(first.wait(timeout=20), 0)
 
     def test_the_runtime_directory_must_be_the_users_own(self):
-        base = tempfile.mkdtemp(prefix="korvane-runtime-")
-        self.addCleanup(shutil.rmtree, base)
+        base = simhost.temporary_folder(self, "korvane-runtime-")
         shared = os.path.join(base, "shared")
         os.mkdir(shared, 0o755)
         os.chmod(shared, 0o755)
@@ -328,19 +289,6 @@ class Guard(unittest.TestCase):
                 self.assertEqual(result.stdout, b"")
                 self.assertIn(f"unsafe runtime directory {temporary}/{name}: {reason}", result.stderr.decode())
                 self.assertEqual(sorted(os.listdir(own)), [name], "files were made through the planted link")
-
-    @staticmethod
-    def _read_until(fd, text, timeout=20):
-        seen = b""
-        deadline = time.time() + timeout
-        while time.time() < deadline and text.encode() not in seen:
-            ready, _, _ = select.select([fd], [], [], 0.2)
-            if ready:
-                try:
-                    seen += os.read(fd, 4096)
-                except OSError:
-                    break
-        return seen.decode("utf-8", "replace")
 
 
 if __name__ == "__main__":

@@ -1,6 +1,7 @@
 // Discovery on Windows 95/98/Me (the PCI enumeration confirmed against the Config Manager
 // entries under HKEY_DYN_DATA) and on NT 4.0 (the installed network cards and their driver
-// service names), and whole runs on both through provisioning to the result dialog.
+// service names), the limits that every family's walk shares, and whole runs on both through
+// provisioning to the result dialog.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,12 +14,12 @@
 #include "app/platform_family.h"
 #include "app/run_sequence.h"
 #include "discovery/discover.h"
-#include "test_support.h"
+#include "support/utility_test.h"
 
-namespace korvane::testing {
+namespace korvane::test {
 namespace {
 
-using hosted::WriteRecord;
+using sim::WriteRecord;
 using platform::kHkeyDynData;
 using platform::kHkeyLocalMachine;
 using platform::RegKey;
@@ -78,21 +79,6 @@ class TracingRegistry final : public ForwardingRegistry {
   std::map<RegKey, std::string> paths_;
 };
 
-std::string Bytes(const std::vector<std::uint8_t>& data) { return std::string(data.begin(), data.end()); }
-
-// "name=data/size" for every value set under `path`, in order.
-std::vector<std::string> SetsIn(const hosted::MemoryRegistry& registry, const std::string& path) {
-  std::vector<std::string> sets;
-  for (const WriteRecord& write : registry.Writes())
-    if (write.op == WriteRecord::Op::kSet && write.path == path)
-      sets.push_back(write.name + "=" + Bytes(write.data) + "/" + std::to_string(write.data.size()));
-  return sets;
-}
-
-const std::vector<std::string> kDefinitionSets = {
-    "=0/1",          "Type=edit/4",    "Default=0/1", "Base=16/2", "ParamDesc=Locally Administered Address/28",
-    "UpperCase=1/1", "LimitText=12/2", "Optional=1/1"};
-
 // ---------------------------------------------------------------------------------------
 // Families 1 and 2
 // ---------------------------------------------------------------------------------------
@@ -118,10 +104,6 @@ class LegacyDiscoveryTest : public UtilityTest, public ::testing::WithParamInter
     UtilityTest::SetUp();
     UseFamily(GetParam());
     platform::Install({&trace, &system, &windows});
-  }
-  void TearDown() override {
-    EXPECT_EQ(registry.OpenHandles(), 0u) << "a key was left open";
-    UtilityTest::TearDown();
   }
 
   // An instance key under a device key; a null driver leaves the value out.
@@ -295,24 +277,6 @@ TEST_P(LegacyDiscoveryTest, EachSupportedDeviceKeyYieldsAtMostOneRecordInDeviceK
   EXPECT_EQ(trace.OpensContaining("DEV_8100"), 0u);
 }
 
-TEST_P(LegacyDiscoveryTest, FullTableEndsDiscovery) {
-  for (int i = 0; i < 105; ++i) {
-    char device[64], driver[16];
-    std::snprintf(device, sizeof device, "VEN_5AB1&DEV_103B&SUBSYS_%08d", i);
-    std::snprintf(driver, sizeof driver, "Net\\%04d", i);
-    AddSlot(device, kSlotA, driver, device);
-    char entry[16];
-    std::snprintf(entry, sizeof entry, "C%07d", i);
-    AddEntry(entry, HardwarePath(device, kSlotA).c_str());
-  }
-  DiscoverAdapters();
-
-  EXPECT_EQ(adapterCount, kTableSize);
-  EXPECT_EQ(cursor, kTableSize);
-  EXPECT_STREQ(adapterTable[99].paramKeyPath.c_str(), "System\\CurrentControlSet\\Services\\Class\\Net\\0099");
-  EXPECT_EQ(trace.OpensContaining("SUBSYS_00000100"), 0u);
-}
-
 INSTANTIATE_TEST_SUITE_P(Families, LegacyDiscoveryTest, ::testing::Values(1, 2),
                          [](const ::testing::TestParamInfo<int>& info) {
                            return info.param == 1 ? std::string("Win95") : std::string("Win98");
@@ -331,10 +295,6 @@ class NtDiscoveryTest : public UtilityTest {
     UtilityTest::SetUp();
     UseFamily(4);
     platform::Install({&trace, &system, &windows});
-  }
-  void TearDown() override {
-    EXPECT_EQ(registry.OpenHandles(), 0u) << "a key was left open";
-    UtilityTest::TearDown();
   }
   // A network card entry; a null service name or title leaves that value out.
   void AddCard(const std::string& card, const char* serviceName, const char* title) {
@@ -407,37 +367,87 @@ TEST_F(NtDiscoveryTest, AcceptedCardWithoutTitleHasAnEmptyDescription) {
   EXPECT_STREQ(adapterTable[0].description, "");
 }
 
-TEST_F(NtDiscoveryTest, OnlyTheFirst1024CardsAreExamined) {
-  for (int i = 0; i < 1030; ++i) {
-    char card[8];
-    std::snprintf(card, sizeof card, "%04d", i);
-    AddCard(card, i >= 1023 ? "E100B" : "Tr8100", card);
+// ---------------------------------------------------------------------------------------
+// The limits every family's walk shares: 1,024 enumeration indexes, 100 records
+// ---------------------------------------------------------------------------------------
+
+std::string Numbered(const char* format, int i) {
+  char text[96];
+  std::snprintf(text, sizeof text, format, i);
+  return text;
+}
+
+class WalkLimitsTest : public UtilityTest, public ::testing::WithParamInterface<int> {
+ protected:
+  void SetUp() override {
+    UtilityTest::SetUp();
+    UseFamily(GetParam());
+    platform::Install({&trace, &system, &windows});
   }
+  bool Nt() const { return GetParam() == 4; }
+  bool Xp() const { return GetParam() == 5; }
+  std::string Root() const { return Nt() ? kCards : Xp() ? kXpEnum : kEnum9x; }
+  // The ith key the walk enumerates: its number comes first, so keys enumerate in that order.
+  std::string KeyName(int i, bool supported) const {
+    return Numbered(Nt() ? "%04d" : supported ? "%04d&VEN_5AB1&DEV_103B" : "%04d&VEN_5AB1&DEV_0001", i);
+  }
+  // The ith adapter, described by its number, with everything its family confirms it by.
+  void Add(int i, bool supported) {
+    const std::string name = KeyName(i, supported), number = Numbered("%04d", i);
+    if (Nt()) {
+      registry.PutString(kHkeyLocalMachine, kCards + name, "ServiceName", supported ? "E1000" : "Tr8100");
+      registry.PutString(kHkeyLocalMachine, kCards + name, "Title", number);
+    } else if (!supported) {
+      registry.Ensure(kHkeyLocalMachine, Root() + name);
+    } else if (Xp()) {
+      AddXpInstance(registry, name, "I00", std::string(kNetClass) + "\\" + number, number);
+    } else {
+      const std::string slot = std::string(kEnum9x) + name + "\\" + kSlotA;
+      registry.PutString(kHkeyLocalMachine, slot, "Driver", "Net\\" + number);
+      registry.PutString(kHkeyLocalMachine, slot, "DeviceDesc", number);
+      registry.PutString(kHkeyDynData, kConfigManager + Numbered("C%07d", i), "HardWareKey", HardwarePath(name, kSlotA));
+    }
+  }
+  std::string ParamKeyPath(int i) const {
+    return Nt()   ? std::string(kServices) + "E1000\\Parameters"
+           : Xp() ? std::string(kXpClass) + kNetClass + Numbered("\\%04d", i)
+                  : std::string(kClass9x) + Numbered("Net\\%04d", i);
+  }
+
+  TracingRegistry trace{registry};
+};
+
+TEST_P(WalkLimitsTest, AFullTableEndsTheWalkBeforeAnyFurtherKey) {
+  for (int i = 0; i < 105; ++i) Add(i, true);
+  DiscoverAdapters();
+  EXPECT_EQ(adapterCount, kTableSize);
+  EXPECT_EQ(cursor, kTableSize);
+  EXPECT_STREQ(adapterTable[99].description, "0099");
+  EXPECT_EQ(std::string(adapterTable[99].paramKeyPath.c_str()), ParamKeyPath(99));
+  EXPECT_EQ(trace.QueriesOf(Nt() ? "Title" : "DeviceDesc"), 100u);
+  EXPECT_EQ(trace.OpensContaining(KeyName(100, true)), 0u);
+}
+
+TEST_P(WalkLimitsTest, VisitsNoMoreThan1024Keys) {
+  // Supported from the 1,024th key on: only that one is visited.
+  for (int i = 0; i < 1030; ++i) Add(i, i >= 1023);
   DiscoverAdapters();
   EXPECT_EQ(cursor, 1024);
   ASSERT_EQ(adapterCount, 1);
   EXPECT_STREQ(adapterTable[0].description, "1023");
 }
 
-TEST_F(NtDiscoveryTest, FullTableEndsDiscoveryBeforeAnyFurtherTitleRead) {
-  for (int i = 0; i < 104; ++i) {
-    char card[8];
-    std::snprintf(card, sizeof card, "%03d", i);
-    AddCard(card, "E1000", card);
+TEST_P(WalkLimitsTest, EmptyOrMissingRootEndsAtIndexZero) {
+  for (bool present : {false, true}) {
+    if (present) registry.Ensure(kHkeyLocalMachine, Root());
+    DiscoverAdapters();
+    EXPECT_EQ(adapterCount, 0) << present;
+    EXPECT_EQ(cursor, 0) << present;
   }
-  DiscoverAdapters();
-  EXPECT_EQ(adapterCount, kTableSize);
-  EXPECT_EQ(cursor, kTableSize);
-  EXPECT_STREQ(adapterTable[99].description, "099");
-  EXPECT_EQ(trace.QueriesOf("Title"), 100u);
-  EXPECT_EQ(trace.OpensContaining("NetworkCards\\100"), 0u);
 }
 
-TEST_F(NtDiscoveryTest, NoNetworkCardsKeyFindsNothing) {
-  DiscoverAdapters();
-  EXPECT_EQ(adapterCount, 0);
-  EXPECT_EQ(cursor, 0);
-}
+INSTANTIATE_TEST_SUITE_P(Families, WalkLimitsTest, ::testing::Values(1, 2, 4, 5),
+                         [](const ::testing::TestParamInfo<int>& info) { return "Family" + std::to_string(info.param); });
 
 // ---------------------------------------------------------------------------------------
 // Whole runs: discovery, provisioning and the dialog on each of these families
@@ -461,16 +471,15 @@ TEST_P(LegacyRunTest, OneAdapterIsSetWithNetworkAddressAndDefinitionButNoResets)
   EXPECT_EQ(Outcome, 2);
   ASSERT_EQ(windows.templatesRun, std::vector<unsigned>{140});
   EXPECT_EQ(windows.lists[1004], std::vector<std::string>{"Fenwick FastLink 100"});
-  EXPECT_EQ(SetsIn(registry, driverKey), std::vector<std::string>{"NetworkAddress=0/1"});
+  EXPECT_EQ(SetsIn(driverKey), std::vector<std::string>{"NetworkAddress=0/1"});
   const std::string definition = driverKey + "\\Ndi\\Params\\NetworkAddress";
-  EXPECT_EQ(SetsIn(registry, definition), kDefinitionSets);
+  EXPECT_EQ(SetsIn(definition), kDefinitionSets);
   ASSERT_EQ(registry.Writes().size(), 1u + 1u + 8u);
   EXPECT_EQ(registry.Writes()[1].op, WriteRecord::Op::kCreate);
   EXPECT_EQ(registry.Writes()[1].path, definition);
   EXPECT_EQ(registry.Writes()[1].disposition, 1u);
   for (const WriteRecord& write : registry.Writes()) EXPECT_EQ(write.root, kHkeyLocalMachine);
   EXPECT_EQ(ReadString(registry, kHkeyLocalMachine, driverKey, "IpsecInlineReceiveEnabled"), "1");
-  EXPECT_EQ(registry.OpenHandles(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, LegacyRunTest, ::testing::Values(1, 2),
@@ -498,14 +507,13 @@ TEST_F(UtilityTest, Nt4RunSetsTheServiceParametersKeyAndReportsBothLists) {
   ASSERT_EQ(windows.templatesRun, std::vector<unsigned>{139});
   EXPECT_EQ(windows.lists[1004], std::vector<std::string>{"[1] Fenwick FastLink 100"});
   EXPECT_EQ(windows.lists[1005], std::vector<std::string>{"[2] Fenwick GigaLink 1000"});
-  EXPECT_EQ(SetsIn(registry, fastLink), std::vector<std::string>{});  // its NetworkAddress stays
-  EXPECT_EQ(SetsIn(registry, fastLink + "\\Ndi\\Params\\NetworkAddress"), kDefinitionSets);
-  EXPECT_EQ(SetsIn(registry, gigaLink), std::vector<std::string>{"NetworkAddress=0/1"});
+  EXPECT_EQ(SetsIn(fastLink), std::vector<std::string>{});  // its NetworkAddress stays
+  EXPECT_EQ(SetsIn(fastLink + "\\Ndi\\Params\\NetworkAddress"), kDefinitionSets);
+  EXPECT_EQ(SetsIn(gigaLink), std::vector<std::string>{"NetworkAddress=0/1"});
   EXPECT_EQ(registry.Find(kHkeyLocalMachine, gigaLink + "\\Ndi"), nullptr);
   EXPECT_EQ(registry.Writes().size(), 1u + 8u + 1u);
   EXPECT_EQ(ReadString(registry, kHkeyLocalMachine, fastLink, "NetworkAddress"), "02AABBCCDDEE");
-  EXPECT_EQ(registry.OpenHandles(), 0u);
 }
 
 }  // namespace
-}  // namespace korvane::testing
+}  // namespace korvane::test

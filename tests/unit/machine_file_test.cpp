@@ -1,7 +1,7 @@
 // Machine files: reading .reg text into the in-memory registry, writing it back, and the
 // changes file of a run.
-#include "platform/hosted/machine_files/reg_reader.h"
-#include "platform/hosted/machine_files/reg_writer.h"
+#include "machine_files/reg/reg_reader.h"
+#include "machine_files/reg/reg_writer.h"
 
 #include <gtest/gtest.h>
 #include <iconv.h>
@@ -13,20 +13,20 @@
 #include <string>
 #include <string_view>
 
-#include "test_support.h"
+#include "support/utility_test.h"
 
-namespace korvane::hosted {
+namespace korvane::sim {
 namespace {
 
 using namespace std::string_literals;
 using namespace std::string_view_literals;
 using platform::kHkeyDynData;
 using platform::kHkeyLocalMachine;
-using testing::Utf16File;
+using test::Utf16File;
 
-constexpr MachineFileInfo kRegedit4{RegFileFormat::kRegedit4, false};
-constexpr MachineFileInfo kVersion5Ansi{RegFileFormat::kVersion5, false};
-constexpr MachineFileInfo kVersion5Utf16{RegFileFormat::kVersion5, true};
+constexpr RegFileEncoding kRegedit4{RegFileFormat::kRegedit4, false};
+constexpr RegFileEncoding kVersion5Ansi{RegFileFormat::kVersion5, false};
+constexpr RegFileEncoding kVersion5Utf16{RegFileFormat::kVersion5, true};
 
 ::testing::AssertionResult Contains(const std::string& text, const std::string& part) {
   if (text.find(part) != std::string::npos) return ::testing::AssertionSuccess();
@@ -86,7 +86,7 @@ const RegValue* ValueAt(MemoryRegistry& registry, platform::RegKey root, std::st
   return ::testing::AssertionSuccess();
 }
 
-bool Load(std::string_view text, MemoryRegistry& registry, MachineFileInfo* info = nullptr,
+bool Load(std::string_view text, MemoryRegistry& registry, RegFileEncoding* info = nullptr,
           LoadError* error = nullptr) {
   LoadError unused;
   return LoadMachineText(text, "machine.reg", registry, info, error == nullptr ? &unused : error);
@@ -128,12 +128,12 @@ void FillEveryKind(MemoryRegistry& registry) {
 TEST(MachineFileRoundTrip, EveryValueKeepsItsTypeAndBytesInEveryFormatAndEncoding) {
   MemoryRegistry original;
   FillEveryKind(original);
-  for (const MachineFileInfo& info : {kRegedit4, kVersion5Ansi, kVersion5Utf16}) {
+  for (const RegFileEncoding& info : {kRegedit4, kVersion5Utf16}) {
     SCOPED_TRACE(std::string(info.format == RegFileFormat::kRegedit4 ? "REGEDIT4" : "5.00") +
                  (info.utf16 ? " UTF-16" : " 8-bit"));
     const std::string text = FormatMachine(original, info);
     MemoryRegistry reread;
-    MachineFileInfo readInfo{RegFileFormat::kRegedit4, !info.utf16};
+    RegFileEncoding readInfo{RegFileFormat::kRegedit4, !info.utf16};
     LoadError error;
     ASSERT_TRUE(Load(text, reread, &readInfo, &error)) << error.ToString();
     EXPECT_EQ(readInfo.format, info.format);
@@ -146,7 +146,7 @@ TEST(MachineFileRoundTrip, EveryValueKeepsItsTypeAndBytesInEveryFormatAndEncodin
 TEST(MachineFileRoundTrip, ReadsWineRegeditExportAndWritesItBackAsRegeditDoes) {
   const std::string path = KORVANE_SOURCE_DIR "/tests/unit/data/wine_export.reg";
   MemoryRegistry registry;
-  MachineFileInfo info;
+  RegFileEncoding info;
   LoadError error;
   ASSERT_TRUE(LoadMachineFile(path, registry, &info, &error)) << error.ToString();
   EXPECT_EQ(info.format, RegFileFormat::kVersion5);
@@ -227,10 +227,11 @@ TEST(FormatMachine, WritesEachKindAsRegeditDoes) {
   const std::string version5 =
       expected("Windows Registry Editor Version 5.00", "\"Home\"=hex(2):25,00,41,00,25,00,e9,00,ac,20,00,00",
                "\"Odd\"=hex(1):30,00", "\"Cr\"=hex(1):61,00,0d,00,62,00,00,00");
-  EXPECT_EQ(FormatMachine(registry, kVersion5Ansi), version5);
   EXPECT_EQ(FormatMachine(registry, kVersion5Utf16), Widen(version5));
-  // The REGEDIT4 readers cannot take UTF-16, whatever the file read was.
-  EXPECT_EQ(FormatMachine(registry, MachineFileInfo{RegFileFormat::kRegedit4, true}),
+  // 5.00 is written as UTF-16LE as regedit writes it, and REGEDIT4 as 8-bit text, which its
+  // readers need, whatever the file read was.
+  EXPECT_EQ(FormatMachine(registry, kVersion5Ansi), Widen(version5));
+  EXPECT_EQ(FormatMachine(registry, RegFileEncoding{RegFileFormat::kRegedit4, true}),
             FormatMachine(registry, kRegedit4));
 
   MemoryRegistry empty;
@@ -306,7 +307,7 @@ TEST(LoadMachineText, EveryEncodingAndLineEndingGivesTheSameRegistry) {
   for (const auto& [bytes, utf16] : files) {
     SCOPED_TRACE(utf16 ? "UTF-16" : "8-bit");
     MemoryRegistry registry;
-    MachineFileInfo info{RegFileFormat::kRegedit4, !utf16};
+    RegFileEncoding info{RegFileFormat::kRegedit4, !utf16};
     LoadError error;
     ASSERT_TRUE(Load(bytes, registry, &info, &error)) << error.ToString();
     EXPECT_EQ(info.format, RegFileFormat::kVersion5);
@@ -364,7 +365,7 @@ TEST(LoadMachineText, ReadsCommentsContinuationsEscapesAndAbbreviatedRoots) {
 
   // REGEDIT4 text-type data is ANSI already.
   MemoryRegistry old;
-  MachineFileInfo info;
+  RegFileEncoding info;
   ASSERT_TRUE(
       Load("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Q]\r\n\"Expand\"=hex(2):41,00,e9\r\n\"Sz\"=hex(1):41,42\r\n",
            old, &info, &error))
@@ -433,21 +434,48 @@ TEST(LoadMachineText, RefusesKeysAndValueNamesNoRegistryHolds) {
     LoadError error;
     EXPECT_TRUE(Load(header + body, registry, nullptr, &error)) << error.ToString();
   };
-  loads("[HKEY_LOCAL_MACHINE\\" + std::string(255, 'K') + "]\n\"" + std::string(16383, 'V') + "\"=\"x\"\n");
-  refused("[HKEY_LOCAL_MACHINE\\Software\\" + std::string(256, 'K') + "]\n", "key name of 256 characters");
-  loads("[HKEY_LOCAL_MACHINE\\Q]\n\"" + std::string(16383, 'V') + "\"=\"x\"\n");
-  {
-    MemoryRegistry registry;
-    LoadError error;
-    EXPECT_FALSE(Load(header + "[HKEY_LOCAL_MACHINE\\Q]\n\"" + std::string(16384, 'V') + "\"=\"x\"\n", registry,
-                      nullptr, &error));
-    EXPECT_TRUE(Contains(error.ToString(), ":3: value name of 16384 characters")) << error.ToString();
-  }
   std::string deep = "[HKEY_LOCAL_MACHINE";
   for (int level = 0; level < 512; ++level) deep += "\\K" + std::to_string(level);
   loads(deep + "]\n");
   refused(deep + "\\K512]\n", "key nested 513 levels deep");
 }
+
+// Names are limited in characters, as Windows limits them: in code page 932 a double-byte
+// character counts once, whatever its trail byte (ソ is 83 5C, a backslash).
+struct NameLimitCase {
+  unsigned codePage;
+  const char* keyCharacter;
+  const char* valueCharacter;
+  const char* lastValueCharacter;  // the 16,384th
+};
+
+class NameLimitTest : public ::testing::TestWithParam<NameLimitCase> {};
+
+TEST_P(NameLimitTest, KeyNamesHold255CharactersAndValueNames16383) {
+  const auto repeat = [](const char* character, int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) text += character;
+    return text;
+  };
+  const std::string key = repeat(GetParam().keyCharacter, 255), value = repeat(GetParam().valueCharacter, 16383);
+  const auto load = [&](const std::string& body, LoadError* error) {
+    MemoryRegistry registry;
+    registry.SetAnsiCodePage(GetParam().codePage);
+    return Load("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\" + body, registry, nullptr, error) &&
+           registry.Find(kHkeyLocalMachine, key) != nullptr;
+  };
+  LoadError error;
+  EXPECT_TRUE(load(key + "]\r\n\"" + value + "\"=\"x\"\r\n", &error)) << error.ToString();
+  EXPECT_FALSE(load(key + GetParam().keyCharacter + "]\r\n", &error));
+  EXPECT_TRUE(Contains(error.ToString(), "machine.reg:2: key name of 256 characters")) << error.ToString();
+  EXPECT_FALSE(load(key + "]\r\n\"" + value + GetParam().lastValueCharacter + "\"=\"x\"\r\n", &error));
+  EXPECT_TRUE(Contains(error.ToString(), "machine.reg:3: value name of 16384 characters")) << error.ToString();
+}
+
+INSTANTIATE_TEST_SUITE_P(CodePages, NameLimitTest,
+                         ::testing::Values(NameLimitCase{1252, "K", "V", "V"},
+                                           NameLimitCase{932, "\x83\x5C", "\x82\xA0", "\xB1"}),
+                         [](const auto& info) { return "CodePage" + std::to_string(info.param.codePage); });
 
 TEST(LoadMachineText, MalformedInputGivesOneErrorWithItsLine) {
   const std::string header = "Windows Registry Editor Version 5.00\n\n";
@@ -608,8 +636,8 @@ TEST(FormatChanges, GroupsConsecutiveWritesToOneKeyAndSkipsFailedOnes) {
       {Op::kCreate, kHkeyLocalMachine, "A\\B\\C", 2, "", 0, {}, 0},
       {Op::kSet, kHkeyLocalMachine, "", 0, "r", 1, Bytes("v\0"sv), 0},
   };
-  EXPECT_EQ(FormatChanges(writes, kVersion5Ansi),
-            "Windows Registry Editor Version 5.00\r\n\r\n"
+  EXPECT_EQ(FormatChanges(writes, kRegedit4),
+            "REGEDIT4\r\n\r\n"
             "[HKEY_LOCAL_MACHINE\\A\\B]\r\n"
             "\"x\"=dword:00000001\r\n\r\n"
             "[HKEY_DYN_DATA\\Config Manager\\Enum]\r\n"
@@ -621,4 +649,4 @@ TEST(FormatChanges, GroupsConsecutiveWritesToOneKeyAndSkipsFailedOnes) {
 }
 
 }  // namespace
-}  // namespace korvane::hosted
+}  // namespace korvane::sim

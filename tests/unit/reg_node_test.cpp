@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/hosted/memory_registry.h"
+#include "platform/sim/memory_registry.h"
 
-namespace korvane::hosted {
+namespace korvane::sim {
 namespace {
 
 std::vector<std::uint8_t> Data(int n) { return {static_cast<std::uint8_t>(n), 0}; }
@@ -81,4 +81,4 @@ TEST(RegNodeSubkeys, AHivesOrderIsKeptAndNewKeysGoWhereTheirNamesSort) {
 }
 
 }  // namespace
-}  // namespace korvane::hosted
+}  // namespace korvane::sim

@@ -6,11 +6,12 @@
 #include <vector>
 
 #include "app/adapter_table.h"
-#include "test_support.h"
+#include "korvane-sim/screen/resource_script.h"
+#include "support/utility_test.h"
 #include "ui/resource.h"
 #include "ui/result_dialogs.h"
 
-namespace korvane::testing {
+namespace korvane::test {
 namespace {
 
 class ResultListsTest : public UtilityTest {
@@ -121,5 +122,59 @@ TEST_F(ResultListsTest, ADialogWhoseListIsMissingStillOpens) {
   EXPECT_TRUE(windows.lists.empty());
 }
 
+// korvane-sim draws the dialogs from the resource script it carries: a script it cannot
+// parse is refused at the line where it breaks, never read as one without that dialog.
+TEST(DialogTemplates, AreReadFromTheScriptAndABrokenOneIsRefusedAtItsLine) {
+  const std::string header = "#define IDD_SOME 200\n#define IDC_LIST 1004\n";
+  const std::string script =
+      "LANGUAGE LANG_ENGLISH, SUBLANG_ENGLISH_US\n"
+      "IDD_SOME DIALOG 0, 0, 240, 120\n"
+      "STYLE WS_POPUP | DS_MODALFRAME\n"
+      "CAPTION \"Title\"\n"
+      "BEGIN\n"
+      "    CONTROL \"\", IDC_LIST, \"ListBox\", WS_CHILD | LBS_SORT, 7, 101, 224, 37\n"
+      "END\n";
+  const auto replaced = [](std::string text, const std::string& from, const std::string& to) {
+    return text.replace(text.find(from), from.size(), to);
+  };
+  const struct {
+    std::string script, header, error;
+  } cases[] = {
+      {script, header, ""},
+      {replaced(script, "IDC_LIST,", "IDC_LIST"), header, "korvane.rc:6: expected ','"},
+      {replaced(script, "IDC_LIST,", "IDC_NONE,"), header, "korvane.rc:6: unknown name IDC_NONE"},
+      {replaced(script, "\"Title\"", "\"Title"), header, "korvane.rc:4: unterminated string"},
+      {replaced(script, "BEGIN", "MENU 1"), header, "korvane.rc:5: unknown dialog statement MENU"},
+      {replaced(script, "END\n", ""), header, "korvane.rc:7: expected CONTROL or END"},
+      {script, header + "#define IDS_X \"x\n\"y\n", "resource.h:4: unterminated string"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.error);
+    std::vector<sim::DialogTemplate> parsed;
+    std::string error;
+    EXPECT_EQ(sim::ParseDialogTemplates(c.script, c.header, &parsed, &error), c.error.empty());
+    EXPECT_EQ(error, c.error);
+    if (!c.error.empty()) {
+      EXPECT_TRUE(parsed.empty());
+      continue;
+    }
+    ASSERT_EQ(parsed.size(), 1u);
+    EXPECT_EQ(parsed[0].id, 200u);
+    EXPECT_EQ(parsed[0].language, 0x0409);
+    EXPECT_EQ(parsed[0].style, 0x80000080u);
+    EXPECT_EQ(parsed[0].caption, "Title");
+    ASSERT_EQ(parsed[0].controls.size(), 1u);
+    const sim::ControlTemplate& list = parsed[0].controls[0];
+    EXPECT_EQ(list.className, "ListBox");
+    EXPECT_EQ(list.id, IDC_UPPER_LIST);
+    EXPECT_EQ(list.style, 0x40000002u);
+    EXPECT_EQ(std::vector<int>({list.x, list.y, list.cx, list.cy}), std::vector<int>({7, 101, 224, 37}));
+  }
+  std::string error;
+  EXPECT_TRUE(sim::CheckDialogTemplates(&error)) << error;
+  for (unsigned id : {IDD_FAILED_JA, IDD_BOTH_JA, IDD_APPLIED_JA, IDD_FAILED_EN, IDD_BOTH_EN, IDD_APPLIED_EN})
+    EXPECT_NE(sim::FindDialogTemplate(id), nullptr) << id;
+}
+
 }  // namespace
-}  // namespace korvane::testing
+}  // namespace korvane::test

@@ -9,10 +9,10 @@
 #include "app/adapter_table.h"
 #include "app/platform_family.h"
 #include "app/run_sequence.h"
-#include "test_support.h"
+#include "support/utility_test.h"
 #include "ui/texts.h"
 
-namespace korvane::testing {
+namespace korvane::test {
 namespace {
 
 struct FamilyCase {
@@ -91,9 +91,6 @@ std::string Utf8FromCp932(const std::string& bytes) {
 TEST(NoticeTexts, JapaneseTextsAreTheirCodePage932Bytes) {
   EXPECT_EQ(Utf8FromCp932(kUnsupportedOsTextJapanese), "サポート外のOSです。");
   EXPECT_EQ(Utf8FromCp932(kNoAdapterTextJapanese), "対応アダプタが検出されませんでした。");
-  EXPECT_STREQ(kUnsupportedOsText, "Unsupported OS");
-  EXPECT_STREQ(kNoAdapterText, "Adapter was not found");
-  EXPECT_STREQ(kNoticeCaption, "Korvane");
 }
 
 struct LanguageCase {
@@ -111,7 +108,9 @@ TEST_P(LanguageTest, PrimaryLanguageOnACodePage932SystemChoosesTheNoticeText) {
   EXPECT_FALSE(theApp.InitInstance());
   EXPECT_EQ(japaneseUi, GetParam().japanese);
   ASSERT_EQ(system.messageBoxes.size(), 1u);
-  EXPECT_EQ(system.messageBoxes[0].first, GetParam().japanese ? kUnsupportedOsTextJapanese : kUnsupportedOsText);
+  const std::string& text = system.messageBoxes[0].first;
+  EXPECT_EQ(GetParam().japanese ? Utf8FromCp932(text) : text,
+            GetParam().japanese ? "サポート外のOSです。" : "Unsupported OS");
   EXPECT_EQ(system.messageBoxes[0].second, "Korvane");
   EXPECT_EQ(system.messageBoxStyles[0], 0u);
 }
@@ -142,9 +141,8 @@ TEST_F(UtilityTest, EmptyMachineEndsWithTheNoAdapterNotice) {
   EXPECT_FALSE(theApp.InitInstance());
   EXPECT_EQ(Outcome, 2);  // the classification of an empty table, shown by no dialog
   ASSERT_EQ(system.messageBoxes.size(), 1u);
-  EXPECT_EQ(system.messageBoxes[0].first, kNoAdapterText);
+  EXPECT_EQ(system.messageBoxes[0].first, "Adapter was not found");
   EXPECT_TRUE(windows.templatesRun.empty());
-  EXPECT_EQ(registry.OpenHandles(), 0u);
 }
 
 TEST_F(UtilityTest, GuardSearchesBeforeCreatingTheMutexAndReleasesIt) {
@@ -157,40 +155,42 @@ TEST_F(UtilityTest, GuardSearchesBeforeCreatingTheMutexAndReleasesIt) {
   EXPECT_EQ(instanceMutex, 0x4242u);
 }
 
-TEST_F(UtilityTest, SecondInstanceBringsTheWindowAndItsPopupForward) {
-  system.SetVersion(2, 5, 1);
-  system.errorAfterCreateMutex = 183;
-  system.dialogWindow = 0x77;
-  system.popup = 0x88;
-  system.iconic = true;
-  EXPECT_FALSE(theApp.InitInstance());
-  const std::vector<std::string> expected = {
-      "FindWindow",           "CreateMutex tarnel", "CloseHandle 16962",        "GetLastActivePopup 119",
-      "SetForegroundWindow 119", "IsIconic 119",    "ShowWindow 119 1",         "SetForegroundWindow 136",
-  };
-  EXPECT_EQ(system.calls, expected);
-  EXPECT_EQ(registry.Calls(), 0u);
-  EXPECT_TRUE(system.messageBoxes.empty());
-}
+// A second instance finds the first one's mutex: it brings the first one's window forward, if
+// any, and ends without touching the registry or showing anything.
+struct SecondInstanceCase {
+  platform::WindowRef window, popup;
+  bool iconic;
+  std::vector<std::string> callsAfterTheGuard;
+};
 
-TEST_F(UtilityTest, SecondInstanceWithoutAWindowEndsSilently) {
+class SecondInstanceTest : public UtilityTest, public ::testing::WithParamInterface<SecondInstanceCase> {};
+
+TEST_P(SecondInstanceTest, StepsAsideForTheFirst) {
   system.SetVersion(2, 5, 1);
   system.errorAfterCreateMutex = 183;
+  system.dialogWindow = GetParam().window;
+  system.popup = GetParam().popup;
+  system.iconic = GetParam().iconic;
   EXPECT_FALSE(theApp.InitInstance());
-  const std::vector<std::string> expected = {"FindWindow", "CreateMutex tarnel", "CloseHandle 16962"};
+  std::vector<std::string> expected = {"FindWindow", "CreateMutex tarnel", "CloseHandle 16962"};
+  expected.insert(expected.end(), GetParam().callsAfterTheGuard.begin(), GetParam().callsAfterTheGuard.end());
   EXPECT_EQ(system.calls, expected);
   EXPECT_EQ(OsFamily, 0);
+  EXPECT_EQ(registry.Calls(), 0u);
+  EXPECT_TRUE(system.messageBoxes.empty());
+  EXPECT_TRUE(windows.templatesRun.empty());
 }
 
-TEST_F(UtilityTest, SecondInstanceWhoseWindowHasNoPopupIsBroughtForwardOnce) {
-  system.SetVersion(2, 5, 1);
-  system.errorAfterCreateMutex = 183;
-  system.dialogWindow = 0x77;
-  theApp.InitInstance();
-  const std::vector<std::string> expected = {"FindWindow", "CreateMutex tarnel", "CloseHandle 16962",
-                                             "GetLastActivePopup 119", "SetForegroundWindow 119", "IsIconic 119"};
-  EXPECT_EQ(system.calls, expected);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Guard, SecondInstanceTest,
+    ::testing::Values(
+        // Minimised, with a popup: restored, and the popup brought forward after the window.
+        SecondInstanceCase{0x77, 0x88, true,
+                           {"GetLastActivePopup 119", "SetForegroundWindow 119", "IsIconic 119", "ShowWindow 119 1",
+                            "SetForegroundWindow 136"}},
+        SecondInstanceCase{0, 0, false, {}},  // no window: it ends silently
+        // No popup: the window is brought forward once.
+        SecondInstanceCase{0x77, 0, false, {"GetLastActivePopup 119", "SetForegroundWindow 119", "IsIconic 119"}}));
 
 TEST_F(UtilityTest, MutexThatCannotBeCreatedDoesNotStopTheRun) {
   system.SetVersion(2, 6, 0);
@@ -225,6 +225,36 @@ INSTANTIATE_TEST_SUITE_P(Counts, ClassifyTest,
                                            OutcomeCase{3, 0, 3}, OutcomeCase{1, 1, 2}, OutcomeCase{1, 0, 3},
                                            OutcomeCase{100, 99, 1}, OutcomeCase{100, 100, 2}));
 
+// Whole runs on Windows XP: which of the six dialogs each outcome ends with, in each language.
+struct DialogCase {
+  int setAdapters, failedAdapters;
+  bool japanese;
+  int outcome;
+  unsigned templateId;
+};
+
+class ResultDialogChoiceTest : public UtilityTest, public ::testing::WithParamInterface<DialogCase> {};
+
+TEST_P(ResultDialogChoiceTest, OutcomeAndLanguageChooseTheDialog) {
+  system.SetVersion(2, 5, 1);
+  system.languageId = GetParam().japanese ? 0x0411 : 0x0409;
+  system.ansiCodePage = GetParam().japanese ? 932 : 1252;
+  const int total = GetParam().setAdapters + GetParam().failedAdapters;
+  for (int i = 0; i < total; ++i) {
+    const std::string driver = std::string(kNetClass) + "\000" + std::to_string(i);
+    AddXpInstance(registry, "VEN_5AB1&DEV_103B&SUBSYS_0000000" + std::to_string(i), "I0", driver, "adapter");
+    AddDriverKey(registry, kXpClass, driver, /*withDriverParams=*/i < GetParam().setAdapters);
+  }
+  EXPECT_FALSE(theApp.InitInstance());
+  EXPECT_EQ(Outcome, GetParam().outcome);
+  EXPECT_EQ(windows.templatesRun, std::vector<unsigned>{GetParam().templateId});
+}
+
+INSTANTIATE_TEST_SUITE_P(Outcomes, ResultDialogChoiceTest,
+                         ::testing::Values(DialogCase{1, 1, false, 1, 139}, DialogCase{2, 0, false, 2, 140},
+                                           DialogCase{0, 2, false, 3, 136}, DialogCase{1, 1, true, 1, 132},
+                                           DialogCase{2, 0, true, 2, 133}, DialogCase{0, 2, true, 3, 131}));
+
 TEST_F(UtilityTest, ClassificationReadsNoRecordAtOrPastTheCursor) {
   adapterCount = 2;
   cursor = 0;
@@ -239,4 +269,4 @@ TEST_F(UtilityTest, ClassificationReadsNoRecordAtOrPastTheCursor) {
 }
 
 }  // namespace
-}  // namespace korvane::testing
+}  // namespace korvane::test

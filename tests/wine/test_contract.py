@@ -6,6 +6,7 @@ import winehost
 
 
 class RegistryContractUnderWine(unittest.TestCase):
+    @winehost.case("registry_contract")
     def test_every_contract_test_passes(self):
         with winehost.Prefix("winxp") as prefix:
             run = prefix.start(winehost.CONTRACT_EXE, "--gtest_color=no")

@@ -10,6 +10,7 @@ ICON = os.path.join(winehost.SOURCE, "src", "ui", "korvane.ico")
 
 
 class ResultDialog(unittest.TestCase):
+    @winehost.case("dialog_placement")
     def test_dialog_is_centred_with_the_icon_and_the_focus_on_ok(self):
         with winehost.Prefix("winxp") as prefix:
             prefix.import_reg(MACHINE)
@@ -28,6 +29,7 @@ class ResultDialog(unittest.TestCase):
             prefix.probe("ok")
             self.assertEqual(run.wait(), 0)
 
+    @winehost.case("dialog_dismissal")
     def test_enter_escape_and_the_close_box_each_end_the_run(self):
         with winehost.Prefix("winxp") as prefix:
             prefix.import_reg(MACHINE)

@@ -5,6 +5,7 @@ import winehost
 
 
 class Guard(unittest.TestCase):
+    @winehost.case("guard_second_instance")
     def test_second_instance_ends_at_once_and_leaves_the_first_notice(self):
         with winehost.Prefix("vista") as prefix:
             first = prefix.start_korvane()

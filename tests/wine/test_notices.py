@@ -25,12 +25,14 @@ class Notices(unittest.TestCase):
             self.assertEqual(prefix.dialog_count()["count"], 0)
         return shown
 
+    @winehost.case("unsupported_os_english")
     def test_unsupported_os_in_english(self):
         shown = self.show_notice("vista")
         self.assertEqual(winehost.text(shown["title"]), "Korvane")
         self.assertIn("Unsupported OS", static_texts(shown))
         self.assertEqual([c["text"] for c in shown["controls"] if c["class"].lower() == "button"], ["OK"])
 
+    @winehost.case("unsupported_os_japanese")
     def test_unsupported_os_in_japanese(self):
         shown = self.show_notice("vista", locale="ja_JP.UTF-8")
         # The caption is the same in both languages; the text comes as code page 932 bytes.
@@ -39,6 +41,7 @@ class Notices(unittest.TestCase):
         self.assertIn("サポート外のOSです。".encode("cp932").hex(),
                       [c["textHex"] for c in shown["controls"]])
 
+    @winehost.case("no_adapter_xp")
     def test_no_adapter_on_an_empty_xp_machine(self):
         shown = self.show_notice("winxp", machine=EMPTY_MACHINE)
         self.assertEqual(winehost.text(shown["title"]), "Korvane")

@@ -56,6 +56,8 @@ def sim_lists(machine, language):
 
 
 class ResultDialogs(unittest.TestCase):
+    CASE_PREFIX = "dialog_"  # the ctest case of test_X is dialog_X
+
     def check_template(self, template):
         machine, locale, language = CASES[template]
         table = TABLES["templates"][str(template)]

@@ -13,6 +13,8 @@ FIXTURES = os.path.join(winehost.SOURCE, "tests", "sim", "fixtures")
 
 
 class SameRunUnderWine(unittest.TestCase):
+    CASE_PREFIX = "writes_"  # the ctest case of test_X is writes_X
+
     def compare(self, machine, version, os_name, language="0x0409", locale="C.UTF-8"):
         sim = machine_runs.SimRun(machine, os_name, language)
         self.addCleanup(sim.close)

@@ -22,7 +22,11 @@ for the process; the programs come from that build (KORVANE_WIN64_BUILD, KORVANE
 Run as a program: `winehost.py boot-template DIR`, `winehost.py remove-template DIR`,
 `winehost.py case TEST_ID` (one unittest case), `winehost.py check-arch`; each of them exits
 with SKIPPED (77) and says why when this machine cannot run the architecture's programs.
+`winehost.py list-cases` prints the cases ctest runs in each prefix, "NAME TEST_ID" a line: every
+test method of the test_*.py files here but test_executables.py (no Wine needed), named by its
+@case or by its class's CASE_PREFIX and the method's name.
 """
+import ast
 import atexit
 import errno
 import json
@@ -32,6 +36,7 @@ import shutil
 import struct
 import subprocess
 import sys
+import glob
 import tempfile
 import time
 
@@ -594,6 +599,36 @@ def parse_trace(lines, image=None):
     return records
 
 
+def case(name):
+    """Names a test method's ctest case (wine64.NAME, wine32.NAME)."""
+    def named(method):
+        method.case_name = name
+        return method
+    return named
+
+
+def list_cases(folder=os.path.dirname(os.path.abspath(__file__))):
+    """(name, module.Class.method) of every case, read from the test files without running them."""
+    cases = []
+    for path in sorted(glob.glob(os.path.join(folder, "test_*.py"))):
+        module = os.path.basename(path)[:-3]
+        if module == "test_executables":
+            continue
+        with open(path, encoding="utf-8") as source:
+            tree = ast.parse(source.read(), path)
+        for cls in (node for node in tree.body if isinstance(node, ast.ClassDef)):
+            prefix = "".join(node.value.value for node in cls.body if isinstance(node, ast.Assign)
+                             and [t.id for t in node.targets if isinstance(t, ast.Name)] == ["CASE_PREFIX"])
+            for method in (node for node in cls.body if isinstance(node, ast.FunctionDef)):
+                if not method.name.startswith("test_"):
+                    continue
+                named = [d.args[0].value for d in method.decorator_list if isinstance(d, ast.Call)
+                         and ast.unparse(d.func) in ("case", "winehost.case")]
+                cases.append((named[0] if named else prefix + method.name[len("test_"):],
+                              f"{module}.{cls.name}.{method.name}"))
+    return cases
+
+
 def run_case(test_id):
     """Runs one unittest case (module.Class.method, from this folder); 0 when it passed, 1 when
     it failed, SKIPPED when it skipped itself."""
@@ -629,6 +664,10 @@ def main(argv):
         return 0
     if command == "case" and len(argv) == 3:
         return run_case(argv[2])
+    if command == "list-cases" and len(argv) == 2:
+        for name, test_id in list_cases():
+            print(name, test_id)
+        return 0
     print(__doc__, file=sys.stderr)
     return 2
 

@@ -5,12 +5,33 @@
 // Memory comes from the process heap, which every Windows has from the start.
 #include <cstddef>
 
+#include "platform/win32/c_runtime.h"
 #include "platform/win32/runtime_text.h"
 #include "platform/win32/windows_gateway.h"
 
 namespace runtime = korvane::win32::runtime;
 
+namespace {
+
+// The static objects' destructors, registered as their constructors run, and what else calls
+// atexit: more than the program has.
+constexpr int kExitFunctionCapacity = 64;
+runtime::ExitFunction exitFunctions[kExitFunctionCapacity];
+int exitFunctionCount = 0;
+
+}  // namespace
+
+void runtime::RunExitFunctions() {
+  while (exitFunctionCount > 0) exitFunctions[--exitFunctionCount]();
+}
+
 extern "C" {
+
+int atexit(runtime::ExitFunction function) {
+  if (function == nullptr || exitFunctionCount == kExitFunctionCapacity) return -1;
+  exitFunctions[exitFunctionCount++] = function;
+  return 0;
+}
 
 std::size_t strlen(const char* text) { return runtime::TextLength(text); }
 

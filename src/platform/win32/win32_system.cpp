@@ -9,8 +9,6 @@ namespace korvane::win32 {
 
 namespace {
 
-HWND ToHwnd(platform::WindowRef window) { return reinterpret_cast<HWND>(window); }
-platform::WindowRef FromHwnd(HWND window) { return reinterpret_cast<platform::WindowRef>(window); }
 HANDLE ToHandle(platform::HandleRef handle) { return reinterpret_cast<HANDLE>(handle); }
 
 static_assert(sizeof(OSVERSIONINFOA) == sizeof(platform::OsVersionInfo));

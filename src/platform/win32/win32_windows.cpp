@@ -6,9 +6,6 @@ namespace korvane::win32 {
 
 namespace {
 
-HWND ToHwnd(platform::WindowRef window) { return reinterpret_cast<HWND>(window); }
-platform::WindowRef FromHwnd(HWND window) { return reinterpret_cast<platform::WindowRef>(window); }
-
 // A dialog that its initialisation left where the template put it is shown centred on the
 // work area, as the framework has always shown dialogs without an owner.
 void CenterIfNotMoved(HWND dialog, const RECT& before) {

@@ -14,6 +14,8 @@
 #define _WIN32_WINNT 0x0400
 #include <windows.h>
 
+#include "platform/window_system.h"
+
 // <windows.h> maps these names to their A or W forms; our interfaces use the plain names and
 // the implementations call the A forms explicitly.
 #undef CreateMutex
@@ -21,3 +23,11 @@
 #undef LoadIcon
 #undef MessageBox
 #undef SendMessage
+
+namespace korvane::win32 {
+
+// The platform's window references are the system's window handles.
+inline HWND ToHwnd(platform::WindowRef window) { return reinterpret_cast<HWND>(window); }
+inline platform::WindowRef FromHwnd(HWND window) { return reinterpret_cast<platform::WindowRef>(window); }
+
+}  // namespace korvane::win32

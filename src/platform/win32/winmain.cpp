@@ -9,30 +9,21 @@
 // to construct the process-wide objects. That is done here too, not by the compiler's library
 // routine (__main), which is built for a later CPU than the 80386 the program runs on.
 #include "platform/framework.h"
+#include "platform/win32/c_runtime.h"
 #include "platform/services.h"
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_system.h"
 #include "platform/win32/win32_windows.h"
 #include "platform/win32/windows_gateway.h"
 
-using ExitFunction = void (*)();
+using korvane::win32::runtime::ExitFunction;
 
 // The linker's lists of static constructors and destructors: a first entry of -1, the
 // functions, and a null entry at the end.
 extern "C" ExitFunction __CTOR_LIST__[];
 extern "C" ExitFunction __DTOR_LIST__[];
 
-extern "C" int atexit(ExitFunction function);
-
 namespace {
-
-constexpr int kExitFunctionCapacity = 64;
-ExitFunction exitFunctions[kExitFunctionCapacity];
-int exitFunctionCount = 0;
-
-void RunExitFunctions() {
-  while (exitFunctionCount > 0) exitFunctions[--exitFunctionCount]();
-}
 
 void RunDestructorList() {
   for (ExitFunction* entry = __DTOR_LIST__ + 1; *entry != nullptr; ++entry) (*entry)();
@@ -40,8 +31,8 @@ void RunDestructorList() {
 
 // The linker lays the constructors out last file first, so they run from the end of the list:
 // each file's objects are constructed in definition order, as the compiler's own routine does.
-// The constructors hand each object's destructor to atexit below; they run, newest first, as
-// the run ends.
+// The constructors hand each object's destructor to atexit (c_runtime.cpp); they run, newest
+// first, as the run ends.
 void RunStaticConstructors() {
   int count = 0;
   while (__CTOR_LIST__[count + 1] != nullptr) ++count;
@@ -62,15 +53,9 @@ int RunUtility(HINSTANCE instance) {
 
 }  // namespace
 
-extern "C" int atexit(ExitFunction function) {
-  if (function == nullptr || exitFunctionCount == kExitFunctionCapacity) return -1;
-  exitFunctions[exitFunctionCount++] = function;
-  return 0;
-}
-
 extern "C" void KorvaneStartup() {
   RunStaticConstructors();
   const int result = RunUtility(GetModuleHandleA(nullptr));
-  RunExitFunctions();
+  korvane::win32::runtime::RunExitFunctions();
   ExitProcess(static_cast<UINT>(result));
 }

@@ -1,0 +1,110 @@
+#include "machine_files/io/input_file.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+namespace korvane::sim {
+
+namespace {
+
+constexpr std::size_t kStreamBlock = std::size_t{1} << 20;
+
+}  // namespace
+
+std::string DescribeLimit(std::size_t limit) {
+  return std::to_string(limit) + " bytes (" + std::to_string(limit >> 20) + " MiB)";
+}
+
+InputBytes::~InputBytes() {
+  if (data_ != nullptr) munmap(data_, capacity_);
+}
+
+InputBytes::InputBytes(InputBytes&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)),
+      size_(std::exchange(other.size_, 0)),
+      capacity_(std::exchange(other.capacity_, 0)) {}
+
+InputBytes& InputBytes::operator=(InputBytes&& other) noexcept {
+  if (this != &other) {
+    if (data_ != nullptr) munmap(data_, capacity_);
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+    capacity_ = std::exchange(other.capacity_, 0);
+  }
+  return *this;
+}
+
+// Address space only: a page costs memory once a read fills it.
+bool InputBytes::Reserve(std::size_t capacity) {
+  void* room = data_ == nullptr
+                   ? mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0)
+                   : mremap(data_, capacity_, capacity, MREMAP_MAYMOVE);
+  if (room == MAP_FAILED) return false;
+  madvise(room, capacity, MADV_HUGEPAGE);  // a hint; without huge pages it is ordinary memory
+  data_ = static_cast<char*>(room);
+  capacity_ = capacity;
+  return true;
+}
+
+bool ReadInputFile(const std::string& path, std::string_view what, std::size_t limit, InputBytes* bytes,
+                   std::string* error, const FindInputEnd& decided) {
+  const auto failWith = [&](int number) {
+    *error = "cannot read " + std::string(what) + ": " + std::strerror(number);
+    return false;
+  };
+  const auto tooLong = [&] {
+    *error = std::string(what) + " is longer than the limit of " + DescribeLimit(limit);
+    return false;
+  };
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return failWith(errno);
+  const auto failAndClose = [&](int number) {
+    close(fd);
+    return failWith(number);
+  };
+  struct stat status {};
+  if (fstat(fd, &status) != 0) return failAndClose(errno);
+  // A regular file says its size, and one byte past it shows whether it grew meanwhile.
+  // Anything else gets room for the limit, which costs only what it fills.
+  const bool regular = S_ISREG(status.st_mode);
+  if (regular && static_cast<std::uintmax_t>(status.st_size) > limit) {
+    close(fd);
+    return tooLong();
+  }
+  *bytes = InputBytes();
+  if (!bytes->Reserve(regular ? static_cast<std::size_t>(status.st_size) + 1 : limit + 1)) return failAndClose(errno);
+  std::size_t& length = bytes->size_;
+  for (;;) {
+    if (length == bytes->capacity_) {
+      if (length > limit) break;
+      // A regular file that grows while it is read: the rest, up to the limit.
+      if (!bytes->Reserve(std::min(2 * bytes->capacity_, limit + 1))) return failAndClose(errno);
+    }
+    // A device fills whatever it is given: a block at a time, it is judged as it comes, and so
+    // is a regular file that a reader may refuse from its first bytes.
+    const std::size_t wanted = bytes->capacity_ - length;
+    const ssize_t count = read(fd, bytes->data_ + length, regular && !decided ? wanted : std::min(wanted, kStreamBlock));
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) return failAndClose(errno);
+    if (count == 0) break;
+    const std::size_t from = length;
+    length += static_cast<std::size_t>(count);
+    if (!decided) continue;
+    const std::size_t end = decided(std::string_view(bytes->data_, std::min(length, limit)), from);
+    if (end != std::string_view::npos) {
+      length = std::min(end, length);
+      break;
+    }
+  }
+  close(fd);
+  return length <= limit || tooLong();
+}
+
+}  // namespace korvane::sim

@@ -1,0 +1,133 @@
+#include "platform/sim/reg_node.h"
+
+#include <algorithm>
+
+namespace korvane::sim {
+
+namespace {
+
+char FoldChar(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+}  // namespace
+
+std::string FoldName(std::string_view name) {
+  std::string folded(name);
+  for (char& c : folded) c = FoldChar(c);
+  return folded;
+}
+
+bool EqualsFolded(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (FoldChar(a[i]) != FoldChar(b[i])) return false;
+  return true;
+}
+
+const std::vector<RegNode*>& RegNode::Subkeys() const {
+  if (!orderValid_) {
+    order_.clear();
+    order_.reserve(subkeys_.size());
+    for (const auto& entry : subkeys_) order_.push_back(entry.second.get());
+    orderValid_ = true;
+  }
+  return order_;
+}
+
+RegNode* RegNode::FindSubkey(std::string_view name) const {
+  const auto found = subkeys_.find(FoldName(name));
+  return found == subkeys_.end() ? nullptr : found->second.get();
+}
+
+RegNode& RegNode::EnsureSubkey(std::string_view name, bool* created) {
+  auto [position, inserted] = subkeys_.try_emplace(FoldName(name));
+  if (inserted) {
+    position->second = std::make_unique<RegNode>(std::string(name));
+    if (orderKept_) {
+      const std::string& folded = position->first;
+      const auto next = std::find_if(order_.begin(), order_.end(),
+                                     [&](const RegNode* other) { return FoldName(other->Name()) > folded; });
+      order_.insert(next, position->second.get());
+    } else if (orderValid_) {
+      // Keep the enumeration order current without a rebuild when names come in sorted.
+      if (order_.empty() || FoldName(order_.back()->Name()) < position->first)
+        order_.push_back(position->second.get());
+      else
+        orderValid_ = false;
+    }
+  }
+  if (created != nullptr) *created = inserted;
+  return *position->second;
+}
+
+RegNode& RegNode::AppendSubkey(std::string_view name) {
+  Subkeys();
+  orderKept_ = true;
+  auto [position, inserted] = subkeys_.try_emplace(FoldName(name));
+  if (inserted) {
+    position->second = std::make_unique<RegNode>(std::string(name));
+    order_.push_back(position->second.get());
+  }
+  return *position->second;
+}
+
+bool RegNode::RemoveSubkey(std::string_view name) {
+  const auto found = subkeys_.find(FoldName(name));
+  if (found == subkeys_.end()) return false;
+  if (orderKept_) {
+    order_.erase(std::find(order_.begin(), order_.end(), found->second.get()));
+  } else {
+    orderValid_ = false;
+  }
+  subkeys_.erase(found);
+  return true;
+}
+
+namespace {
+
+constexpr std::size_t kIndexedFrom = 16;  // a handful of values is faster to scan
+
+}  // namespace
+
+std::size_t RegNode::ValuePosition(std::string_view name) const {
+  if (values_.size() < kIndexedFrom) {
+    for (std::size_t i = 0; i < values_.size(); ++i)
+      if (EqualsFolded(values_[i].name, name)) return i;
+    return kNoValue;
+  }
+  if (!indexValid_) {
+    valueIndex_.clear();
+    valueIndex_.reserve(values_.size() * 2);
+    for (std::size_t i = 0; i < values_.size(); ++i) valueIndex_.emplace(FoldName(values_[i].name), i);
+    indexValid_ = true;
+  }
+  const auto found = valueIndex_.find(FoldName(name));
+  return found == valueIndex_.end() ? kNoValue : found->second;
+}
+
+const RegValue* RegNode::FindValue(std::string_view name) const {
+  const std::size_t position = ValuePosition(name);
+  return position == kNoValue ? nullptr : &values_[position];
+}
+
+void RegNode::PutValue(std::string_view name, std::uint32_t type, std::vector<std::uint8_t> data) {
+  const std::size_t position = ValuePosition(name);
+  if (position != kNoValue) {
+    values_[position].type = type;
+    values_[position].data = std::move(data);
+    return;
+  }
+  values_.push_back(RegValue{std::string(name), type, std::move(data)});
+  if (indexValid_) valueIndex_.emplace(FoldName(name), values_.size() - 1);
+}
+
+bool RegNode::RemoveValue(std::string_view name) {
+  const std::size_t position = ValuePosition(name);
+  if (position == kNoValue) return false;
+  values_.erase(values_.begin() + static_cast<std::ptrdiff_t>(position));
+  // The values after it moved down one place.
+  indexValid_ = false;
+  valueIndex_.clear();
+  return true;
+}
+
+}  // namespace korvane::sim

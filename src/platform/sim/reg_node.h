@@ -1,0 +1,62 @@
+// A key of the in-memory registry with its values and subkeys, as the registry keeps them:
+// names compared without regard to letter case, subkeys in the order Windows enumerates them.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace korvane::sim {
+
+struct RegValue {
+  std::string name;  // "" is the key's default value
+  std::uint32_t type = 0;
+  std::vector<std::uint8_t> data;
+};
+
+class RegNode {
+ public:
+  explicit RegNode(std::string name) : name_(std::move(name)) {}
+
+  const std::string& Name() const { return name_; }
+  // Subkeys in the order Windows enumerates them: by upper-cased name, or as a hive keeps them.
+  const std::vector<RegNode*>& Subkeys() const;
+  RegNode* FindSubkey(std::string_view name) const;
+  RegNode& EnsureSubkey(std::string_view name, bool* created = nullptr);
+  // Adds the subkey last in the enumeration order whatever its name: a hive's keys come in the
+  // order Windows sorted them, which folds letters beyond ASCII too. The key keeps that order;
+  // a subkey made later goes before the first one whose upper-cased name follows its own.
+  RegNode& AppendSubkey(std::string_view name);
+  bool RemoveSubkey(std::string_view name);
+
+  const std::vector<RegValue>& Values() const { return values_; }
+  const RegValue* FindValue(std::string_view name) const;
+  void PutValue(std::string_view name, std::uint32_t type, std::vector<std::uint8_t> data);
+  bool RemoveValue(std::string_view name);
+
+ private:
+  static constexpr std::size_t kNoValue = static_cast<std::size_t>(-1);
+  std::size_t ValuePosition(std::string_view name) const;
+
+  std::string name_;
+  std::map<std::string, std::unique_ptr<RegNode>> subkeys_;  // by upper-cased name
+  mutable std::vector<RegNode*> order_;
+  mutable bool orderValid_ = true;
+  bool orderKept_ = false;  // order_ is as the subkeys were appended, never rebuilt
+  std::vector<RegValue> values_;
+  // Positions in values_ by upper-cased name, kept once a key holds many values (an export
+  // can put thousands in one key, and a scan per value would make loading it quadratic).
+  mutable std::unordered_map<std::string, std::size_t> valueIndex_;
+  mutable bool indexValid_ = false;
+};
+
+// Upper-cases the ASCII letters, as the registry folds names when it compares them.
+std::string FoldName(std::string_view name);
+// The two names are the same once folded.
+bool EqualsFolded(std::string_view a, std::string_view b);
+
+}  // namespace korvane::sim

@@ -1,0 +1,224 @@
+// Machine files of a Japanese machine: texts in code page 932, whose trail bytes can be a
+// backslash (ソ is 83 5C, 表 is 95 5C) or a bracket (ゾ is 83 5D).
+#include <gtest/gtest.h>
+#include <iconv.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "machine_files/reg/reg_reader.h"
+#include "machine_files/reg/reg_writer.h"
+#include "platform/sim/code_pages.h"
+#include "support/utility_test.h"
+
+namespace korvane::sim {
+namespace {
+
+using namespace std::string_literals;
+using namespace std::string_view_literals;
+using platform::kHkeyLocalMachine;
+using test::Utf16File;
+
+std::string Text(const RegValue* value) {
+  return value == nullptr ? "<missing>" : std::string(value->data.begin(), value->data.end());
+}
+
+bool Load(std::string_view text, unsigned codePage, MemoryRegistry& registry, RegFileEncoding* info,
+          LoadError* error) {
+  registry.SetAnsiCodePage(codePage);
+  return LoadMachineText(text, "machine.reg", registry, info, error);
+}
+
+TEST(CodePage932, ConvertsAsWindowsDoes) {
+  EXPECT_EQ(AnsiCharToUnicode(932, "\x82\xA0"sv), U'あ');
+  EXPECT_EQ(AnsiCharToUnicode(932, "\x83\x5C"sv), U'ソ');
+  EXPECT_EQ(AnsiCharToUnicode(932, "\\"sv), U'\\');  // a backslash, not a yen sign
+  EXPECT_EQ(AnsiCharToUnicode(932, "\xB1"sv), U'ｱ');
+  EXPECT_EQ(AnsiCharToUnicode(932, "\xA0"sv), U'\xF8F0');
+  EXPECT_EQ(AnsiCharToUnicode(932, "\x82"sv), U'・');  // a lead byte on its own
+  std::string bytes;
+  EXPECT_TRUE(UnicodeToAnsiChar(932, U'～', &bytes));
+  EXPECT_TRUE(UnicodeToAnsiChar(932, U'≒', &bytes));  // one of two pairs: the one Windows writes
+  EXPECT_TRUE(UnicodeToAnsiChar(932, U'\xF8F0', &bytes));
+  EXPECT_EQ(bytes, "\x81\x60\x81\xE0\xA0");
+  EXPECT_FALSE(UnicodeToAnsiChar(932, U'é', &bytes));
+  EXPECT_EQ(AnsiCharLength(932, "\x83\x5C"sv, 0), 2u);
+  EXPECT_EQ(AnsiCharLength(932, "\x83\""sv, 0), 1u);
+  EXPECT_EQ(AnsiCharLength(1252, "\x83\x5C"sv, 0), 1u);
+}
+
+// The C library's converter, to check the committed tables against: nothing else converts
+// through it.
+class Iconv {
+ public:
+  Iconv(const char* to, const char* from) : converter_(iconv_open(to, from)) {}
+  ~Iconv() {
+    if (converter_ != reinterpret_cast<iconv_t>(-1)) iconv_close(converter_);
+  }
+  bool Open() const { return converter_ != reinterpret_cast<iconv_t>(-1); }
+  // Empty when the input does not convert whole.
+  std::string operator()(std::string in) const {
+    char out[16];
+    char* inPtr = in.data();
+    char* outPtr = out;
+    std::size_t inLeft = in.size();
+    std::size_t outLeft = sizeof out;
+    iconv(converter_, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(converter_, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1) || inLeft != 0)
+      return "";
+    return std::string(out, sizeof out - outLeft);
+  }
+
+ private:
+  iconv_t converter_;
+};
+
+TEST(CodePage932, TablesAgreeWithTheCLibrarysConverterSaveWhereWindowsDiffers) {
+  const Iconv toUtf8("UTF-8", "CP932");
+  const Iconv fromUtf8("CP932", "UTF-8");
+  ASSERT_TRUE(toUtf8.Open() && fromUtf8.Open());
+  // The single bytes the C library leaves out, which Windows maps all the same.
+  const std::string windowsOnly[] = {"\x80", "\xA0", "\xFD", "\xFE", "\xFF"};
+  int characters = 0;
+  const auto check = [&](const std::string& bytes) {
+    const bool windowsOwn = std::find(std::begin(windowsOnly), std::end(windowsOnly), bytes) != std::end(windowsOnly);
+    if (windowsOwn) {
+      EXPECT_TRUE(IsAnsiCharacter(932, bytes));
+      return;
+    }
+    std::string utf8;
+    if (IsAnsiCharacter(932, bytes)) AppendUtf8(AnsiCharToUnicode(932, bytes), &utf8);
+    ASSERT_EQ(utf8, toUtf8(bytes)) << ::testing::PrintToString(bytes);
+    if (utf8.empty()) return;
+    ++characters;
+    // Back to bytes: of the pairs that stand for one character, the one Windows writes.
+    std::string back;
+    ASSERT_TRUE(UnicodeToAnsiChar(932, AnsiCharToUnicode(932, bytes), &back));
+    EXPECT_EQ(back, fromUtf8(utf8)) << ::testing::PrintToString(bytes);
+  };
+  for (unsigned byte = 0x80; byte < 0x100; ++byte)
+    if (!IsLeadByte932(static_cast<unsigned char>(byte))) check(std::string(1, static_cast<char>(byte)));
+  for (unsigned lead = 0x81; lead <= 0xFC; ++lead)
+    for (unsigned trail = 0x40; trail <= 0xFC; ++trail)
+      if (IsLeadByte932(static_cast<unsigned char>(lead)) && IsTrailByte932(static_cast<unsigned char>(trail)))
+        check({static_cast<char>(lead), static_cast<char>(trail)});
+  EXPECT_GT(characters, 7000);  // every assigned pair was compared, not a table of zeros
+}
+
+TEST(CodePage932, AnsiTextConvertsAsTheRegistryStoresIt) {
+  // 1252's undefined bytes are their C1 controls, as the UTF-16 the registry holds has them.
+  EXPECT_EQ(AnsiToUtf8("A\x81\x8D\x8F\x90\x9D\x80", 1252), "A\u0081\u008D\u008F\u0090\u009D\u20AC");
+  const Iconv from1252("UTF-8", "CP1252");
+  ASSERT_TRUE(from1252.Open());
+  for (unsigned byte = 0x80; byte < 0x100; ++byte) {
+    const std::string in(1, static_cast<char>(byte));
+    const std::string expected = from1252(in);
+    if (!expected.empty()) {
+      EXPECT_EQ(AnsiToUtf8(in, 1252), expected) << byte;
+    }
+  }
+  // 932: a lone lead byte is the code page's default character, as Windows shows it.
+  EXPECT_EQ(AnsiToUtf8("\x83\x5C\x82", 932), "ソ・");
+  EXPECT_EQ(AnsiToUtf8("\xB1\xA0", 932), "ｱ\uF8F0");
+}
+
+TEST(CodePage932, Utf16FileReadsAsShiftJisAndRoundTripsInEveryForm) {
+  const std::string file = Utf16File(
+      u"Windows Registry Editor Version 5.00\r\n\r\n"
+      u"[HKEY_LOCAL_MACHINE\\Software\\ソフト\\表示ゾ]\r\n"
+      u"\"説明\"=\"ソ\"\r\n"
+      u"\"表\"=hex(1):bd,30,68,88,00,00\r\n");
+  MemoryRegistry registry;
+  RegFileEncoding info;
+  LoadError error;
+  ASSERT_TRUE(Load(file, 932, registry, &info, &error)) << error.ToString();
+  EXPECT_EQ(info.codePage, 932u);
+  // One key per name: the trail bytes 5C and 5D are no separator and no closing bracket.
+  RegNode* key = registry.Find(kHkeyLocalMachine, "Software\\\x83\x5C\x83\x74\x83\x67\\\x95\x5C\x8E\xA6\x83\x5D");
+  ASSERT_NE(key, nullptr);
+  EXPECT_EQ(registry.Find(kHkeyLocalMachine, "Software")->Subkeys().size(), 1u);
+  EXPECT_EQ(Text(key->FindValue("\x90\xE0\x96\xBE")), "\x83\x5C"s + '\0');
+  EXPECT_EQ(Text(key->FindValue("\x95\x5C")), "\x83\x5C\x95\x5C"s + '\0');
+
+  for (const RegFileFormat format : {RegFileFormat::kRegedit4, RegFileFormat::kVersion5}) {
+    RegFileEncoding written{format, format == RegFileFormat::kVersion5, 932};
+    const std::string saved = FormatMachine(registry, written);
+    MemoryRegistry reread;
+    ASSERT_TRUE(Load(saved, 932, reread, nullptr, &error)) << error.ToString() << "\n" << saved;
+    EXPECT_EQ(FormatMachine(reread, written), saved);
+    RegNode* again = reread.Find(kHkeyLocalMachine, "Software\\\x83\x5C\x83\x74\x83\x67\\\x95\x5C\x8E\xA6\x83\x5D");
+    ASSERT_NE(again, nullptr) << saved;
+    EXPECT_EQ(Text(again->FindValue("\x90\xE0\x96\xBE")), "\x83\x5C"s + '\0');
+  }
+  // In 8-bit text the trail byte stands as it is: escaped, it would be a second backslash.
+  const std::string regedit4 = FormatMachine(registry, RegFileEncoding{RegFileFormat::kRegedit4, false, 932});
+  EXPECT_NE(regedit4.find("\"\x90\xE0\x96\xBE\"=\"\x83\x5C\"\r\n"), std::string::npos) << regedit4;
+}
+
+TEST(CodePage932, EightBitFileIsReadACharacterAtATime) {
+  // A quoted text ending in ソ (83 5C) before its closing quote, and a key line ending in ゾ.
+  const std::string file =
+      "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\\x83\x5D]\r\n\"\x83\x5C\"=\"\x83\x5C\"\r\n"
+      "\"Lone\"=hex(1):82,22,00\r\n";
+  MemoryRegistry registry;
+  LoadError error;
+  ASSERT_TRUE(Load(file, 932, registry, nullptr, &error)) << error.ToString();
+  RegNode* key = registry.Find(kHkeyLocalMachine, "Software\\\x83\x5D");
+  ASSERT_NE(key, nullptr);
+  EXPECT_EQ(Text(key->FindValue("\x83\x5C")), "\x83\x5C"s + '\0');
+  // A lead byte before a quote has no trail: written as text it would take the escape for
+  // one, so it goes as hex(1) and comes back the same.
+  const std::string saved = FormatMachine(registry, RegFileEncoding{RegFileFormat::kRegedit4, false, 932});
+  EXPECT_NE(saved.find("\"Lone\"=hex(1):82,22,00"), std::string::npos) << saved;
+
+  // The same bytes on a Western machine are two characters each: the quoted text ends early.
+  MemoryRegistry western;
+  EXPECT_FALSE(Load(file, 1252, western, nullptr, &error));
+  EXPECT_EQ(error.line, 4);
+}
+
+TEST(CodePage932, EightBitVersion5TextIsTakenThroughUnicodeAsWindowsNtTakesIt) {
+  const std::string header = "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\Q]\r\n";
+  // 87 90 is the second form of U+2252; Windows NT gives it back as 81 E0.
+  MemoryRegistry registry;
+  LoadError error;
+  ASSERT_TRUE(Load(header + "; \x82 in a comment\r\n\"A\"=\"\x87\x90\"\r\n", 932, registry, nullptr, &error))
+      << error.ToString();
+  EXPECT_EQ(Text(registry.Find(kHkeyLocalMachine, "Q")->FindValue("A")), "\x81\xE0"s + '\0');
+
+  MemoryRegistry refused;
+  EXPECT_FALSE(Load(header + "\"A\"=\"\x82\"\r\n", 932, refused, nullptr, &error));
+  EXPECT_EQ(error.ToString(), "machine.reg:3: byte 82 is no character in code page 932, the machine's ANSI code page");
+  EXPECT_FALSE(Load(header + "\"A\"=\"\x85\x40\"\r\n", 932, refused, nullptr, &error));
+  EXPECT_EQ(error.ToString(), "machine.reg:3: bytes 85 40 are no character in code page 932, the machine's ANSI code page");
+
+  // A REGEDIT4 file keeps the bytes, as Windows 95 and 98 do.
+  MemoryRegistry kept;
+  ASSERT_TRUE(Load("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Q]\r\n\"A\"=\"\x87\x90\x82\"\r\n", 932, kept, nullptr, &error));
+  EXPECT_EQ(Text(kept.Find(kHkeyLocalMachine, "Q")->FindValue("A")), "\x87\x90\x82"s + '\0');
+}
+
+TEST(CodePage932, CharactersOutsideTheMachinesCodePageAreRefusedWithIt) {
+  const std::string japanese = Utf16File(u"REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n\"Name\"=\"ソフト\"\r\n");
+  MemoryRegistry western;
+  LoadError error;
+  EXPECT_FALSE(Load(japanese, 1252, western, nullptr, &error));
+  EXPECT_EQ(error.ToString(), "machine.reg:3: character U+30BD has no form in code page 1252, the machine's ANSI code page");
+
+  const std::string accented = Utf16File(u"REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n\"Name\"=\"Caf\u00e9\"\r\n");
+  MemoryRegistry japaneseMachine;
+  EXPECT_FALSE(Load(accented, 932, japaneseMachine, nullptr, &error));
+  EXPECT_EQ(error.ToString(), "machine.reg:3: character U+00E9 has no form in code page 932, the machine's ANSI code page");
+}
+
+TEST(CodePage932, ErrorExcerptsShowTheCharacters) {
+  MemoryRegistry registry;
+  LoadError error;
+  EXPECT_FALSE(Load("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Q]\r\n\x83\x5C\x82\r\n", 932, registry, nullptr, &error));
+  EXPECT_NE(error.ToString().find("found '\xE3\x82\xBD\\x82'"), std::string::npos) << error.ToString();
+}
+
+}  // namespace
+}  // namespace korvane::sim
