@@ -67,6 +67,19 @@ def run(*args, env=None, check=True, stdin=subprocess.DEVNULL):
     return result
 
 
+def refuse(test, *args, message, stdin=subprocess.DEVNULL):
+    """Runs korvane-sim with args, which it must refuse before a run starts: exit status 2,
+    nothing on standard output, and on standard error one printable line that holds message
+    (whatever the input held, nothing there may drive a terminal). Returns that line."""
+    result = run(*args, check=False, stdin=stdin)
+    test.assertEqual(result.returncode, 2, result.stderr)
+    test.assertEqual(result.stdout, b"", "a run started")
+    text = result.stderr.decode("utf-8")
+    test.assertRegex(text, r"\A[^\x00-\x1f\x7f-\x9f]+\n\Z")
+    test.assertIn(message, text)
+    return text
+
+
 def report(*args, **kwargs):
     """Runs korvane-sim --json with args and returns the parsed report."""
     result = run("--json", *args, **kwargs)
@@ -75,6 +88,11 @@ def report(*args, **kwargs):
 
 def fixture(name):
     return os.path.join(FIXTURES, name)
+
+
+def machine(name):
+    """A sample machine of machines/, the ones users start from."""
+    return os.path.join(MACHINES, name)
 
 
 def temporary_folder(test, prefix="korvane-"):

@@ -1,5 +1,4 @@
-"""korvane-sim's machine files end to end: a malformed file is refused and never changed,
---save and --changes write what the run did, --no-admin runs as a user, a target that may
+"""korvane-sim's machine files end to end: --save and --changes write what the run did, --no-admin runs as a user, a target that may
 not be written stops the run before it starts, instances at once lose no save, and the saves
 come before the report."""
 import os
@@ -9,8 +8,7 @@ import unittest
 
 import simhost
 
-HEADER = b"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n"
-SAMPLE = os.path.join(simhost.MACHINES, "sample-xp.reg")
+SAMPLE = simhost.machine("sample-xp.reg")
 
 digest = simhost.digest
 
@@ -19,39 +17,10 @@ class MachineFiles(unittest.TestCase):
     def setUp(self):
         self.directory = simhost.temporary_folder(self, "korvane-machine-")
 
-    def write(self, name, data):
-        return simhost.write(self.directory, name, data)
-
     def copy_sample(self):
         path = os.path.join(self.directory, "machine.reg")
         shutil.copyfile(SAMPLE, path)
         return path
-
-    def test_malformed_files_are_refused_with_their_line_and_left_unchanged(self):
-        cases = {
-            "bad hex": (HEADER + b'"x"=hex:4g\r\n', 4),
-            "open string": (HEADER + b'"x"="open\r\n', 4),
-            "truncated hex": (HEADER + b'"x"=hex(1):30,\\\r\n', 4),
-            "bad escape": (HEADER + b'"x"="a\\qb"\r\n', 4),
-            "unknown type": (HEADER + b'"x"=bogus:1\r\n', 4),
-            "other root": (HEADER + b'\r\n[HKEY_CURRENT_USER\\X]\r\n', 5),
-            "no header": (b"[HKEY_LOCAL_MACHINE\\Software]\r\n", 1),
-            "junk after the header": (HEADER + b"\x00\xff\xfe junk\r\n", 4),
-        }
-        for name, (data, line) in cases.items():
-            with self.subTest(name):
-                path = self.write("bad.reg", data)
-                before = digest(path)
-                changes = os.path.join(self.directory, "changes.reg")
-                result = simhost.run("--machine", path, "--save", "--changes", changes, "--json", check=False)
-                self.assertEqual(result.returncode, 2)
-                self.assertEqual(result.stdout, b"", "a run started")
-                message = result.stderr.decode(errors="replace")
-                self.assertIn(f"bad.reg:{line}:", message)
-                self.assertEqual(len(message.strip().splitlines()), 1, message)
-                self.assertEqual(digest(path), before)
-                self.assertFalse(os.path.exists(changes))
-                self.assertEqual(sorted(os.listdir(self.directory)), ["bad.reg"], "a file was left behind")
 
     def test_save_keeps_what_the_run_wrote_and_a_rerun_writes_only_the_resets(self):
         path = self.copy_sample()
@@ -108,9 +77,7 @@ class MachineFiles(unittest.TestCase):
 
         # On a Western machine the same file's Japanese has no ANSI form: refused, unchanged.
         before = digest(path)
-        result = simhost.run("--json", "--machine", path, "--save", check=False)
-        self.assertEqual(result.returncode, 2)
-        self.assertIn(b"has no form in code page 1252", result.stderr)
+        simhost.refuse(self, "--json", "--machine", path, "--save", message="has no form in code page 1252")
         self.assertEqual(digest(path), before)
 
     def test_japanese_98_machine_reads_its_8_bit_text_a_character_at_a_time(self):
@@ -165,10 +132,7 @@ class MachineFiles(unittest.TestCase):
             with self.subTest(name):
                 before = {entry: digest(os.path.join(self.directory, entry)) for entry in os.listdir(self.directory)}
                 machine = read_only if "--save" in args else path
-                result = simhost.run("--json", "--machine", machine, *args, check=False)
-                self.assertEqual(result.returncode, 2, result.stderr)
-                self.assertEqual(result.stdout, b"", "the run started")
-                self.assertIn(message, result.stderr.decode())
+                simhost.refuse(self, "--json", "--machine", machine, *args, message=message)
                 after = {entry: digest(os.path.join(self.directory, entry)) for entry in os.listdir(self.directory)}
                 self.assertEqual(after, before)
 
