@@ -45,7 +45,6 @@ if _undescribed(SCHEMA):
 
 
 def check_report(text):
-    """Parses a report and checks it against the schema; returns it."""
     parsed = json.loads(text)
     errors = sorted(REPORT_VALIDATOR.iter_errors(parsed), key=lambda e: list(e.absolute_path))
     if errors:
@@ -81,9 +80,7 @@ def refuse(test, *args, message, stdin=subprocess.DEVNULL):
 
 
 def report(*args, **kwargs):
-    """Runs korvane-sim --json with args and returns the parsed report."""
-    result = run("--json", *args, **kwargs)
-    return json.loads(result.stdout.decode("utf-8"))
+    return json.loads(run("--json", *args, **kwargs).stdout.decode("utf-8"))
 
 
 def fixture(name):
@@ -116,7 +113,6 @@ def read(path):
 
 
 def digest(path):
-    """The SHA-256 of a file's bytes, read a block at a time."""
     with open(path, "rb") as file:
         return hashlib.file_digest(file, "sha256").hexdigest()
 

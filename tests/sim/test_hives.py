@@ -324,8 +324,7 @@ class OfflineInstallations(unittest.TestCase):
         left = [".SYSTEM.korvane-sim-Ab12yZ", ".SYSTEM.bak.korvane-sim-000000", ".SOFTWARE.korvane-sim-xyzXYZ"]
         alike = [".SYSTEM.korvane-sim-Ab12y", ".SYSTEM.korvane-sim-Ab12y!", ".SYSTEM.backup", ".system.korvane-sim-Ab12yZ"]
         for name in left + alike:
-            with open(os.path.join(config, name), "wb") as file:
-                file.write(b"x" * 4096)
+            simhost.write(config, name, b"x" * 4096)
         os.symlink(software, os.path.join(config, ".SOFTWARE.korvane-sim-linked"))
         alike.append(".SOFTWARE.korvane-sim-linked")
         runtime = os.path.join(simhost.RUNTIME, f"korvane-sim-{os.geteuid()}")
@@ -347,8 +346,7 @@ class OfflineInstallations(unittest.TestCase):
                          "the run that has the installation left a killed run's temporary file")
         # Planted while the first has the installation: only a run that has it may remove them.
         for name in left:
-            with open(os.path.join(config, name), "wb") as file:
-                file.write(b"x")
+            simhost.write(config, name, b"x")
         with open(writer, "wb") as fifo:
             link = os.path.join(self.directory, "SYSTEM.link")
             os.symlink(system, link)
@@ -369,8 +367,7 @@ class OfflineInstallations(unittest.TestCase):
         # The run that had the installation removed its lock file as it ended.
         self.assertEqual(os.listdir(runtime), [])
         os.remove(system)
-        with open(system, "wb") as file:
-            file.write(hive)
+        simhost.write(config, "SYSTEM", hive)
         removed = simhost.run("--json", "--windows", windows).stderr.decode()
         self.assertEqual(sorted(n for n in os.listdir(config) if n.startswith(".")), sorted(alike))
         self.assertEqual(sorted(re.findall(r"removed .*/(\S+), a temporary file left by a run that was ended", removed)),

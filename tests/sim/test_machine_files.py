@@ -4,6 +4,7 @@ instances at once lose no save, and the saves come before the report. Files no o
 hand it, and ones at the registry's limits, are run or refused with a message that names the
 file and line, never a crash or a hang, and a file is changed only by --save after a
 completed run."""
+import itertools
 import os
 import shutil
 import subprocess
@@ -49,9 +50,8 @@ class MachineFiles(unittest.TestCase):
                 path = self.copy_sample(simhost.machine(sample))
                 first = simhost.report("--machine", path, "--save")
                 self.assertEqual(first["outcome"], outcome)
-                with open(path, "rb") as saved:
-                    # Written as regedit writes a 5.00 file, whatever encoding it came in.
-                    self.assertTrue(saved.read(2) == b"\xff\xfe")
+                # Written as regedit writes a 5.00 file, whatever encoding it came in.
+                self.assertTrue(simhost.read(path).startswith(b"\xff\xfe"))
                 second = simhost.report("--machine", path)
                 # The definition is in place: its key exists, so nothing creates it again.
                 created = [w for w in second["registry"]["writes"] if w["op"] == "create"]
@@ -72,21 +72,15 @@ class MachineFiles(unittest.TestCase):
         changes = os.path.join(self.directory, "changes.reg")
         report = simhost.report("--machine", path, "--changes", changes)
         self.assertEqual(digest(path), before, "the machine changed without --save")
-        with open(changes, "rb") as written:
-            raw = written.read()
+        raw = simhost.read(changes)
         self.assertTrue(raw.startswith(b"\xff\xfe" + "Windows Registry Editor Version 5.00\r\n".encode("utf-16-le")))
         text = raw.decode("utf-16")
         keys = [line[1:-1] for line in text.splitlines() if line.startswith("[")]
-        written = []
-        for write in report["registry"]["writes"]:
-            key = write["root"] + "\\" + write["path"]
-            if write["status"] == 0 and (not written or written[-1] != key):
-                written.append(key)
-        self.assertEqual(keys, written)
+        written = itertools.groupby(w["root"] + "\\" + w["path"] for w in report["registry"]["writes"] if w["status"] == 0)
+        self.assertEqual(keys, [key for key, _ in written])
         # Standard output carries the same changes alone: the screen is drawn on standard error.
         result = simhost.run("--machine", path, "--changes", "-")
-        with open(changes, "rb") as written:
-            self.assertEqual(result.stdout, written.read())
+        self.assertEqual(result.stdout, simhost.read(changes))
         self.assertIn("Fenwick FastLink 100", result.stderr.decode())
 
     def test_japanese_machine_lists_its_descriptions_and_saves_them_unchanged(self):
@@ -97,8 +91,7 @@ class MachineFiles(unittest.TestCase):
         self.assertEqual(report["shown"]["lists"], {
             "1004": ["フェンウィック FastLink 100 イーサネット アダプタ"],
             "1005": ["フェンウィック GigaLink 1000 サーバー アダプタ（ソフト制御）"]})
-        with open(path, "rb") as saved:
-            text = saved.read().decode("utf-16")
+        text = simhost.read(path).decode("utf-16")
         self.assertIn('"DeviceDesc"="フェンウィック GigaLink 1000 サーバー アダプタ（ソフト制御）"', text)
         self.assertIn('"ParamDesc"="リンク速度とデュプレックス表示"', text)
 
@@ -230,8 +223,7 @@ class MachineFiles(unittest.TestCase):
         path = self.write("deep.reg", f"REGEDIT4\r\n\r\n[{DEEP}]\r\n\"Leaf\"=\"512\"\r\n")
         report = simhost.report("--machine", path, "--save")
         self.assertEqual(report["shown"]["text"], "Adapter was not found")
-        with open(path, "rb") as saved:
-            self.assertIn(b"\\K511]", saved.read())
+        self.assertIn(b"\\K511]", simhost.read(path))
         self.assertEqual(simhost.report("--machine", path)["shown"]["text"], "Adapter was not found")
 
     def test_a_device_key_name_of_255_characters_is_set(self):
@@ -254,8 +246,7 @@ class MachineFiles(unittest.TestCase):
         path = self.write("values.reg", f"REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Many]\r\n{values}"
                                         f"\"value99999\"=\"again\"\r\n")
         simhost.report("--machine", path, "--save")
-        with open(path, "rb") as saved:
-            text = saved.read().decode("latin-1")
+        text = simhost.read(path).decode("latin-1")
         self.assertIn('"Value0"=dword:00000000', text)
         # The last line put the value again under another case: replaced where it stood.
         self.assertIn('"Value99998"=dword:0001869e\r\n"Value99999"="again"', text)
