@@ -99,17 +99,15 @@ class OfflineInstallations(unittest.TestCase):
                 ("sample-nt4.reg", ["version=4.0"], ["--os", "nt40"], WINDOWS)):
             with self.subTest(made_with=made_with):
                 windows, system, software = self.install(machine_file, *made_with, names=names)
-                before = self.files()
+                before, same = self.files(), simhost.report("--machine", machine(machine_file), *same_as)
                 for option in ([], ["--os", "win2k"], ["--lang", "0x0409"], ["--codepage", "1252"]):
                     self.assertEqual(simhost.report("--windows", windows, *option),
                                      simhost.report("--machine", machine(machine_file), *same_as, *option), option)
-                self.assertEqual(simhost.report("--hive", "SYSTEM=" + system, "--hive", "software=" + software),
-                                 simhost.report("--machine", machine(machine_file), *same_as))
+                self.assertEqual(simhost.report("--hive", "SYSTEM=" + system, "--hive", "software=" + software), same)
                 # A hive on a stream is read no further than its header says it holds.
                 with subprocess.Popen(["cat", system, "/dev/zero"], stdout=subprocess.PIPE) as stream:
                     self.assertEqual(simhost.report("--hive", "SYSTEM=/dev/stdin", "--hive", "SOFTWARE=" + software,
-                                                    stdin=stream.stdout),
-                                     simhost.report("--machine", machine(machine_file), *same_as))
+                                                    stdin=stream.stdout), same)
                 self.assertEqual(self.files(), before, "a preview wrote a file")
 
     def test_save_puts_the_definition_into_the_current_control_set_and_keeps_the_first_original(self):

@@ -76,7 +76,8 @@ class MachineFiles(unittest.TestCase):
         self.assertTrue(raw.startswith(b"\xff\xfe" + "Windows Registry Editor Version 5.00\r\n".encode("utf-16-le")))
         text = raw.decode("utf-16")
         keys = [line[1:-1] for line in text.splitlines() if line.startswith("[")]
-        written = itertools.groupby(w["root"] + "\\" + w["path"] for w in report["registry"]["writes"] if w["status"] == 0)
+        written = itertools.groupby(w["root"] + "\\" + w["path"] for w in report["registry"]["writes"]
+                                    if w["status"] == 0)
         self.assertEqual(keys, [key for key, _ in written])
         # Standard output carries the same changes alone: the screen is drawn on standard error.
         result = simhost.run("--machine", path, "--changes", "-")

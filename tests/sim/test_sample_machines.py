@@ -35,7 +35,8 @@ SEEN = {
     "calls": lambda r: r["registry"]["calls"],
     "keys left open": lambda r: r["registry"]["keysLeftOpen"],
 }
-SAMPLE_98 = {"outcome": 1, "template": 139, "lists": {"1004": [FASTLINK], "1005": ["Fenwick FastLink 100 Dual Port Adapter"]},
+SAMPLE_98 = {"outcome": 1, "template": 139,
+             "lists": {"1004": [FASTLINK], "1005": ["Fenwick FastLink 100 Dual Port Adapter"]},
              # No resets on these families, even for a DEV_1229 adapter.
              "sets": [("0000", "NetworkAddress")] + [("NetworkAddress", name) for name in DEFINITION]
              + [("0001", "NetworkAddress")]}
@@ -50,7 +51,8 @@ CASES = {
         {"outcome": 2, "template": 140, "lists": {"1004": [GIGALINK, FASTLINK]}, "set count": 2 + 1 + 2 * 8}),
     "rerun machine writes only the reset": (
         ["--machine", simhost.machine("sample-xp-rerun.reg")],
-        {"outcome": 2, "template": 140, "sets": [("0000", "IpsecInlineReceiveEnabled")], "created dispositions": [2, 2]}),
+        {"outcome": 2, "template": 140, "sets": [("0000", "IpsecInlineReceiveEnabled")],
+         "created dispositions": [2, 2]}),
     # 95 and 98/Me walk the same keys; the Config Manager's list confirms each adapter.
     **{f"sample 98 on {name}": (["--os", name, "--machine", simhost.machine("sample-98.reg")], SAMPLE_98)
        for name in ("win95", "win98", "winme")},
