@@ -249,10 +249,8 @@ class OfflineInstallations(unittest.TestCase):
             "a value listed twice with --save": (a_value_listed_twice, [],
                                                  "damaged hive: cannot set the value NetworkAddress of ControlSet001"
                                                  "\\Control\\Class\\{4D36E972-E325-11CE-BFC1-08002BE10318}\\0001: "),
-            "/dev/zero": (None, ["--hive", "SYSTEM=/dev/zero", "--hive", "SOFTWARE={SOFTWARE}"],
-                          'not a registry hive: it does not start with "regf"'),
-            "/dev/urandom": (None, ["--hive", "SYSTEM=/dev/urandom", "--hive", "SOFTWARE={SOFTWARE}"],
-                             'not a registry hive: it does not start with "regf"'),
+            **{device: (None, ["--hive", "SYSTEM=" + device, "--hive", "SOFTWARE={SOFTWARE}"],
+                        'not a registry hive: it does not start with "regf"') for device in ("/dev/zero", "/dev/urandom")},
             "control characters in a name": (control_characters, [],
                                              "the values of Bad\\x1B]0;PWNED\\x07\\x1B[2J cannot be read"),
             "keys nested deeper than 512 levels": (lambda w, system, s: hivexsh(system, "add level\ncd level\n" * 513),
