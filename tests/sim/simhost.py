@@ -45,7 +45,6 @@ if _undescribed(SCHEMA):
 
 
 def check_report(text):
-    """Parses a report and checks it against the schema; returns it."""
     parsed = json.loads(text)
     errors = sorted(REPORT_VALIDATOR.iter_errors(parsed), key=lambda e: list(e.absolute_path))
     if errors:
@@ -67,14 +66,30 @@ def run(*args, env=None, check=True, stdin=subprocess.DEVNULL):
     return result
 
 
+def refuse(test, *args, message, stdin=subprocess.DEVNULL):
+    """Runs korvane-sim with args, which it must refuse before a run starts: exit status 2,
+    nothing on standard output, and on standard error one printable line that holds message
+    (whatever the input held, nothing there may drive a terminal). Returns that line."""
+    result = run(*args, check=False, stdin=stdin)
+    test.assertEqual(result.returncode, 2, result.stderr)
+    test.assertEqual(result.stdout, b"", "a run started")
+    text = result.stderr.decode("utf-8")
+    test.assertRegex(text, r"\A[^\x00-\x1f\x7f-\x9f]+\n\Z")
+    test.assertIn(message, text)
+    return text
+
+
 def report(*args, **kwargs):
-    """Runs korvane-sim --json with args and returns the parsed report."""
-    result = run("--json", *args, **kwargs)
-    return json.loads(result.stdout.decode("utf-8"))
+    return json.loads(run("--json", *args, **kwargs).stdout.decode("utf-8"))
 
 
 def fixture(name):
     return os.path.join(FIXTURES, name)
+
+
+def machine(name):
+    """A sample machine of machines/, the ones users start from."""
+    return os.path.join(MACHINES, name)
 
 
 def temporary_folder(test, prefix="korvane-"):
@@ -98,23 +113,8 @@ def read(path):
 
 
 def digest(path):
-    """The SHA-256 of a file's bytes, read a block at a time."""
-    summed = hashlib.sha256()
     with open(path, "rb") as file:
-        for block in iter(lambda: file.read(1 << 20), b""):
-            summed.update(block)
-    return summed.hexdigest()
-
-
-@contextlib.contextmanager
-def terminal_pair():
-    """A pseudo-terminal: (keyboard, terminal), both closed afterwards."""
-    keyboard, terminal = pty.openpty()
-    try:
-        yield keyboard, terminal
-    finally:
-        os.close(keyboard)
-        os.close(terminal)
+        return hashlib.file_digest(file, "sha256").hexdigest()
 
 
 class Terminal:

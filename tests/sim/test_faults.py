@@ -8,10 +8,9 @@ import unittest
 import simhost
 
 # (machine, Windows version) pairs, one or more per platform family.
-MACHINES = [(os.path.join(simhost.MACHINES, "sample-xp.reg"), "winxp"), (simhost.fixture("xp-all-set.reg"), "winxp"),
-            (os.path.join(simhost.MACHINES, "sample-98.reg"), "win98"),
-            (os.path.join(simhost.MACHINES, "sample-98.reg"), "win95"),
-            (os.path.join(simhost.MACHINES, "sample-nt4.reg"), "nt40")]
+MACHINES = [(simhost.machine("sample-xp.reg"), "winxp"), (simhost.fixture("xp-all-set.reg"), "winxp"),
+            (simhost.machine("sample-98.reg"), "win98"), (simhost.machine("sample-98.reg"), "win95"),
+            (simhost.machine("sample-nt4.reg"), "nt40")]
 DEFINITION = "\\Ndi\\Params\\NetworkAddress"
 DEFINITION_VALUES = {"@", "type", "default", "base", "paramdesc", "uppercase", "limittext", "optional"}
 

@@ -20,13 +20,7 @@ MAKE_HIVES = os.environ.get("KORVANE_MAKE_HIVES", "build/native/tests/korvane-ma
 DEFINITION = sorted(["", "Type", "Default", "Base", "ParamDesc", "UpperCase", "LimitText", "Optional"])
 NET_CLASS = "control\\class\\{4d36e972-e325-11ce-bfc1-08002be10318}"
 WINDOWS = ("WINDOWS", "system32", "config", "SYSTEM", "SOFTWARE")
-
-
-def machine(name):
-    return os.path.join(simhost.MACHINES, name)
-
-
-read = simhost.read
+machine, read = simhost.machine, simhost.read
 
 
 def definition_keys(path):
@@ -74,15 +68,16 @@ class OfflineInstallations(unittest.TestCase):
     def setUp(self):
         self.directory = simhost.temporary_folder(self, "korvane-hives-")
 
-    def install(self, machine_file, *options, names=WINDOWS):
-        """Hives made from a machine file in the Windows folder NAMES[0], in place of any made
-        before; returns that folder and the SYSTEM and SOFTWARE hives."""
-        shutil.rmtree(os.path.join(self.directory, names[0]), True)
-        config = os.path.join(self.directory, *names[:3])
+    def install(self, machine_file, *options, names=WINDOWS, base=None):
+        """Hives made from a machine file in the Windows folder NAMES[0] (in base, or the test's
+        folder), in place of any made before; returns that folder and the SYSTEM and SOFTWARE hives."""
+        base = base or self.directory
+        shutil.rmtree(os.path.join(base, names[0]), True)
+        config = os.path.join(base, *names[:3])
         os.makedirs(config)
         system, software = os.path.join(config, names[3]), os.path.join(config, names[4])
         subprocess.run([MAKE_HIVES, machine(machine_file), system, software, *options], check=True, timeout=60)
-        return os.path.join(self.directory, names[0]), system, software
+        return os.path.join(base, names[0]), system, software
 
     def files(self):
         """Every file below the test's folder with the digest of its bytes, every symbolic link
@@ -104,20 +99,15 @@ class OfflineInstallations(unittest.TestCase):
                 ("sample-nt4.reg", ["version=4.0"], ["--os", "nt40"], WINDOWS)):
             with self.subTest(made_with=made_with):
                 windows, system, software = self.install(machine_file, *made_with, names=names)
-                before = self.files()
+                before, same = self.files(), simhost.report("--machine", machine(machine_file), *same_as)
                 for option in ([], ["--os", "win2k"], ["--lang", "0x0409"], ["--codepage", "1252"]):
                     self.assertEqual(simhost.report("--windows", windows, *option),
                                      simhost.report("--machine", machine(machine_file), *same_as, *option), option)
-                self.assertEqual(simhost.report("--hive", "SYSTEM=" + system, "--hive", "software=" + software),
-                                 simhost.report("--machine", machine(machine_file), *same_as))
+                self.assertEqual(simhost.report("--hive", "SYSTEM=" + system, "--hive", "software=" + software), same)
                 # A hive on a stream is read no further than its header says it holds.
-                stream = subprocess.Popen(["cat", system, "/dev/zero"], stdout=subprocess.PIPE)
-                self.addCleanup(stream.wait)
-                self.addCleanup(stream.kill)
-                self.addCleanup(stream.stdout.close)
-                self.assertEqual(simhost.report("--hive", "SYSTEM=/dev/stdin", "--hive", "SOFTWARE=" + software,
-                                                stdin=stream.stdout),
-                                 simhost.report("--machine", machine(machine_file), *same_as))
+                with subprocess.Popen(["cat", system, "/dev/zero"], stdout=subprocess.PIPE) as stream:
+                    self.assertEqual(simhost.report("--hive", "SYSTEM=/dev/stdin", "--hive", "SOFTWARE=" + software,
+                                                    stdin=stream.stdout), same)
                 self.assertEqual(self.files(), before, "a preview wrote a file")
 
     def test_save_puts_the_definition_into_the_current_control_set_and_keeps_the_first_original(self):
@@ -176,21 +166,18 @@ class OfflineInstallations(unittest.TestCase):
                                  20 + len(administrators) + len(local_system)) + administrators + local_system + dacl
         hidden_system_archive = struct.pack(">I", 0x26)
 
-        config = os.path.join(mount, "WINDOWS", "system32", "config")
-        os.makedirs(config)
-        system, software = os.path.join(config, "SYSTEM"), os.path.join(config, "SOFTWARE")
-        subprocess.run([MAKE_HIVES, machine("sample-xp.reg"), system, software], check=True, timeout=60)
+        windows, system, software = self.install("sample-xp.reg", base=mount)
         os.setxattr(system, "system.ntfs_acl", descriptor)
         os.setxattr(system, "system.ntfs_attrib_be", hidden_system_archive)
         original = read(system)
 
-        simhost.report("--windows", os.path.join(mount, "WINDOWS"), "--save")
+        simhost.report("--windows", windows, "--save")
         self.assertEqual(read(system + ".bak"), original)
         self.assertEqual(list(definition_keys(system).values()), [DEFINITION])
         for path in (system, system + ".bak"):
             self.assertEqual((os.getxattr(path, "system.ntfs_acl"), os.getxattr(path, "system.ntfs_attrib_be")),
                              (descriptor, hidden_system_archive), path)
-        self.assertEqual(sorted(os.listdir(config)), ["SOFTWARE", "SYSTEM", "SYSTEM.bak"])
+        self.assertEqual(sorted(os.listdir(os.path.dirname(system))), ["SOFTWARE", "SYSTEM", "SYSTEM.bak"])
 
     def test_refusals_leave_every_file_as_it_was(self):
         def missing_control_set(windows, system, software):
@@ -262,10 +249,8 @@ class OfflineInstallations(unittest.TestCase):
             "a value listed twice with --save": (a_value_listed_twice, [],
                                                  "damaged hive: cannot set the value NetworkAddress of ControlSet001"
                                                  "\\Control\\Class\\{4D36E972-E325-11CE-BFC1-08002BE10318}\\0001: "),
-            "/dev/zero": (None, ["--hive", "SYSTEM=/dev/zero", "--hive", "SOFTWARE={SOFTWARE}"],
-                          'not a registry hive: it does not start with "regf"'),
-            "/dev/urandom": (None, ["--hive", "SYSTEM=/dev/urandom", "--hive", "SOFTWARE={SOFTWARE}"],
-                             'not a registry hive: it does not start with "regf"'),
+            **{device: (None, ["--hive", "SYSTEM=" + device, "--hive", "SOFTWARE={SOFTWARE}"],
+                        'not a registry hive: it does not start with "regf"') for device in ("/dev/zero", "/dev/urandom")},
             "control characters in a name": (control_characters, [],
                                              "the values of Bad\\x1B]0;PWNED\\x07\\x1B[2J cannot be read"),
             "keys nested deeper than 512 levels": (lambda w, system, s: hivexsh(system, "add level\ncd level\n" * 513),
@@ -314,15 +299,10 @@ class OfflineInstallations(unittest.TestCase):
                            .replace("{CONFIG}", os.path.dirname(system)) for o in options]
                 # A device is read as a hive, and refused as one to save before it is read.
                 save = [] if any(o.startswith("SYSTEM=/dev/") for o in options) else ["--save"]
-                result = simhost.run(*hives, "--json", *save, "--changes", os.path.join(self.directory, "changes.reg"),
-                                     *options, check=False)
-                self.assertEqual(result.returncode, 2, result.stderr)
-                self.assertEqual(result.stdout, b"", "a run started")
-                self.assertIn(message, result.stderr.decode())
-                # One short line, whatever the files hold (the paths it was given may stand in it
-                # whole, twice), and nothing that drives a terminal.
-                self.assertLess(len(result.stderr), 400 + 2 * max(map(len, options), default=0), result.stderr)
-                self.assertNotRegex(result.stderr[:-1], rb"[\x00-\x1f\x7f]")
+                text = simhost.refuse(self, *hives, "--json", *save, "--changes",
+                                      os.path.join(self.directory, "changes.reg"), *options, message=message)
+                # A short line, whatever the files hold (the paths it was given may stand in it whole, twice).
+                self.assertLess(len(text.encode()), 400 + 2 * max(map(len, options), default=0), text)
                 self.assertEqual(self.files(), before)
 
     def test_one_installation_is_one_pc_whichever_way_its_hives_are_named(self):
@@ -340,8 +320,7 @@ class OfflineInstallations(unittest.TestCase):
         left = [".SYSTEM.korvane-sim-Ab12yZ", ".SYSTEM.bak.korvane-sim-000000", ".SOFTWARE.korvane-sim-xyzXYZ"]
         alike = [".SYSTEM.korvane-sim-Ab12y", ".SYSTEM.korvane-sim-Ab12y!", ".SYSTEM.backup", ".system.korvane-sim-Ab12yZ"]
         for name in left + alike:
-            with open(os.path.join(config, name), "wb") as file:
-                file.write(b"x" * 4096)
+            simhost.write(config, name, b"x" * 4096)
         os.symlink(software, os.path.join(config, ".SOFTWARE.korvane-sim-linked"))
         alike.append(".SOFTWARE.korvane-sim-linked")
         runtime = os.path.join(simhost.RUNTIME, f"korvane-sim-{os.geteuid()}")
@@ -363,8 +342,7 @@ class OfflineInstallations(unittest.TestCase):
                          "the run that has the installation left a killed run's temporary file")
         # Planted while the first has the installation: only a run that has it may remove them.
         for name in left:
-            with open(os.path.join(config, name), "wb") as file:
-                file.write(b"x")
+            simhost.write(config, name, b"x")
         with open(writer, "wb") as fifo:
             link = os.path.join(self.directory, "SYSTEM.link")
             os.symlink(system, link)
@@ -385,8 +363,7 @@ class OfflineInstallations(unittest.TestCase):
         # The run that had the installation removed its lock file as it ended.
         self.assertEqual(os.listdir(runtime), [])
         os.remove(system)
-        with open(system, "wb") as file:
-            file.write(hive)
+        simhost.write(config, "SYSTEM", hive)
         removed = simhost.run("--json", "--windows", windows).stderr.decode()
         self.assertEqual(sorted(n for n in os.listdir(config) if n.startswith(".")), sorted(alike))
         self.assertEqual(sorted(re.findall(r"removed .*/(\S+), a temporary file left by a run that was ended", removed)),

@@ -1,7 +1,10 @@
-"""korvane-sim's machine files end to end: a malformed file is refused and never changed,
---save and --changes write what the run did, --no-admin runs as a user, a target that may
-not be written stops the run before it starts, instances at once lose no save, and the saves
-come before the report."""
+"""korvane-sim's machine files end to end: --save and --changes write what the run did,
+--no-admin runs as a user, a target that may not be written stops the run before it starts,
+instances at once lose no save, and the saves come before the report. Files no one should
+hand it, and ones at the registry's limits, are run or refused with a message that names the
+file and line, never a crash or a hang, and a file is changed only by --save after a
+completed run."""
+import itertools
 import os
 import shutil
 import subprocess
@@ -9,10 +12,21 @@ import unittest
 
 import simhost
 
-HEADER = b"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n"
-SAMPLE = os.path.join(simhost.MACHINES, "sample-xp.reg")
-
+SAMPLE = simhost.machine("sample-xp.reg")
 digest = simhost.digest
+HEADER = b"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n"
+DEEP = "HKEY_LOCAL_MACHINE\\" + "\\".join(f"K{level}" for level in range(512))
+DEVICE = "VEN_5AB1&DEV_1229&SUBSYS_30015AB1&REV_0C&"
+XP_PCI = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Enum\\PCI"
+XP_CLASS = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Class\\{4D36E972-E325-11CE-BFC1-08002BE10318}"
+
+
+def adapter(device_key, driver="0000"):
+    """A supported XP adapter under device_key whose driver key takes the definition."""
+    return (f"[{XP_PCI}\\{device_key}\\3&1&0&40]\r\n\"DeviceDesc\"=\"Limit adapter\"\r\n"
+            f"\"Driver\"=\"{{4D36E972-E325-11CE-BFC1-08002BE10318}}\\\\{driver}\"\r\n"
+            f"[{XP_PCI}\\{device_key}\\3&1&0&40\\Control]\r\n"
+            f"[{XP_CLASS}\\{driver}\\PROSetNdi\\Params]\r\n")
 
 
 class MachineFiles(unittest.TestCase):
@@ -22,53 +36,35 @@ class MachineFiles(unittest.TestCase):
     def write(self, name, data):
         return simhost.write(self.directory, name, data)
 
-    def copy_sample(self):
+    def copy_sample(self, sample=SAMPLE):
         path = os.path.join(self.directory, "machine.reg")
-        shutil.copyfile(SAMPLE, path)
+        shutil.copyfile(sample, path)
         return path
 
-    def test_malformed_files_are_refused_with_their_line_and_left_unchanged(self):
-        cases = {
-            "bad hex": (HEADER + b'"x"=hex:4g\r\n', 4),
-            "open string": (HEADER + b'"x"="open\r\n', 4),
-            "truncated hex": (HEADER + b'"x"=hex(1):30,\\\r\n', 4),
-            "bad escape": (HEADER + b'"x"="a\\qb"\r\n', 4),
-            "unknown type": (HEADER + b'"x"=bogus:1\r\n', 4),
-            "other root": (HEADER + b'\r\n[HKEY_CURRENT_USER\\X]\r\n', 5),
-            "no header": (b"[HKEY_LOCAL_MACHINE\\Software]\r\n", 1),
-            "junk after the header": (HEADER + b"\x00\xff\xfe junk\r\n", 4),
-        }
-        for name, (data, line) in cases.items():
-            with self.subTest(name):
-                path = self.write("bad.reg", data)
-                before = digest(path)
-                changes = os.path.join(self.directory, "changes.reg")
-                result = simhost.run("--machine", path, "--save", "--changes", changes, "--json", check=False)
-                self.assertEqual(result.returncode, 2)
-                self.assertEqual(result.stdout, b"", "a run started")
-                message = result.stderr.decode(errors="replace")
-                self.assertIn(f"bad.reg:{line}:", message)
-                self.assertEqual(len(message.strip().splitlines()), 1, message)
-                self.assertEqual(digest(path), before)
-                self.assertFalse(os.path.exists(changes))
-                self.assertEqual(sorted(os.listdir(self.directory)), ["bad.reg"], "a file was left behind")
-
     def test_save_keeps_what_the_run_wrote_and_a_rerun_writes_only_the_resets(self):
-        path = self.copy_sample()
-        first = simhost.report("--machine", path, "--save")
-        self.assertEqual(first["outcome"], 1)
-        with open(path, "rb") as saved:
-            # Written as regedit writes a 5.00 file, whatever encoding it came in.
-            self.assertTrue(saved.read(2) == b"\xff\xfe")
-        second = simhost.report("--machine", path)
-        # The definition is in place: its key exists, so nothing creates it again.
-        created = [w for w in second["registry"]["writes"] if w["op"] == "create"]
-        self.assertTrue(all(w["disposition"] == 2 for w in created), created)
-        # An existing definition counts as set: the rerun shows what the first run did.
-        self.assertEqual([a["applied"] for a in second["adapters"]], [a["applied"] for a in first["adapters"]])
-        self.assertEqual(second["shown"], first["shown"])
-        names = {w["name"] for w in second["registry"]["writes"] if w["op"] == "set"}
-        self.assertLessEqual(names, {"IpsecInlineReceiveEnabled", "ReduceSpeedOnPowerDown"})
+        # The rerun sample is what the all-set sample becomes: a second run on the saved file
+        # writes what a run on the rerun sample writes.
+        for sample, outcome, becomes in (("sample-xp.reg", 1, None),
+                                         ("sample-xp-all-set.reg", 2, "sample-xp-rerun.reg")):
+            with self.subTest(sample):
+                path = self.copy_sample(simhost.machine(sample))
+                first = simhost.report("--machine", path, "--save")
+                self.assertEqual(first["outcome"], outcome)
+                # Written as regedit writes a 5.00 file, whatever encoding it came in.
+                self.assertTrue(simhost.read(path).startswith(b"\xff\xfe"))
+                second = simhost.report("--machine", path)
+                # The definition is in place: its key exists, so nothing creates it again.
+                created = [w for w in second["registry"]["writes"] if w["op"] == "create"]
+                self.assertTrue(all(w["disposition"] == 2 for w in created), created)
+                # An existing definition counts as set: the rerun shows what the first run did.
+                self.assertEqual([a["applied"] for a in second["adapters"]], [a["applied"] for a in first["adapters"]])
+                self.assertEqual(second["shown"], first["shown"])
+                names = {w["name"] for w in second["registry"]["writes"] if w["op"] == "set"}
+                self.assertLessEqual(names, {"IpsecInlineReceiveEnabled", "ReduceSpeedOnPowerDown"})
+                if becomes:
+                    rerun = simhost.report("--machine", simhost.machine(becomes))
+                    self.assertEqual((second["registry"]["writes"], second["shown"]),
+                                     (rerun["registry"]["writes"], rerun["shown"]))
 
     def test_changes_hold_exactly_the_successful_writes(self):
         path = self.copy_sample()
@@ -76,21 +72,16 @@ class MachineFiles(unittest.TestCase):
         changes = os.path.join(self.directory, "changes.reg")
         report = simhost.report("--machine", path, "--changes", changes)
         self.assertEqual(digest(path), before, "the machine changed without --save")
-        with open(changes, "rb") as written:
-            raw = written.read()
+        raw = simhost.read(changes)
         self.assertTrue(raw.startswith(b"\xff\xfe" + "Windows Registry Editor Version 5.00\r\n".encode("utf-16-le")))
         text = raw.decode("utf-16")
         keys = [line[1:-1] for line in text.splitlines() if line.startswith("[")]
-        written = []
-        for write in report["registry"]["writes"]:
-            key = write["root"] + "\\" + write["path"]
-            if write["status"] == 0 and (not written or written[-1] != key):
-                written.append(key)
-        self.assertEqual(keys, written)
+        written = itertools.groupby(w["root"] + "\\" + w["path"] for w in report["registry"]["writes"]
+                                    if w["status"] == 0)
+        self.assertEqual(keys, [key for key, _ in written])
         # Standard output carries the same changes alone: the screen is drawn on standard error.
         result = simhost.run("--machine", path, "--changes", "-")
-        with open(changes, "rb") as written:
-            self.assertEqual(result.stdout, written.read())
+        self.assertEqual(result.stdout, simhost.read(changes))
         self.assertIn("Fenwick FastLink 100", result.stderr.decode())
 
     def test_japanese_machine_lists_its_descriptions_and_saves_them_unchanged(self):
@@ -101,39 +92,26 @@ class MachineFiles(unittest.TestCase):
         self.assertEqual(report["shown"]["lists"], {
             "1004": ["フェンウィック FastLink 100 イーサネット アダプタ"],
             "1005": ["フェンウィック GigaLink 1000 サーバー アダプタ（ソフト制御）"]})
-        with open(path, "rb") as saved:
-            text = saved.read().decode("utf-16")
+        text = simhost.read(path).decode("utf-16")
         self.assertIn('"DeviceDesc"="フェンウィック GigaLink 1000 サーバー アダプタ（ソフト制御）"', text)
         self.assertIn('"ParamDesc"="リンク速度とデュプレックス表示"', text)
 
         # On a Western machine the same file's Japanese has no ANSI form: refused, unchanged.
         before = digest(path)
-        result = simhost.run("--json", "--machine", path, "--save", check=False)
-        self.assertEqual(result.returncode, 2)
-        self.assertIn(b"has no form in code page 1252", result.stderr)
+        simhost.refuse(self, "--json", "--machine", path, "--save", message="has no form in code page 1252")
         self.assertEqual(digest(path), before)
 
-    def test_japanese_98_machine_reads_its_8_bit_text_a_character_at_a_time(self):
-        report = simhost.report("--os", "win98", "--lang", "0x0411", "--machine", simhost.fixture("98-japanese.reg"))
-        self.assertEqual(report["shown"]["lists"], {
-            "1004": ["フェンウィック FastLink 100 イーサネット アダプタ"],
-            "1005": ["フェンウィック FastLink 100 デュアル ポート 代表"]})
-
-    def test_no_admin_sets_nothing_and_reports_every_adapter_failed(self):
-        path = self.copy_sample()
-        report = simhost.report("--machine", path, "--no-admin", "--save")
-        self.assertEqual(report["outcome"], 3)
-        self.assertEqual(report["shown"]["template"], 136)
-        self.assertEqual([w for w in report["registry"]["writes"] if w["status"] == 0], [])
-        self.assertEqual(report["registry"]["keysLeftOpen"], 0)
-
-    def test_ten_instances_at_once_lose_no_save(self):
+    def test_no_admin_sets_nothing_and_ten_instances_at_once_lose_no_save(self):
         # What the machine is saved as after a run with or without administrator rights; later
         # runs on it save it unchanged.
         saved_by = {}
         for args in ([], ["--no-admin"]):
-            simhost.report("--machine", self.copy_sample(), "--save", *args)
+            report = simhost.report("--machine", self.copy_sample(), "--save", *args)
             saved_by[bool(args)] = digest(os.path.join(self.directory, "machine.reg"))
+        # The run without them (the last) sets nothing and reports every adapter failed.
+        self.assertEqual((report["outcome"], report["shown"]["template"]), (3, 136))
+        self.assertEqual([w for w in report["registry"]["writes"] if w["status"] == 0], [])
+        self.assertEqual(report["registry"]["keysLeftOpen"], 0)
         for trial in range(5):
             with self.subTest(trial=trial):
                 path = self.copy_sample()
@@ -165,10 +143,7 @@ class MachineFiles(unittest.TestCase):
             with self.subTest(name):
                 before = {entry: digest(os.path.join(self.directory, entry)) for entry in os.listdir(self.directory)}
                 machine = read_only if "--save" in args else path
-                result = simhost.run("--json", "--machine", machine, *args, check=False)
-                self.assertEqual(result.returncode, 2, result.stderr)
-                self.assertEqual(result.stdout, b"", "the run started")
-                self.assertIn(message, result.stderr.decode())
+                simhost.refuse(self, "--json", "--machine", machine, *args, message=message)
                 after = {entry: digest(os.path.join(self.directory, entry)) for entry in os.listdir(self.directory)}
                 self.assertEqual(after, before)
 
@@ -189,6 +164,90 @@ class MachineFiles(unittest.TestCase):
                 self.assertEqual(result.stderr.decode(), f"korvane-sim: cannot write to standard output: {reason}\n")
                 self.assertNotEqual(digest(path), before, "not saved")
                 self.assertTrue(os.path.exists(changes), "the changes were not written")
+
+    def test_malformed_files_are_refused_with_their_line_and_left_unchanged(self):
+        junk = bytes((i * 73 + 41) % 256 for i in range(4096)).replace(b"\n", b" ").replace(b"\r", b" ") \
+            .replace(b"\0", b" ")
+        cases = {
+            "bad hex": (HEADER + b'"x"=hex:4g\r\n', 4, ""),
+            "open string": (HEADER + b'"x"="open\r\n', 4, ""),
+            "truncated hex": (HEADER + b'"x"=hex(1):30,\\\r\n', 4, ""),
+            "bad escape": (HEADER + b'"x"="a\\qb"\r\n', 4, ""),
+            "unknown type": (HEADER + b'"x"=bogus:1\r\n', 4, ""),
+            "other root": (HEADER + b'\r\n[HKEY_CURRENT_USER\\X]\r\n', 5, ""),
+            "no header": (b"[HKEY_LOCAL_MACHINE\\Software]\r\n", 1, ""),
+            "junk after the header": (HEADER + b"\x00\xff\xfe junk\r\n", 4, ""),
+            "binary junk after the header": (b"REGEDIT4\r\n" + junk, 2,
+                                             "expected a key line, a value line or a comment, found "),
+            # One past the limits that the tests below run at.
+            "keys nested one level too deep": (f"REGEDIT4\r\n\r\n[{DEEP}\\K512]\r\n", 3, "key nested 513 levels deep"),
+            "a key name of 256 characters": ("REGEDIT4\r\n\r\n" + adapter(DEVICE + "P" * (256 - len(DEVICE))), 3,
+                                             "key name of 256 characters"),
+        }
+        changes = os.path.join(self.directory, "changes.reg")
+        for name, (data, line, message) in cases.items():
+            with self.subTest(name):
+                path = self.write("bad.reg", data)
+                status = os.stat(path)
+                before = status.st_size, status.st_mtime_ns, simhost.digest(path)
+                simhost.refuse(self, "--machine", path, "--save", "--changes", changes, "--json",
+                               message=f"{path}:{line}: {message}")
+                status = os.stat(path)
+                self.assertEqual((status.st_size, status.st_mtime_ns, simhost.digest(path)), before)
+                self.assertEqual(os.listdir(self.directory), ["bad.reg"], "a file was left behind")
+
+    def test_endless_and_huge_inputs_end_at_once_with_an_error(self):
+        limit = "the machine file is longer than the limit of 268435456 bytes (256 MiB)"
+        # Zero bytes past its header, and past 4 GiB: a size cut to 32 bits would pass as 0.
+        big = self.write("big.reg", "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n")
+        os.truncate(big, 4 << 30)  # takes no disk
+        before = os.stat(big)
+        # A pipe that never ends is read up to the limit, and no further.
+        writer = subprocess.Popen(["sh", "-c", "printf 'REGEDIT4\\r\\n'; exec yes '; a comment, again and again'"],
+                                  stdout=subprocess.PIPE)
+        runs = {big: (["--save"], None, f"{big}: {limit}"),
+                "/dev/stdin": ([], writer.stdout, f"/dev/stdin: {limit}"),
+                "/dev/zero": ([], None, '/dev/zero:1: missing header: the first line must be "REGEDIT4"')}
+        for machine, (args, stdin, message) in runs.items():
+            with self.subTest(machine):
+                simhost.refuse(self, "--json", "--machine", machine, *args, stdin=stdin or subprocess.DEVNULL,
+                               message=message)
+        writer.stdout.close()
+        writer.wait(timeout=60)
+        self.assertEqual((os.stat(big).st_size, os.stat(big).st_mtime_ns), (4 << 30, before.st_mtime_ns))
+
+    def test_keys_at_the_depth_limit_run_and_save(self):
+        path = self.write("deep.reg", f"REGEDIT4\r\n\r\n[{DEEP}]\r\n\"Leaf\"=\"512\"\r\n")
+        report = simhost.report("--machine", path, "--save")
+        self.assertEqual(report["shown"]["text"], "Adapter was not found")
+        self.assertIn(b"\\K511]", simhost.read(path))
+        self.assertEqual(simhost.report("--machine", path)["shown"]["text"], "Adapter was not found")
+
+    def test_a_device_key_name_of_255_characters_is_set(self):
+        path = self.write("255.reg", "REGEDIT4\r\n\r\n" + adapter(DEVICE + "P" * (255 - len(DEVICE))))
+        report = simhost.report("--machine", path)
+        self.assertEqual(report["shown"]["lists"], {"1004": ["Limit adapter"]})
+        self.assertEqual(report["registry"]["keysLeftOpen"], 0)
+
+    def test_100000_subkeys_under_the_device_keys_stop_the_walk_at_1024(self):
+        # The supported adapter sorts after the first 1024 device keys: it is never reached.
+        keys = "".join(f"[{XP_PCI}\\VEN_0000&DEV_{i:05d}]\r\n" for i in range(100000))
+        path = self.write("wide.reg", "REGEDIT4\r\n\r\n" + keys + adapter("VEN_5AB1&DEV_1229&REV_0C"))
+        report = simhost.report("--machine", path)
+        self.assertEqual(report["shown"]["text"], "Adapter was not found")
+        self.assertEqual(report["registry"]["keysLeftOpen"], 0)
+        self.assertEqual(report["registry"]["writes"], [])
+
+    def test_a_key_with_100000_values_loads_and_saves_them_all(self):
+        values = "".join(f"\"Value{i}\"=dword:{i:08x}\r\n" for i in range(100000))
+        path = self.write("values.reg", f"REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Many]\r\n{values}"
+                                        f"\"value99999\"=\"again\"\r\n")
+        simhost.report("--machine", path, "--save")
+        text = simhost.read(path).decode("latin-1")
+        self.assertIn('"Value0"=dword:00000000', text)
+        # The last line put the value again under another case: replaced where it stood.
+        self.assertIn('"Value99998"=dword:0001869e\r\n"Value99999"="again"', text)
+        self.assertEqual(text.count('"Value'), 100000)
 
 
 if __name__ == "__main__":

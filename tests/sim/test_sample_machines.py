@@ -1,83 +1,109 @@
-"""korvane-sim end to end on the sample machines users start from (machines/)."""
-import os
+"""korvane-sim end to end on the sample machines users start from (machines/), and on the
+Windows 98 and NT 4.0 machines built to sit on the walks' edges. The edge fixtures run under
+Wine (tests/wine/test_writes.py) must give the same lists and writes."""
 import unittest
 
 import simhost
 
-
-def machine(name):
-    return os.path.join(simhost.MACHINES, name)
+DEFINITION = ("", "Type", "Default", "Base", "ParamDesc", "UpperCase", "LimitText", "Optional")
+FASTLINK, GIGALINK = "Fenwick FastLink 100 Ethernet Adapter", "Fenwick GigaLink 1000 Server Adapter"
 
 
 def sets(report):
     return [(w["path"].rsplit("\\", 1)[-1], w["name"]) for w in report["registry"]["writes"] if w["op"] == "set"]
 
 
+def parameter_keys(report):
+    """The parameter keys that got a NetworkAddress value, in order."""
+    return [w["path"].rsplit("\\", 1)[-1] if "Class" in w["path"] else w["path"].split("\\")[3]
+            for w in report["registry"]["writes"] if w["op"] == "set" and w["name"] == "NetworkAddress"]
+
+
+# What each row names of a report.
+SEEN = {
+    "outcome": lambda r: r["outcome"],
+    "template": lambda r: r["shown"]["template"],
+    "shown": lambda r: r["shown"],
+    "lists": lambda r: r["shown"]["lists"],
+    "sets": sets,
+    "set count": lambda r: len(sets(r)),
+    "resets": lambda r: {name for _, name in sets(r)} & {"IpsecInlineReceiveEnabled", "ReduceSpeedOnPowerDown"},
+    "parameter keys": parameter_keys,
+    "written keys": lambda r: sorted({w["path"] for w in r["registry"]["writes"]}),
+    "created dispositions": lambda r: [w["disposition"] for w in r["registry"]["writes"] if w["op"] == "create"],
+    "family": lambda r: r["osFamily"],
+    "calls": lambda r: r["registry"]["calls"],
+    "keys left open": lambda r: r["registry"]["keysLeftOpen"],
+}
+SAMPLE_98 = {"outcome": 1, "template": 139,
+             "lists": {"1004": [FASTLINK], "1005": ["Fenwick FastLink 100 Dual Port Adapter"]},
+             # No resets on these families, even for a DEV_1229 adapter.
+             "sets": [("0000", "NetworkAddress")] + [("NetworkAddress", name) for name in DEFINITION]
+             + [("0001", "NetworkAddress")]}
+
+CASES = {
+    "sample XP sets one and fails one": (
+        ["--machine", simhost.machine("sample-xp.reg")],
+        {"outcome": 1, "template": 139, "lists": {"1004": [FASTLINK], "1005": [GIGALINK]}}),
+    # Two NetworkAddress values, one reset and two full definitions.
+    "sample with every adapter set": (
+        ["--machine", simhost.machine("sample-xp-all-set.reg")],
+        {"outcome": 2, "template": 140, "lists": {"1004": [GIGALINK, FASTLINK]}, "set count": 2 + 1 + 2 * 8}),
+    "rerun machine writes only the reset": (
+        ["--machine", simhost.machine("sample-xp-rerun.reg")],
+        {"outcome": 2, "template": 140, "sets": [("0000", "IpsecInlineReceiveEnabled")],
+         "created dispositions": [2, 2]}),
+    # 95 and 98/Me walk the same keys; the Config Manager's list confirms each adapter.
+    **{f"sample 98 on {name}": (["--os", name, "--machine", simhost.machine("sample-98.reg")], SAMPLE_98)
+       for name in ("win95", "win98", "winme")},
+    # NT 4.0 lists cards by title and upper-cases the service (never the TR81001 of another maker).
+    "sample NT 4.0": (
+        ["--os", "nt40", "--machine", simhost.machine("sample-nt4.reg")],
+        {"outcome": 1, "template": 139, "set count": 1 + 8 + 1,
+         "lists": {"1004": ["[1] " + FASTLINK], "1005": ["[3] " + GIGALINK]},
+         "written keys": [f"SYSTEM\\CurrentControlSet\\Services\\{key}" for key in (
+             "E10003\\Parameters", "E100B1\\Parameters", "E100B1\\Parameters\\Ndi\\Params\\NetworkAddress")]}),
+    # In device-key order: SUBSYS_0031 (confirmed by the entry naming its path, not by the one
+    # named like its slot; no PROSetNdi), REV_0C (slot 1, not slot 2), DEV_2449 (its path inside
+    # a longer HardWareKey). SUBSYS_0032 is a device key without an instance; REV_08's slot
+    # holds another maker's card; SUBSYS_0033 has an empty Driver.
+    "98 edges: each device key gives at most its first driven instance": (
+        ["--os", "win98", "--machine", simhost.fixture("98-edges.reg")],
+        {"parameter keys": ["0002", "0000", "0001"], "resets": set(), "lists": {
+            "1004": ["Fenwick FastLink 100 (second function)", "Fenwick FastLink 100 Dual Port Adapter"],
+            "1005": [GIGALINK]}}),
+    # Cards in enumeration order with upper-cased services; one without a title is listed
+    # empty, not under the card before it.
+    "NT 4.0 edges": (
+        ["--os", "nt40", "--machine", simhost.fixture("nt4-edges.reg")],
+        {"parameter keys": ["E100B2", "E1000"],
+         "lists": {"1004": ["[1] " + FASTLINK, "[10] " + GIGALINK], "1005": [""]}}),
+    "a Japanese 98 machine's 8-bit text, read a character at a time": (
+        ["--os", "win98", "--lang", "0x0411", "--machine", simhost.fixture("98-japanese.reg")],
+        {"lists": {"1004": ["フェンウィック FastLink 100 イーサネット アダプタ"],
+                   "1005": ["フェンウィック FastLink 100 デュアル ポート 代表"]}}),
+    "Vista in Japanese on the built-in machine": (
+        ["--os", "vista", "--lang", "0x0411"],
+        {"family": 3, "calls": 0, "shown": {"kind": "notice", "caption": "Korvane", "text": "サポート外のOSです。"}}),
+}
+
+
 class SampleMachines(unittest.TestCase):
-    def test_sample_xp_sets_one_and_fails_one(self):
-        r = simhost.report("--machine", machine("sample-xp.reg"))
-        self.assertEqual((r["outcome"], r["shown"]["template"]), (1, 139))
-        self.assertEqual(r["shown"]["lists"]["1004"], ["Fenwick FastLink 100 Ethernet Adapter"])
-        self.assertEqual(r["shown"]["lists"]["1005"], ["Fenwick GigaLink 1000 Server Adapter"])
-
-    def test_sample_with_every_adapter_set(self):
-        r = simhost.report("--machine", machine("sample-xp-all-set.reg"))
-        self.assertEqual((r["outcome"], r["shown"]["template"]), (2, 140))
-        self.assertEqual(sorted(r["shown"]["lists"]["1004"]),
-                         ["Fenwick FastLink 100 Ethernet Adapter", "Fenwick GigaLink 1000 Server Adapter"])
-        # Two NetworkAddress values, one reset and two full definitions.
-        self.assertEqual(len(sets(r)), 2 + 1 + 2 * 8)
-
-    def test_rerun_machine_writes_only_the_reset(self):
-        r = simhost.report("--machine", machine("sample-xp-rerun.reg"))
-        self.assertEqual((r["outcome"], r["shown"]["template"]), (2, 140))
-        self.assertEqual(sets(r), [("0000", "IpsecInlineReceiveEnabled")])
-        creates = [w for w in r["registry"]["writes"] if w["op"] == "create"]
-        self.assertEqual([w["disposition"] for w in creates], [2, 2])
-
-    def test_saved_run_of_the_all_set_sample_is_the_rerun_sample(self):
-        # The rerun sample is what the all-set sample becomes: a second run on the saved file
-        # writes what a run on the rerun sample writes.
-        folder = simhost.temporary_folder(self, "korvane-samples-")
-        copy = simhost.write(folder, "machine.reg", simhost.read(machine("sample-xp-all-set.reg")))
-        simhost.report("--machine", copy, "--save")
-        again = simhost.report("--machine", copy)
-        rerun = simhost.report("--machine", machine("sample-xp-rerun.reg"))
-        self.assertEqual(again["registry"]["writes"], rerun["registry"]["writes"])
-        self.assertEqual(again["shown"], rerun["shown"])
-
-    def test_sample_98_on_each_windows_of_its_family(self):
-        # 95 and 98/Me walk the same keys; the Config Manager's list confirms each adapter.
-        for os_name in ("win95", "win98", "winme"):
-            with self.subTest(os=os_name):
-                r = simhost.report("--os", os_name, "--machine", machine("sample-98.reg"))
-                self.assertEqual((r["outcome"], r["shown"]["template"]), (1, 139))
-                self.assertEqual(r["shown"]["lists"]["1004"], ["Fenwick FastLink 100 Ethernet Adapter"])
-                self.assertEqual(r["shown"]["lists"]["1005"], ["Fenwick FastLink 100 Dual Port Adapter"])
-                # No resets on these families, even for a DEV_1229 adapter.
-                self.assertEqual(sets(r), [("0000", "NetworkAddress")] + [("NetworkAddress", name) for name in
-                                 ("", "Type", "Default", "Base", "ParamDesc", "UpperCase", "LimitText",
-                                  "Optional")] + [("0001", "NetworkAddress")])
-                self.assertEqual(r["registry"]["keysLeftOpen"], 0)
+    def test_each_machine_lists_and_writes_what_it_should(self):
+        for name, (args, expected) in CASES.items():
+            with self.subTest(name):
+                report = simhost.report(*args)
+                seen = {what: SEEN[what](report) for what in expected}
+                self.assertEqual(seen, expected)
+                self.assertEqual(report["registry"]["keysLeftOpen"], 0)
 
     def test_sample_98_without_its_config_manager_entries_has_no_adapter(self):
         # The same machine with an empty HKEY_DYN_DATA list: no adapter is present.
-        text = simhost.read(machine("sample-98.reg")).split(b"[HKEY_DYN_DATA\\Config Manager\\Enum\\")[0]
+        text = simhost.read(simhost.machine("sample-98.reg")).split(b"[HKEY_DYN_DATA\\Config Manager\\Enum\\")[0]
         copy = simhost.write(simhost.temporary_folder(self, "korvane-samples-"), "machine.reg", text)
         r = simhost.report("--os", "win98", "--machine", copy)
         self.assertEqual(r["registry"]["writes"], [])
         self.assertEqual((r["shown"]["kind"], r["shown"]["text"]), ("notice", "Adapter was not found"))
-
-    def test_sample_nt4_lists_cards_by_title_and_upper_cases_the_service(self):
-        r = simhost.report("--os", "nt40", "--machine", machine("sample-nt4.reg"))
-        self.assertEqual((r["outcome"], r["shown"]["template"]), (1, 139))
-        self.assertEqual(r["shown"]["lists"]["1004"], ["[1] Fenwick FastLink 100 Ethernet Adapter"])
-        self.assertEqual(r["shown"]["lists"]["1005"], ["[3] Fenwick GigaLink 1000 Server Adapter"])
-        paths = {w["path"] for w in r["registry"]["writes"]}
-        self.assertIn("SYSTEM\\CurrentControlSet\\Services\\E10003\\Parameters", paths)
-        self.assertFalse(any("TR81001" in path.upper() for path in paths))
-        self.assertEqual(len(sets(r)), 1 + 8 + 1)
-        self.assertEqual(r["registry"]["keysLeftOpen"], 0)
 
 
 if __name__ == "__main__":
