@@ -74,12 +74,8 @@ def dump_keys(prefix, keys):
     out = {}
     for key in keys:
         dumped = prefix.dump(key)
-        values = {}
-        if dumped["found"]:
-            top = next((k for k in dumped["keys"] if k["path"] == ""), {"values": []})
-            for value in top["values"]:
-                values[winehost.text(value["name"]).lower()] = (value["type"], bytes.fromhex(value["data"]))
-        out[key] = values if dumped["found"] else None
+        out[key] = {winehost.text(value["name"]).lower(): (value["type"], bytes.fromhex(value["data"]))
+                    for value in dumped["values"]} if dumped["found"] else None
     return out
 
 

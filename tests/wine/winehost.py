@@ -24,7 +24,8 @@ Run as a program: `winehost.py boot-template DIR`, `winehost.py remove-template 
 with SKIPPED (77) and says why when this machine cannot run the architecture's programs.
 `winehost.py list-cases` prints the cases ctest runs in each prefix, "NAME TEST_ID" a line: every
 test method of the test_*.py files here but test_executables.py (no Wine needed), named by its
-@case or by its class's CASE_PREFIX and the method's name.
+@case or by its class's CASE_PREFIX and the method's name; a class made by @table_cases has a
+method of each row of its CASES.
 """
 import ast
 import atexit
@@ -51,9 +52,6 @@ PROBE_EXE = os.path.join(BUILDS[ARCH], "korvane-probe.exe")
 CONTRACT_EXE = os.path.join(BUILDS[ARCH], "korvane_contract_tests.exe")
 # What ctest takes for a case that did not run (SKIP_RETURN_CODE).
 SKIPPED = 77
-
-# Wine's own versions, as HKCU\Software\Wine "Version" names them.
-VERSIONS = ("win95", "win98", "winme", "nt40", "win2k", "winxp", "win2003", "vista", "win7", "win10")
 
 _TEMPLATE_MARK = ".korvane-template"
 _QUIET = "-all"
@@ -96,11 +94,11 @@ def _i386_program(status):
     return header + segment + code
 
 
-def unavailable(arch=None):
+def unavailable():
     """Why this machine cannot run the prefix architecture's programs, or None when it can.
     A 32-bit prefix needs a kernel that runs 32-bit (i386) programs, which Wine's 32-bit loader
     is; some kernels are built or booted without that, and then no 32-bit Wine can start."""
-    if (arch or ARCH) != "win32":
+    if ARCH != "win32":
         return None
     folder = tempfile.mkdtemp(prefix="korvane-i386-")
     try:
@@ -249,7 +247,6 @@ class Prefix:
             base = os.path.dirname(source)  # hard links need the same file system
         self.root = tempfile.mkdtemp(prefix="korvane-wine-case-", dir=base)
         self.path = os.path.join(self.root, "prefix")
-        self.locale = locale
         self.runs = []
         self._server = False
         self._tracing = False
@@ -276,21 +273,20 @@ class Prefix:
         env.update(extra or {})
         return env
 
-    def wine(self, *args, check=True, timeout=120, env=None):
+    def wine(self, *args, check=True, timeout=120):
         """Runs a Wine program to its end; returns the CompletedProcess."""
-        return _run(["wine", *args], self.environment(env), timeout=timeout, check=check)
+        return _run(["wine", *args], self.env, timeout=timeout, check=check)
 
     def set_version(self, version):
         self.wine("reg", "add", "HKCU\\Software\\Wine", "/v", "Version", "/t", "REG_SZ", "/d", version, "/f")
-        self.version = version
 
     def import_reg(self, path):
         """Imports a .reg file (REGEDIT4 or version 5, HKEY_DYN_DATA included) into the registry."""
         self.wine("regedit", "/s", os.path.abspath(path))
 
-    def start(self, exe, *args, trace=False, env=None):
+    def start(self, exe, *args, trace=False):
         """Starts a Win32 program; returns its Run. With trace, Wine traces its registry calls."""
-        extra = dict(env or {})
+        extra = {}
         if trace:
             if not self._tracing:
                 self.wine("reg", "add", "HKCU\\Software\\Wine\\Debug", "/v", "RelayInclude", "/t", "REG_SZ",
@@ -301,24 +297,22 @@ class Prefix:
         self.runs.append(run)
         return run
 
-    def start_korvane(self, trace=False, env=None):
-        return self.start(KORVANE_EXE, trace=trace, env=env)
+    def start_korvane(self, trace=False):
+        return self.start(KORVANE_EXE, trace=trace)
 
-    def probe(self, action="ok", timeout=30, exe="korvane.exe"):
-        """Waits for a dialog-class window of `exe`, returns what it shows (see probe.cpp) and
-        dismisses it: ok, enter, escape, close (WM_CLOSE) or none."""
-        result = self.wine(PROBE_EXE, "window", str(int(timeout * 1000)), action, exe, check=False,
-                           timeout=timeout + 60)
+    def probe(self, action="ok", timeout=30):
+        """Waits for a dialog-class window of korvane.exe, returns what it shows (see probe.cpp)
+        and dismisses it: ok, enter, escape, close (WM_CLOSE) or none."""
+        result = self.wine(PROBE_EXE, "window", str(int(timeout * 1000)), action, check=False, timeout=timeout + 60)
         return _last_json(result)
 
-    def dialog_count(self, exe="korvane.exe"):
-        """How many visible dialog-class windows `exe` has, and their handles."""
-        return _last_json(self.wine(PROBE_EXE, "count", exe, check=False))
+    def dialog_count(self):
+        """How many visible dialog-class windows korvane.exe has, and their handles."""
+        return _last_json(self.wine(PROBE_EXE, "count", check=False))
 
     def dump(self, key):
-        """Every value under `key` (e.g. HKEY_LOCAL_MACHINE\\System\\...), recursively:
-        {"found": bool, "keys": [{"path", "values": [{"name", "type", "size", "data"}]}]}, paths
-        relative to `key`, data as hex."""
+        """The values of `key` itself (e.g. HKEY_LOCAL_MACHINE\\System\\...), subkeys left out:
+        {"found": bool, "values": [{"name", "type", "size", "data"}]}, data as hex."""
         return _last_json(self.wine(PROBE_EXE, "dump", key, check=False))
 
     def window_icon(self, title):
@@ -607,6 +601,14 @@ def case(name):
     return named
 
 
+def table_cases(cls):
+    """Gives the class a test method test_NAME for each row NAME of its CASES, which calls
+    check with the row's fields."""
+    for name, row in cls.CASES.items():
+        setattr(cls, f"test_{name}", lambda self, row=row: self.check(*row))
+    return cls
+
+
 def list_cases(folder=os.path.dirname(os.path.abspath(__file__))):
     """(name, module.Class.method) of every case, read from the test files without running them."""
     cases = []
@@ -619,6 +621,9 @@ def list_cases(folder=os.path.dirname(os.path.abspath(__file__))):
         for cls in (node for node in tree.body if isinstance(node, ast.ClassDef)):
             prefix = "".join(node.value.value for node in cls.body if isinstance(node, ast.Assign)
                              and [t.id for t in node.targets if isinstance(t, ast.Name)] == ["CASE_PREFIX"])
+            rows = [key.value for node in cls.body if isinstance(node, ast.Assign) and isinstance(node.value, ast.Dict)
+                    and [t.id for t in node.targets if isinstance(t, ast.Name)] == ["CASES"] for key in node.value.keys]
+            cases += [(prefix + row, f"{module}.{cls.name}.test_{row}") for row in rows]
             for method in (node for node in cls.body if isinstance(node, ast.FunctionDef)):
                 if not method.name.startswith("test_"):
                     continue
