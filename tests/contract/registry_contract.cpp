@@ -2,6 +2,7 @@
 
 #include <array>
 #include <chrono>
+#include <iterator>
 #include <cstring>
 
 namespace korvane::contract {
@@ -203,12 +204,10 @@ TEST_P(RegistryContract, FailedOpenOrCreateStoresANullHandleAndNoDisposition) {
 }
 
 // Everything one handle is asked for, done before any result is checked.
+constexpr const char* kHandleCalls[] = {"EnumKey", "QueryValue", "SetValue", "CreateKey", "CloseKey"};
+
 struct HandleAttempt {
-  std::int32_t enumStatus = 0;
-  std::int32_t queryStatus = 0;
-  std::int32_t setStatus = 0;
-  std::int32_t createStatus = 0;
-  std::int32_t closeStatus = 0;
+  std::array<std::int32_t, std::size(kHandleCalls)> statuses{};
   std::array<char, 32> buffer{};
   std::uint32_t size = 0;
   std::uint32_t type = kSentinelType;
@@ -220,21 +219,18 @@ HandleAttempt AttemptEverything(platform::RegistryService& registry, RegKey key)
   HandleAttempt attempt;
   attempt.buffer = Filled<32>();
   attempt.size = attempt.buffer.size();
-  attempt.enumStatus = registry.EnumKey(key, 0, attempt.buffer.data(), &attempt.size);
-  attempt.queryStatus = registry.QueryValue(key, "Kept", &attempt.type, attempt.buffer.data(), &attempt.size);
-  attempt.setStatus = registry.SetValue(key, "Kept", platform::kRegSz, "no", 3);
-  attempt.createStatus =
-      registry.CreateKey(key, "Child", platform::kKeyAllAccess, &attempt.child, &attempt.disposition);
-  attempt.closeStatus = registry.CloseKey(key);
+  // In the order of kHandleCalls; a braced list is evaluated left to right.
+  attempt.statuses = {registry.EnumKey(key, 0, attempt.buffer.data(), &attempt.size),
+                      registry.QueryValue(key, "Kept", &attempt.type, attempt.buffer.data(), &attempt.size),
+                      registry.SetValue(key, "Kept", platform::kRegSz, "no", 3),
+                      registry.CreateKey(key, "Child", platform::kKeyAllAccess, &attempt.child, &attempt.disposition),
+                      registry.CloseKey(key)};
   return attempt;
 }
 
 void ExpectAllFailed(const HandleAttempt& attempt, const char* which) {
-  EXPECT_EQ(attempt.enumStatus, platform::kErrorInvalidHandle) << which;
-  EXPECT_EQ(attempt.queryStatus, platform::kErrorInvalidHandle) << which;
-  EXPECT_EQ(attempt.setStatus, platform::kErrorInvalidHandle) << which;
-  EXPECT_EQ(attempt.createStatus, platform::kErrorInvalidHandle) << which;
-  EXPECT_EQ(attempt.closeStatus, platform::kErrorInvalidHandle) << which;
+  for (std::size_t call = 0; call < attempt.statuses.size(); ++call)
+    EXPECT_EQ(attempt.statuses[call], platform::kErrorInvalidHandle) << which << ": " << kHandleCalls[call];
   EXPECT_TRUE(StillFilled(attempt.buffer)) << which;
   EXPECT_EQ(attempt.size, attempt.buffer.size()) << which;
   EXPECT_EQ(attempt.type, kSentinelType) << which;

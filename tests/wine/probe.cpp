@@ -11,6 +11,7 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -117,6 +118,13 @@ struct Units {
   long y;  // pixels per 8 vertical dialog units
 };
 
+// [x, y, width, height]
+std::string RectJson(long x, long y, long width, long height) {
+  char out[96];
+  std::snprintf(out, sizeof out, "[%ld, %ld, %ld, %ld]", x, y, width, height);
+  return out;
+}
+
 std::string UnitsRect(const RECT& pixels, const Units& units) {
   if (units.x <= 0 || units.y <= 0) return "null";
   const long values[4] = {ToUnits(pixels.left, units.x, 4), ToUnits(pixels.top, units.y, 8),
@@ -124,16 +132,7 @@ std::string UnitsRect(const RECT& pixels, const Units& units) {
                           ToUnits(pixels.bottom - pixels.top, units.y, 8)};
   for (long value : values)
     if (value < 0) return "null";
-  char out[96];
-  std::snprintf(out, sizeof out, "[%ld, %ld, %ld, %ld]", values[0], values[1], values[2], values[3]);
-  return out;
-}
-
-std::string PixelRect(const RECT& rect) {
-  char out[96];
-  std::snprintf(out, sizeof out, "[%ld, %ld, %ld, %ld]", rect.left, rect.top, rect.right - rect.left,
-                rect.bottom - rect.top);
-  return out;
+  return RectJson(values[0], values[1], values[2], values[3]);
 }
 
 // An entry as the ANSI text it was inserted as. Wine 8.0's ANSI LB_GETTEXT to a list box of
@@ -279,10 +278,8 @@ std::vector<RECT> ChildRects(HWND dialog) {
 }
 
 bool SameRects(const std::vector<RECT>& a, const std::vector<RECT>& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::memcmp(&a[i], &b[i], sizeof(RECT)) != 0) return false;
-  return true;
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [](const RECT& x, const RECT& y) { return std::memcmp(&x, &y, sizeof(RECT)) == 0; });
 }
 
 void ReadFont(HWND dialog, Replica* replica) {
@@ -382,7 +379,7 @@ std::string DescribeDialog(HWND dialog) {
                 static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(dialog)),
                 static_cast<unsigned long>(GetWindowLongA(dialog, GWL_STYLE)),
                 replica.templateId >= 0 ? std::to_string(replica.templateId).c_str() : "null",
-                UnitsRect(client, units).c_str(), PixelRect(window).c_str(), GetSystemMetrics(SM_CXSCREEN),
+                UnitsRect(client, units).c_str(), RectJson(window.left, window.top, window.right - window.left, window.bottom - window.top).c_str(), GetSystemMetrics(SM_CXSCREEN),
                 GetSystemMetrics(SM_CYSCREEN),
                 focus != nullptr ? std::to_string(static_cast<short>(GetDlgCtrlID(focus))).c_str() : "null");
   std::string out = head;

@@ -397,8 +397,9 @@ class Run:
 
 
 def icon_file_images(path):
-    """The images of an .ico file as ARGB pixels, rows from the top ({(width, height): [ARGB]});
-    PNG-compressed images are left out."""
+    """The images of an .ico file as ARGB pixels, rows from the top ({(width, height): [ARGB]}).
+    Our icon's images are palettized (1 to 8 bits a pixel) with an AND mask for transparency;
+    any other kind is refused rather than misread."""
     with open(path, "rb") as icon:
         data = icon.read()
     _, kind, count = struct.unpack_from("<HHH", data, 0)
@@ -409,11 +410,11 @@ def icon_file_images(path):
         width, height, _, _, _, _, size, offset = struct.unpack_from("<BBBBHHII", data, 6 + 16 * entry)
         width, height = width or 256, height or 256
         dib = data[offset:offset + size]
-        if dib.startswith(b"\x89PNG"):
-            continue
         header = struct.unpack_from("<IiiHHIIiiII", dib, 0)
         header_size, bpp, used = header[0], header[4], header[9]
-        colours = used or (1 << bpp if bpp <= 8 else 0)
+        if dib.startswith(b"\x89PNG") or bpp > 8:
+            raise WineError(f"{path}: the {width}x{height} image is not palettized")
+        colours = used or 1 << bpp
         palette = [struct.unpack_from("<BBBB", dib, header_size + 4 * c) for c in range(colours)]
         pixels_at = header_size + 4 * colours
         stride = ((width * bpp + 31) // 32) * 4
@@ -425,18 +426,9 @@ def icon_file_images(path):
             for column in range(width):
                 bit = column * bpp
                 byte = dib[pixels_at + source * stride + bit // 8]
-                if bpp <= 8:
-                    index = (byte >> (8 - bpp - bit % 8)) & ((1 << bpp) - 1)
-                    blue, green, red, _ = palette[index]
-                    alpha = None
-                else:
-                    at = pixels_at + source * stride + column * (bpp // 8)
-                    blue, green, red = dib[at], dib[at + 1], dib[at + 2]
-                    alpha = dib[at + 3] if bpp == 32 else None
-                if alpha is None:
-                    masked = dib[mask_at + source * mask_stride + column // 8] >> (7 - column % 8) & 1
-                    alpha = 0 if masked else 255
-                argb.append(alpha << 24 | red << 16 | green << 8 | blue)
+                blue, green, red, _ = palette[(byte >> (8 - bpp - bit % 8)) & ((1 << bpp) - 1)]
+                masked = dib[mask_at + source * mask_stride + column // 8] >> (7 - column % 8) & 1
+                argb.append((0 if masked else 255) << 24 | red << 16 | green << 8 | blue)
         images[(width, height)] = argb
     return images
 
