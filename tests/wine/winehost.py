@@ -538,10 +538,11 @@ def parse_trace(lines, image=None):
     UTF-16 byte counts; the relay shows the ANSI call as made, with the caller's byte count,
     and +reg the handle that each open or create returned, so keys can be named.
 
-    Each record: {"op": "create", "root", "path", "status"} or
-    {"op": "set", "root", "path", "name", "type", "size", "status"}; root and path name the
-    key that the handle was opened or created as (path as the caller passed it, joined to its
-    parent's); names and paths are bytes.
+    Each record: ("create", root, path, None, None, None, status) or
+    ("set", root, path, name, type, size, status), the form in which the tests hold korvane-sim's
+    report; root and path name the key that the handle was opened or created as (path as the
+    caller passed it, joined to its parent's); names and paths are the ANSI bytes read as
+    Latin-1, one character a byte.
     """
     keys = {}          # handle -> (root, path)
     pending = {}       # thread -> [call, arguments, last handle returned]
@@ -575,11 +576,11 @@ def parse_trace(lines, image=None):
             if status == 0 and handle is not None:
                 keys[handle] = (root, path)
             if function == "RegCreateKeyExA":
-                records.append({"op": "create", "root": root, "path": path, "status": status})
+                records.append(("create", root, path.decode("latin-1"), None, None, None, status))
         elif function == "RegSetValueExA":
             name = _string_argument(arguments[1])
-            records.append({"op": "set", "root": root, "path": base, "name": name or b"",
-                            "type": _number(arguments[3], 32), "size": _number(arguments[5], 32), "status": status})
+            records.append(("set", root, base.decode("latin-1"), (name or b"").decode("latin-1"),
+                            _number(arguments[3], 32), _number(arguments[5], 32), status))
         elif function == "RegCloseKey" and status == 0:
             keys.pop(parent, None)
     return records
