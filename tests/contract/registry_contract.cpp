@@ -2,6 +2,7 @@
 
 #include <array>
 #include <chrono>
+#include <iterator>
 #include <cstring>
 
 namespace korvane::contract {
@@ -37,6 +38,11 @@ std::array<char, N> Filled() {
   std::array<char, N> buffer;
   buffer.fill(kFill);
   return buffer;
+}
+
+// A text's bytes with its terminator, as a REG_SZ written with it is stored.
+std::vector<std::uint8_t> Terminated(const std::string& text) {
+  return std::vector<std::uint8_t>(text.c_str(), text.c_str() + text.size() + 1);
 }
 
 template <std::size_t N>
@@ -151,26 +157,8 @@ TEST_P(RegistryContract, TrailingAndDoubledBackslashesAndLetterCaseNameTheSameKe
   for (const char* path : {"One\\Two\\", "One\\\\Two", "One\\Two\\\\", "ONE\\two"}) {
     const RegKey key = Open(path);
     ASSERT_NE(key, platform::kNullKey) << path;
-    std::array<char, 16> text{};
-    std::uint32_t size = text.size();
-    EXPECT_EQ(registry().QueryValue(key, "MARKER", nullptr, text.data(), &size), platform::kErrorSuccess) << path;
-    EXPECT_STREQ(text.data(), "here") << path;
+    EXPECT_EQ(Stored(key, "MARKER"), Terminated("here")) << path;
   }
-}
-
-TEST_P(RegistryContract, LeadingBackslashFailsWith161) {
-  Create("One");
-  RegKey key = kSentinelKey;
-  EXPECT_EQ(registry().OpenKey(scratch_, "\\One", platform::kKeyRead, &key), platform::kErrorBadPathname);
-  EXPECT_EQ(key, platform::kNullKey);
-
-  key = kSentinelKey;
-  std::uint32_t disposition = kSentinelDisposition;
-  EXPECT_EQ(registry().CreateKey(scratch_, "\\One\\Three", platform::kKeyAllAccess, &key, &disposition),
-            platform::kErrorBadPathname);
-  EXPECT_EQ(key, platform::kNullKey);
-  EXPECT_EQ(disposition, kSentinelDisposition);
-  EXPECT_EQ(Open("One\\Three"), platform::kNullKey) << "the failed create made the key all the same";
 }
 
 TEST_P(RegistryContract, EmptyOrNullPathOpensTheKeyAgain) {
@@ -179,43 +167,47 @@ TEST_P(RegistryContract, EmptyOrNullPathOpensTheKeyAgain) {
     RegKey again = platform::kNullKey;
     ASSERT_EQ(registry().OpenKey(scratch_, path, platform::kKeyRead, &again), platform::kErrorSuccess);
     ASSERT_NE(again, platform::kNullKey);
-    std::array<char, 16> text{};
-    std::uint32_t size = text.size();
-    EXPECT_EQ(registry().QueryValue(again, "Marker", nullptr, text.data(), &size), platform::kErrorSuccess);
-    EXPECT_STREQ(text.data(), "here");
+    EXPECT_EQ(Stored(again, "Marker"), Terminated("here"));
     // A handle of its own: closing it leaves the first one open.
     EXPECT_EQ(registry().CloseKey(again), platform::kErrorSuccess);
-    size = text.size();
-    EXPECT_EQ(registry().QueryValue(scratch_, "Marker", nullptr, text.data(), &size), platform::kErrorSuccess);
+    EXPECT_EQ(Stored(scratch_, "Marker"), Terminated("here"));
   }
 }
 
 // --- Handles ---
 
 TEST_P(RegistryContract, FailedOpenOrCreateStoresANullHandleAndNoDisposition) {
-  RegKey key = kSentinelKey;
-  EXPECT_EQ(registry().OpenKey(scratch_, "Missing\\Deeper", platform::kKeyRead, &key), platform::kErrorFileNotFound);
-  EXPECT_EQ(key, platform::kNullKey);
-
-  key = kSentinelKey;
-  std::uint32_t disposition = kSentinelDisposition;
-  EXPECT_EQ(registry().CreateKey(platform::kNullKey, "Software", platform::kKeyAllAccess, &key, &disposition),
-            platform::kErrorInvalidHandle);
-  EXPECT_EQ(key, platform::kNullKey);
-  EXPECT_EQ(disposition, kSentinelDisposition);
-
-  key = kSentinelKey;
-  EXPECT_EQ(registry().OpenKey(platform::kNullKey, "Software", platform::kKeyRead, &key), platform::kErrorInvalidHandle);
-  EXPECT_EQ(key, platform::kNullKey);
+  Create("One");
+  struct Attempt {
+    bool create;
+    bool onNullKey;
+    const char* path;
+    std::int32_t status;
+  };
+  // A path with a leading backslash fails with 161 (ERROR_BAD_PATHNAME).
+  for (const Attempt& attempt : {Attempt{false, false, "Missing\\Deeper", platform::kErrorFileNotFound},
+                                 Attempt{true, true, "Software", platform::kErrorInvalidHandle},
+                                 Attempt{false, true, "Software", platform::kErrorInvalidHandle},
+                                 Attempt{false, false, "\\One", platform::kErrorBadPathname},
+                                 Attempt{true, false, "\\One\\Three", platform::kErrorBadPathname}}) {
+    SCOPED_TRACE(std::string(attempt.create ? "create " : "open ") + attempt.path);
+    const RegKey parent = attempt.onNullKey ? platform::kNullKey : scratch_;
+    RegKey key = kSentinelKey;
+    std::uint32_t disposition = kSentinelDisposition;
+    EXPECT_EQ(attempt.create ? registry().CreateKey(parent, attempt.path, platform::kKeyAllAccess, &key, &disposition)
+                             : registry().OpenKey(parent, attempt.path, platform::kKeyRead, &key),
+              attempt.status);
+    EXPECT_EQ(key, platform::kNullKey);
+    EXPECT_EQ(disposition, kSentinelDisposition);
+  }
+  EXPECT_EQ(Open("One\\Three"), platform::kNullKey) << "the failed create made the key all the same";
 }
 
 // Everything one handle is asked for, done before any result is checked.
+constexpr const char* kHandleCalls[] = {"EnumKey", "QueryValue", "SetValue", "CreateKey", "CloseKey"};
+
 struct HandleAttempt {
-  std::int32_t enumStatus = 0;
-  std::int32_t queryStatus = 0;
-  std::int32_t setStatus = 0;
-  std::int32_t createStatus = 0;
-  std::int32_t closeStatus = 0;
+  std::array<std::int32_t, std::size(kHandleCalls)> statuses{};
   std::array<char, 32> buffer{};
   std::uint32_t size = 0;
   std::uint32_t type = kSentinelType;
@@ -227,21 +219,18 @@ HandleAttempt AttemptEverything(platform::RegistryService& registry, RegKey key)
   HandleAttempt attempt;
   attempt.buffer = Filled<32>();
   attempt.size = attempt.buffer.size();
-  attempt.enumStatus = registry.EnumKey(key, 0, attempt.buffer.data(), &attempt.size);
-  attempt.queryStatus = registry.QueryValue(key, "Kept", &attempt.type, attempt.buffer.data(), &attempt.size);
-  attempt.setStatus = registry.SetValue(key, "Kept", platform::kRegSz, "no", 3);
-  attempt.createStatus =
-      registry.CreateKey(key, "Child", platform::kKeyAllAccess, &attempt.child, &attempt.disposition);
-  attempt.closeStatus = registry.CloseKey(key);
+  // In the order of kHandleCalls; a braced list is evaluated left to right.
+  attempt.statuses = {registry.EnumKey(key, 0, attempt.buffer.data(), &attempt.size),
+                      registry.QueryValue(key, "Kept", &attempt.type, attempt.buffer.data(), &attempt.size),
+                      registry.SetValue(key, "Kept", platform::kRegSz, "no", 3),
+                      registry.CreateKey(key, "Child", platform::kKeyAllAccess, &attempt.child, &attempt.disposition),
+                      registry.CloseKey(key)};
   return attempt;
 }
 
 void ExpectAllFailed(const HandleAttempt& attempt, const char* which) {
-  EXPECT_EQ(attempt.enumStatus, platform::kErrorInvalidHandle) << which;
-  EXPECT_EQ(attempt.queryStatus, platform::kErrorInvalidHandle) << which;
-  EXPECT_EQ(attempt.setStatus, platform::kErrorInvalidHandle) << which;
-  EXPECT_EQ(attempt.createStatus, platform::kErrorInvalidHandle) << which;
-  EXPECT_EQ(attempt.closeStatus, platform::kErrorInvalidHandle) << which;
+  for (std::size_t call = 0; call < attempt.statuses.size(); ++call)
+    EXPECT_EQ(attempt.statuses[call], platform::kErrorInvalidHandle) << which << ": " << kHandleCalls[call];
   EXPECT_TRUE(StillFilled(attempt.buffer)) << which;
   EXPECT_EQ(attempt.size, attempt.buffer.size()) << which;
   EXPECT_EQ(attempt.type, kSentinelType) << which;
@@ -266,7 +255,7 @@ TEST_P(RegistryContract, NullAndClosedHandlesFailAndChangeNothing) {
 
   const RegKey reopened = Open("Closed");
   ASSERT_NE(reopened, platform::kNullKey);
-  EXPECT_EQ(Stored(reopened, "Kept"), (std::vector<std::uint8_t>{'y', 'e', 's', 0}));
+  EXPECT_EQ(Stored(reopened, "Kept"), Terminated("yes"));
   EXPECT_EQ(Open("Closed\\Child"), platform::kNullKey);
 }
 
@@ -319,18 +308,18 @@ TEST_P(RegistryContract, SetValueStoresExactlyTheBytesGiven) {
   EXPECT_EQ(type, platform::kRegBinary);
   EXPECT_EQ(Stored(scratch_, "Dword", &type), std::vector<std::uint8_t>(dword, dword + sizeof dword));
   EXPECT_EQ(type, platform::kRegDword);
-  EXPECT_EQ(Stored(scratch_, "Text", &type), (std::vector<std::uint8_t>{'L', 'o', 'c', 'a', 'l', 'l', 'y', 0}));
+  EXPECT_EQ(Stored(scratch_, "Text", &type), Terminated("Locally"));
   EXPECT_EQ(type, platform::kRegSz);
 
   std::uint32_t size = kSentinelType;
   EXPECT_EQ(registry().QueryValue(scratch_, "Empty", &type, nullptr, &size), platform::kErrorSuccess);
   EXPECT_EQ(size, 0u);
-  EXPECT_EQ(Stored(scratch_, "", &type), (std::vector<std::uint8_t>{'d', 'e', 'f', 'a', 'u', 'l', 't', 0}))
+  EXPECT_EQ(Stored(scratch_, "", &type), Terminated("default"))
       << "no value name is the key's default value";
 
   // Writing again replaces type and length.
   Put(scratch_, "Binary", platform::kRegSz, "1\0", 2);
-  EXPECT_EQ(Stored(scratch_, "Binary", &type), (std::vector<std::uint8_t>{'1', 0}));
+  EXPECT_EQ(Stored(scratch_, "Binary", &type), Terminated("1"));
   EXPECT_EQ(type, platform::kRegSz);
 }
 
@@ -341,12 +330,9 @@ TEST_P(RegistryContract, TextWithoutItsTerminatorIsStoredAsCounted) {
   const char notFollowedByZero[] = {'0', 'X'};
   Put(scratch_, "FollowedByX", platform::kRegSz, notFollowedByZero, 1);
 
-  if (GetParam().countsFollowingZero) {
-    // NT stores the terminator it found after the data as part of the text.
-    EXPECT_EQ(Stored(scratch_, "FollowedByZero"), (std::vector<std::uint8_t>{'0', 0}));
-  } else {
-    EXPECT_EQ(Stored(scratch_, "FollowedByZero"), (std::vector<std::uint8_t>{'0'}));
-  }
+  // NT stores the terminator it found after the data as part of the text.
+  EXPECT_EQ(Stored(scratch_, "FollowedByZero"),
+            GetParam().countsFollowingZero ? Terminated("0") : (std::vector<std::uint8_t>{'0'}));
   EXPECT_EQ(Stored(scratch_, "FollowedByX"), (std::vector<std::uint8_t>{'0'}));
 }
 

@@ -56,30 +56,13 @@ class SimRun:
         return {int(id): entries for id, entries in shown.get("lists", {}).items()}
 
 
-def trace_writes(records):
-    """The trace's records (winehost.parse_trace) in SimRun.writes' form."""
-    out = []
-    for record in records:
-        path = record["path"].decode("latin-1")
-        if record["op"] == "create":
-            out.append(("create", record["root"], path, None, None, None, record["status"]))
-        else:
-            out.append(("set", record["root"], path, record["name"].decode("latin-1"), record["type"], record["size"],
-                        record["status"]))
-    return out
-
-
 def dump_keys(prefix, keys):
     """{key: {name: (type, data bytes)}} of each key alone (subkeys are keys of their own)."""
     out = {}
     for key in keys:
         dumped = prefix.dump(key)
-        values = {}
-        if dumped["found"]:
-            top = next((k for k in dumped["keys"] if k["path"] == ""), {"values": []})
-            for value in top["values"]:
-                values[winehost.text(value["name"]).lower()] = (value["type"], bytes.fromhex(value["data"]))
-        out[key] = values if dumped["found"] else None
+        out[key] = {winehost.text(value["name"]).lower(): (value["type"], bytes.fromhex(value["data"]))
+                    for value in dumped["values"]} if dumped["found"] else None
     return out
 
 

@@ -2,15 +2,16 @@
 // program shows, prints what it holds as JSON, and dismisses it as asked; or it prints the
 // registry values under a key with their exact bytes.
 //
-//   korvane-probe window TIMEOUT_MS ok|enter|escape|close|none [EXE]
-//   korvane-probe count [EXE]
-//   korvane-probe dump ROOT\PATH          ROOT: HKEY_LOCAL_MACHINE, HKLM or HKEY_DYN_DATA
+//   korvane-probe window TIMEOUT_MS ok|enter|escape|close|none
+//   korvane-probe count
+//   korvane-probe dump ROOT\PATH          ROOT: HKEY_LOCAL_MACHINE or HKEY_DYN_DATA
 //
-// EXE is the program whose windows count (korvane.exe unless given). ANSI texts come as JSON
-// strings whose characters are the text's bytes (U+0000 to U+00FF), and as hex bytes.
+// Only korvane.exe's windows count. ANSI texts come as JSON strings whose characters are the
+// text's bytes (U+0000 to U+00FF); a control's text comes as hex bytes as well.
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +21,7 @@
 namespace {
 
 constexpr char kDialogClass[] = "#32770";
+constexpr char kExe[] = "korvane.exe";
 constexpr DWORD kPollMs = 50;
 
 std::string JsonBytes(const char* bytes, std::size_t length) {
@@ -52,10 +54,8 @@ std::string Hex(const void* data, std::size_t length) {
   return out + "\"";
 }
 
-// "text": the bytes as a string, "textHex": the same bytes in hex.
-std::string TextFields(const char* key, const std::string& text) {
-  return std::string("\"") + key + "\": " + JsonBytes(text.data(), text.size()) + ", \"" + key +
-         "Hex\": " + Hex(text.data(), text.size());
+std::string TextField(const char* key, const std::string& text) {
+  return std::string("\"") + key + "\": " + JsonBytes(text.data(), text.size());
 }
 
 std::string WindowText(HWND window) {
@@ -89,25 +89,19 @@ bool ProcessIs(DWORD processId, const char* exe) {
   return found;
 }
 
-struct Search {
-  const char* exe;
-  std::vector<HWND> found;
-};
-
-BOOL CALLBACK CollectDialog(HWND window, LPARAM data) {
-  auto* search = reinterpret_cast<Search*>(data);
+BOOL CALLBACK CollectDialog(HWND window, LPARAM found) {
   if (!IsWindowVisible(window) || ClassName(window) != kDialogClass) return TRUE;
   DWORD processId = 0;
   GetWindowThreadProcessId(window, &processId);
-  if (ProcessIs(processId, search->exe)) search->found.push_back(window);
+  if (ProcessIs(processId, kExe)) reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
   return TRUE;
 }
 
-// The visible top-level windows of the dialog class that belong to `exe`, in z-order.
-std::vector<HWND> Dialogs(const char* exe) {
-  Search search{exe, {}};
-  EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&search));
-  return search.found;
+// The visible top-level windows of the dialog class that belong to korvane.exe, in z-order.
+std::vector<HWND> Dialogs() {
+  std::vector<HWND> found;
+  EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&found));
+  return found;
 }
 
 // Dialog units from pixels: the value in units that the dialog manager's MulDiv turns into
@@ -124,6 +118,13 @@ struct Units {
   long y;  // pixels per 8 vertical dialog units
 };
 
+// [x, y, width, height]
+std::string RectJson(long x, long y, long width, long height) {
+  char out[96];
+  std::snprintf(out, sizeof out, "[%ld, %ld, %ld, %ld]", x, y, width, height);
+  return out;
+}
+
 std::string UnitsRect(const RECT& pixels, const Units& units) {
   if (units.x <= 0 || units.y <= 0) return "null";
   const long values[4] = {ToUnits(pixels.left, units.x, 4), ToUnits(pixels.top, units.y, 8),
@@ -131,16 +132,7 @@ std::string UnitsRect(const RECT& pixels, const Units& units) {
                           ToUnits(pixels.bottom - pixels.top, units.y, 8)};
   for (long value : values)
     if (value < 0) return "null";
-  char out[96];
-  std::snprintf(out, sizeof out, "[%ld, %ld, %ld, %ld]", values[0], values[1], values[2], values[3]);
-  return out;
-}
-
-std::string PixelRect(const RECT& rect) {
-  char out[96];
-  std::snprintf(out, sizeof out, "[%ld, %ld, %ld, %ld]", rect.left, rect.top, rect.right - rect.left,
-                rect.bottom - rect.top);
-  return out;
+  return RectJson(values[0], values[1], values[2], values[3]);
 }
 
 // An entry as the ANSI text it was inserted as. Wine 8.0's ANSI LB_GETTEXT to a list box of
@@ -159,14 +151,12 @@ std::string ListEntry(HWND list, LRESULT index) {
 
 std::string ListEntries(HWND list) {
   std::string texts = "[";
-  std::string hex = "[";
   const LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
   for (LRESULT i = 0; i < count; ++i) {
     const std::string entry = ListEntry(list, i);
     texts += (i == 0 ? "" : ", ") + JsonBytes(entry.data(), entry.size());
-    hex += (i == 0 ? "" : ", ") + Hex(entry.data(), entry.size());
   }
-  return "\"entries\": " + texts + "], \"entriesHex\": " + hex + "]";
+  return "\"entries\": " + texts + "]";
 }
 
 std::string DescribeControl(HWND dialog, HWND control, const Units& units) {
@@ -175,14 +165,13 @@ std::string DescribeControl(HWND dialog, HWND control, const Units& units) {
   MapWindowPoints(HWND_DESKTOP, dialog, reinterpret_cast<POINT*>(&rect), 2);
   const std::string name = ClassName(control);
   char head[256];
-  std::snprintf(head, sizeof head, "{\"class\": %s, \"id\": %d, \"style\": %lu, \"exStyle\": %lu, \"visible\": %s, ",
+  std::snprintf(head, sizeof head, "{\"class\": %s, \"id\": %d, \"style\": %lu, ",
                 JsonBytes(name.data(), name.size()).c_str(), static_cast<int>(static_cast<short>(GetDlgCtrlID(control))),
-                static_cast<unsigned long>(GetWindowLongA(control, GWL_STYLE)),
-                static_cast<unsigned long>(GetWindowLongA(control, GWL_EXSTYLE)),
-                IsWindowVisible(control) ? "true" : "false");
+                static_cast<unsigned long>(GetWindowLongA(control, GWL_STYLE)));
+  const std::string text = WindowText(control);
   std::string out = head;
-  out += "\"rect\": " + UnitsRect(rect, units) + ", \"pixels\": " + PixelRect(rect) + ", ";
-  out += TextFields("text", WindowText(control));
+  out += "\"rect\": " + UnitsRect(rect, units) + ", " + TextField("text", text);
+  out += ", \"textHex\": " + Hex(text.data(), text.size());
   if (_stricmp(name.c_str(), "ListBox") == 0) out += ", " + ListEntries(control);
   return out + "}";
 }
@@ -216,13 +205,13 @@ class TemplateReader {
     std::string font = "null";
     if (style & DS_SETFONT) {
       const WORD points = Word();
-      font = "{\"points\": " + std::to_string(points) + ", " + TextFields("face", SzOrOrd()) + "}";
+      font = "{\"points\": " + std::to_string(points) + ", " + TextField("face", SzOrOrd()) + "}";
     }
     char head[256];
     std::snprintf(head, sizeof head, "{\"style\": %lu, \"exStyle\": %lu, \"rect\": [%d, %d, %d, %d], ",
                   static_cast<unsigned long>(style), static_cast<unsigned long>(exStyle), x, y, cx, cy);
-    std::string out = std::string(head) + TextFields("menu", menu) + ", " + TextFields("class", windowClass) + ", " +
-                      TextFields("title", title) + ", \"font\": " + font + ", \"controls\": [";
+    std::string out = std::string(head) + TextField("menu", menu) + ", " + TextField("class", windowClass) + ", " +
+                      TextField("title", title) + ", \"font\": " + font + ", \"controls\": [";
     for (WORD i = 0; i < count && ok_; ++i) {
       Align();
       const DWORD itemStyle = Dword();
@@ -236,8 +225,8 @@ class TemplateReader {
       char item[256];
       std::snprintf(item, sizeof item, "{\"style\": %lu, \"exStyle\": %lu, \"rect\": [%d, %d, %d, %d], \"id\": %d, ",
                     static_cast<unsigned long>(itemStyle), static_cast<unsigned long>(itemExStyle), ix, iy, icx, icy, id);
-      out += (i == 0 ? "" : ", ") + std::string(item) + TextFields("class", itemClass) + ", " +
-             TextFields("text", itemText) + "}";
+      out += (i == 0 ? "" : ", ") + std::string(item) + TextField("class", itemClass) + ", " +
+             TextField("text", itemText) + "}";
     }
     return ok_ ? out + "]}" : "null";
   }
@@ -289,10 +278,8 @@ std::vector<RECT> ChildRects(HWND dialog) {
 }
 
 bool SameRects(const std::vector<RECT>& a, const std::vector<RECT>& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::memcmp(&a[i], &b[i], sizeof(RECT)) != 0) return false;
-  return true;
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [](const RECT& x, const RECT& y) { return std::memcmp(&x, &y, sizeof(RECT)) == 0; });
 }
 
 void ReadFont(HWND dialog, Replica* replica) {
@@ -371,7 +358,7 @@ Replica FindReplica(HWND dialog, DWORD processId) {
   return replica;
 }
 
-std::string DescribeDialog(HWND dialog, std::size_t dialogCount) {
+std::string DescribeDialog(HWND dialog) {
   DWORD processId = 0;
   const DWORD thread = GetWindowThreadProcessId(dialog, &processId);
   const Replica replica = FindReplica(dialog, processId);
@@ -385,23 +372,18 @@ std::string DescribeDialog(HWND dialog, std::size_t dialogCount) {
   RECT client;
   GetClientRect(dialog, &client);
 
-  // WM_GETICON answers as Windows does; Wine 8.0 answers 0 to any other process (the
-  // harness reads the icon from the X11 window instead).
   char head[1024];
   std::snprintf(head, sizeof head,
-                "{\"found\": true, \"dialogs\": %u, \"hwnd\": %llu, \"pid\": %lu, \"style\": %lu, \"exStyle\": %lu, "
-                "\"template\": %s, \"baseUnits\": [%ld, %ld], \"size\": %s, \"window\": %s, \"screen\": [%d, %d], "
-                "\"bigIcon\": %s, \"smallIcon\": %s, \"focusId\": %s, ",
-                static_cast<unsigned>(dialogCount), static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(dialog)),
-                static_cast<unsigned long>(processId), static_cast<unsigned long>(GetWindowLongA(dialog, GWL_STYLE)),
-                static_cast<unsigned long>(GetWindowLongA(dialog, GWL_EXSTYLE)),
-                replica.templateId >= 0 ? std::to_string(replica.templateId).c_str() : "null", units.x, units.y,
-                UnitsRect(client, units).c_str(), PixelRect(window).c_str(), GetSystemMetrics(SM_CXSCREEN),
-                GetSystemMetrics(SM_CYSCREEN), SendMessageA(dialog, WM_GETICON, ICON_BIG, 0) != 0 ? "true" : "false",
-                SendMessageA(dialog, WM_GETICON, ICON_SMALL, 0) != 0 ? "true" : "false",
+                "{\"found\": true, \"hwnd\": %llu, \"style\": %lu, \"template\": %s, \"size\": %s, \"window\": %s, "
+                "\"screen\": [%d, %d], \"focusId\": %s, ",
+                static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(dialog)),
+                static_cast<unsigned long>(GetWindowLongA(dialog, GWL_STYLE)),
+                replica.templateId >= 0 ? std::to_string(replica.templateId).c_str() : "null",
+                UnitsRect(client, units).c_str(), RectJson(window.left, window.top, window.right - window.left, window.bottom - window.top).c_str(), GetSystemMetrics(SM_CXSCREEN),
+                GetSystemMetrics(SM_CYSCREEN),
                 focus != nullptr ? std::to_string(static_cast<short>(GetDlgCtrlID(focus))).c_str() : "null");
   std::string out = head;
-  out += TextFields("title", WindowText(dialog)) + ", " + TextFields("fontFace", replica.fontFace) +
+  out += TextField("title", WindowText(dialog)) + ", " + TextField("fontFace", replica.fontFace) +
          ", \"fontPoints\": " + std::to_string(replica.fontPoints) + ", \"resource\": " + replica.templateJson +
          ", \"controls\": [";
   // Children in z-order, which for a dialog is the order of its template.
@@ -445,10 +427,10 @@ bool WaitGone(HWND dialog, DWORD timeout) {
   return !IsWindow(dialog);
 }
 
-int ProbeWindow(DWORD timeout, const char* action, const char* exe) {
+int ProbeWindow(DWORD timeout, const char* action) {
   std::vector<HWND> dialogs;
   for (DWORD waited = 0;; waited += kPollMs) {
-    dialogs = Dialogs(exe);
+    dialogs = Dialogs();
     if (!dialogs.empty() || waited >= timeout) break;
     Sleep(kPollMs);
   }
@@ -459,7 +441,7 @@ int ProbeWindow(DWORD timeout, const char* action, const char* exe) {
   const HWND dialog = dialogs.front();
   // The window is visible once WM_INITDIALOG has returned; let it finish drawing.
   Sleep(200);
-  std::string out = DescribeDialog(dialog, dialogs.size());
+  std::string out = DescribeDialog(dialog);
   if (std::strcmp(action, "none") != 0) {
     Dismiss(dialog, action);
     out += std::string(", \"dismissed\": ") + (WaitGone(dialog, 10000) ? "true" : "false");
@@ -468,8 +450,8 @@ int ProbeWindow(DWORD timeout, const char* action, const char* exe) {
   return 0;
 }
 
-int Count(const char* exe) {
-  const std::vector<HWND> dialogs = Dialogs(exe);
+int Count() {
+  const std::vector<HWND> dialogs = Dialogs();
   std::string out = "{\"count\": " + std::to_string(dialogs.size()) + ", \"hwnds\": [";
   for (std::size_t i = 0; i < dialogs.size(); ++i)
     out += (i == 0 ? "" : ", ") + std::to_string(reinterpret_cast<UINT_PTR>(dialogs[i]));
@@ -477,7 +459,8 @@ int Count(const char* exe) {
   return 0;
 }
 
-void DumpKey(HKEY key, const std::string& path, std::string* out) {
+// The key's own values; its subkeys are keys of their own.
+std::string DumpValues(HKEY key) {
   std::string values;
   for (DWORD index = 0;; ++index) {
     char name[16384];
@@ -492,19 +475,10 @@ void DumpKey(HKEY key, const std::string& path, std::string* out) {
     char head[64];
     std::snprintf(head, sizeof head, ", \"type\": %lu, \"size\": %lu, \"data\": ", static_cast<unsigned long>(type),
                   static_cast<unsigned long>(read));
-    values += (values.empty() ? "{" : ", {") + TextFields("name", std::string(name, nameLength)) + head +
+    values += (values.empty() ? "{" : ", {") + TextField("name", std::string(name, nameLength)) + head +
               Hex(data.data(), read) + "}";
   }
-  *out += (out->empty() ? "{" : ", {") + TextFields("path", path) + ", \"values\": [" + values + "]}";
-  for (DWORD index = 0;; ++index) {
-    char name[1024];
-    DWORD nameLength = sizeof name;
-    if (RegEnumKeyExA(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-    HKEY child = nullptr;
-    if (RegOpenKeyExA(key, name, 0, KEY_READ, &child) != ERROR_SUCCESS) continue;
-    DumpKey(child, path.empty() ? std::string(name) : path + "\\" + name, out);
-    RegCloseKey(child);
-  }
+  return values;
 }
 
 int Dump(const char* keyPath) {
@@ -512,21 +486,19 @@ int Dump(const char* keyPath) {
     const char* name;
     HKEY key;
   };
-  const Root roots[] = {{"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE}, {"HKLM", HKEY_LOCAL_MACHINE},
-                        {"HKEY_DYN_DATA", HKEY_DYN_DATA}};
+  const Root roots[] = {{"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE}, {"HKEY_DYN_DATA", HKEY_DYN_DATA}};
   for (const Root& root : roots) {
     const std::size_t length = std::strlen(root.name);
     if (_strnicmp(keyPath, root.name, length) != 0 || (keyPath[length] != '\\' && keyPath[length] != '\0')) continue;
     const char* path = keyPath[length] == '\\' ? keyPath + length + 1 : "";
     HKEY key = nullptr;
     if (RegOpenKeyExA(root.key, path, 0, KEY_READ, &key) != ERROR_SUCCESS) {
-      std::printf("{\"found\": false, \"keys\": []}\n");
+      std::printf("{\"found\": false, \"values\": []}\n");
       return 1;
     }
-    std::string keys;
-    DumpKey(key, "", &keys);
+    const std::string values = DumpValues(key);
     RegCloseKey(key);
-    std::printf("{\"found\": true, \"keys\": [%s]}\n", keys.c_str());
+    std::printf("{\"found\": true, \"values\": [%s]}\n", values.c_str());
     return 0;
   }
   std::fprintf(stderr, "korvane-probe: unknown root key in %s\n", keyPath);
@@ -536,17 +508,16 @@ int Dump(const char* keyPath) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const auto exeArgument = [&](int index) { return argc > index ? argv[index] : "korvane.exe"; };
   int status = 2;
-  if (argc >= 4 && std::strcmp(argv[1], "window") == 0)
-    status = ProbeWindow(static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10)), argv[3], exeArgument(4));
-  else if (argc >= 2 && std::strcmp(argv[1], "count") == 0)
-    status = Count(exeArgument(2));
+  if (argc == 4 && std::strcmp(argv[1], "window") == 0)
+    status = ProbeWindow(static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10)), argv[3]);
+  else if (argc == 2 && std::strcmp(argv[1], "count") == 0)
+    status = Count();
   else if (argc >= 3 && std::strcmp(argv[1], "dump") == 0)
     status = Dump(argv[2]);
   else
-    std::fprintf(stderr, "usage: korvane-probe window TIMEOUT_MS ok|enter|escape|close|none [EXE]\n"
-                         "       korvane-probe count [EXE]\n"
+    std::fprintf(stderr, "usage: korvane-probe window TIMEOUT_MS ok|enter|escape|close|none\n"
+                         "       korvane-probe count\n"
                          "       korvane-probe dump ROOT\\PATH\n");
   std::fflush(stdout);
   return status;

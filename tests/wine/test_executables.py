@@ -11,7 +11,6 @@ import winehost
 
 WIN32 = os.environ.get("KORVANE_WIN32_BUILD", "")
 IMPORTS_LIST = os.path.join(os.path.dirname(os.path.abspath(__file__)), "imports.txt")
-SOURCE_ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 # No unwind tables and no C runtime: the i686 build, VERSIONINFO included, stays within this.
 I686_SIZE_LIMIT = 25600
 SIZE_LIMIT = 200 * 1024
@@ -146,14 +145,11 @@ def data_directory(text, name):
 
 
 class Executables(unittest.TestCase):
-    def headers(self, machine):
+    def check_build(self, machine):
         exe, objdump = BUILDS[machine]
         if machine == "i686" and not WIN32:
             self.skipTest("no i686 build given (KORVANE_WIN32_BUILD)")
-        return exe, subprocess.run([objdump, "-p", exe], capture_output=True, check=True, text=True).stdout
-
-    def check_build(self, machine):
-        exe, text = self.headers(machine)
+        text = subprocess.run([objdump, "-p", exe], capture_output=True, check=True, text=True).stdout
         found = imports(text)
         self.assertTrue(found, "no import table found")
         wanted = expected_imports(machine)
@@ -168,7 +164,7 @@ class Executables(unittest.TestCase):
         # The same bytes from any folder: no path of the source or the build tree inside.
         with open(exe, "rb") as image:
             data = image.read()
-        for folder in (SOURCE_ROOT, os.path.dirname(exe)):
+        for folder in (winehost.SOURCE, os.path.dirname(exe)):
             self.assertNotIn(folder.encode(), data, f"{exe} holds the path {folder}")
         self.check_version(exe, text)
         return text

@@ -1,31 +1,22 @@
 """The six result dialogs of korvane.exe under Wine, read by the probe: title, font, window
 style, every control's class, id, style bits, rectangle in dialog units and text, the list
-entries against korvane-sim's on the same machine, the big icon and the focus."""
+entries against korvane-sim's on the same machine, the big icon and the focus; and the Win32
+dialog framework on one of them: where the dialog is placed, and that each way of dismissing
+it ends the run."""
 import json
 import os
-import subprocess
-import tempfile
 import unittest
 
+import machine_runs
 import winehost
 
 TABLES_FILE = os.path.join(winehost.SOURCE, "tests", "data", "dialogs.json")
 FIXTURES = os.path.join(winehost.SOURCE, "tests", "sim", "fixtures")
 ICON = os.path.join(winehost.SOURCE, "src", "ui", "korvane.ico")
-SIM = os.environ.get("KORVANE_SIM", os.path.join(winehost.SOURCE, "build", "native", "korvane-sim"))
+SAMPLE_XP = os.path.join(winehost.SOURCE, "machines", "sample-xp.reg")
 
 with open(TABLES_FILE, encoding="utf-8") as tables_file:
     TABLES = json.load(tables_file)
-
-# Each template, and the machine and user language that end a run with it.
-CASES = {
-    139: (os.path.join(winehost.SOURCE, "machines", "sample-xp.reg"), "C.UTF-8", "0x0409"),
-    140: (os.path.join(FIXTURES, "xp-all-set.reg"), "C.UTF-8", "0x0409"),
-    136: (os.path.join(FIXTURES, "xp-none-set.reg"), "C.UTF-8", "0x0409"),
-    132: (os.path.join(winehost.SOURCE, "machines", "sample-xp.reg"), "ja_JP.UTF-8", "0x0411"),
-    133: (os.path.join(FIXTURES, "xp-all-set.reg"), "ja_JP.UTF-8", "0x0411"),
-    131: (os.path.join(FIXTURES, "xp-none-set.reg"), "ja_JP.UTF-8", "0x0411"),
-}
 
 
 def bits(names):
@@ -45,26 +36,27 @@ LIVE_BITS = ALL_BITS & ~bits(["WS_BORDER", "WS_VSCROLL"])
 CLASS_ORDINALS = {"#128": "button", "#131": "listbox", "#130": "static"}
 
 
-def sim_lists(machine, language):
-    """The lists korvane-sim shows for the machine, by control id."""
-    with tempfile.TemporaryDirectory() as runtime:
-        result = subprocess.run([SIM, "--os", "winxp", "--lang", language, "--machine", machine, "--json"],
-                                capture_output=True, timeout=60, stdin=subprocess.DEVNULL,
-                                env=dict(os.environ, XDG_RUNTIME_DIR=runtime), check=True)
-    shown = json.loads(result.stdout)["shown"]
-    return shown["template"], {int(id): entries for id, entries in shown["lists"].items()}
-
-
+@winehost.table_cases
 class ResultDialogs(unittest.TestCase):
     CASE_PREFIX = "dialog_"  # the ctest case of test_X is dialog_X
+    # Each template, and the machine and user language that end a run with it.
+    CASES = {
+        "both_lists_english": (139, SAMPLE_XP, "C.UTF-8", "0x0409"),
+        "finished_list_english": (140, os.path.join(FIXTURES, "xp-all-set.reg"), "C.UTF-8", "0x0409"),
+        "failed_list_english": (136, os.path.join(FIXTURES, "xp-none-set.reg"), "C.UTF-8", "0x0409"),
+        "both_lists_japanese": (132, SAMPLE_XP, "ja_JP.UTF-8", "0x0411"),
+        "finished_list_japanese": (133, os.path.join(FIXTURES, "xp-all-set.reg"), "ja_JP.UTF-8", "0x0411"),
+        "failed_list_japanese": (131, os.path.join(FIXTURES, "xp-none-set.reg"), "ja_JP.UTF-8", "0x0411"),
+    }
 
-    def check_template(self, template):
-        machine, locale, language = CASES[template]
+    def check(self, template, machine, locale, language):
         table = TABLES["templates"][str(template)]
         codepage = "cp932" if locale.startswith("ja") else "cp1252"
         texts = TABLES["texts"][table["language"]]
-        sim_template, expected_lists = sim_lists(machine, language)
-        self.assertEqual(sim_template, template, "korvane-sim shows another dialog for this machine")
+        sim = machine_runs.SimRun(machine, "winxp", language)
+        self.addCleanup(sim.close)
+        self.assertEqual(sim.report["shown"]["template"], template, "korvane-sim shows another dialog for this machine")
+        expected_lists = sim.lists()
 
         with winehost.Prefix("winxp", locale) as prefix:
             prefix.import_reg(machine)
@@ -132,23 +124,35 @@ class ResultDialogs(unittest.TestCase):
             if role not in (None, "notice"):
                 self.assertEqual(utf8(item["text"]), texts[role])
 
-    def test_both_lists_english(self):
-        self.check_template(139)
 
-    def test_finished_list_english(self):
-        self.check_template(140)
+class DialogFramework(unittest.TestCase):
+    # The icon and the focus on OK of this same dialog are checked with its template above.
+    @winehost.case("dialog_placement")
+    def test_dialog_is_centred(self):
+        with winehost.Prefix("winxp") as prefix:
+            prefix.import_reg(SAMPLE_XP)
+            run = prefix.start_korvane()
+            shown = prefix.probe("none")
+            self.assertTrue(shown["found"], run.stderr()[-2000:])
+            x, y, width, height = shown["window"]
+            screen_width, screen_height = shown["screen"]
+            self.assertLessEqual(abs(2 * x + width - screen_width), 1, shown["window"])
+            self.assertLessEqual(abs(2 * y + height - screen_height), 1, shown["window"])
+            prefix.probe("ok")
+            self.assertEqual(run.wait(), 0)
 
-    def test_failed_list_english(self):
-        self.check_template(136)
-
-    def test_both_lists_japanese(self):
-        self.check_template(132)
-
-    def test_finished_list_japanese(self):
-        self.check_template(133)
-
-    def test_failed_list_japanese(self):
-        self.check_template(131)
+    @winehost.case("dialog_dismissal")
+    def test_enter_escape_and_the_close_box_each_end_the_run(self):
+        with winehost.Prefix("winxp") as prefix:
+            prefix.import_reg(SAMPLE_XP)
+            for action in ("enter", "escape", "close"):
+                with self.subTest(action=action):
+                    run = prefix.start_korvane()
+                    shown = prefix.probe(action)
+                    self.assertTrue(shown["found"], run.stderr()[-2000:])
+                    self.assertIsNotNone(shown["template"], "not one of korvane.exe's dialogs")
+                    self.assertTrue(shown["dismissed"], f"the dialog stayed after {action}")
+                    self.assertEqual(run.wait(), 0, f"korvane.exe did not end after {action}")
 
 
 if __name__ == "__main__":

@@ -24,7 +24,8 @@ Run as a program: `winehost.py boot-template DIR`, `winehost.py remove-template 
 with SKIPPED (77) and says why when this machine cannot run the architecture's programs.
 `winehost.py list-cases` prints the cases ctest runs in each prefix, "NAME TEST_ID" a line: every
 test method of the test_*.py files here but test_executables.py (no Wine needed), named by its
-@case or by its class's CASE_PREFIX and the method's name.
+@case or by its class's CASE_PREFIX and the method's name; a class made by @table_cases has a
+method of each row of its CASES.
 """
 import ast
 import atexit
@@ -51,9 +52,6 @@ PROBE_EXE = os.path.join(BUILDS[ARCH], "korvane-probe.exe")
 CONTRACT_EXE = os.path.join(BUILDS[ARCH], "korvane_contract_tests.exe")
 # What ctest takes for a case that did not run (SKIP_RETURN_CODE).
 SKIPPED = 77
-
-# Wine's own versions, as HKCU\Software\Wine "Version" names them.
-VERSIONS = ("win95", "win98", "winme", "nt40", "win2k", "winxp", "win2003", "vista", "win7", "win10")
 
 _TEMPLATE_MARK = ".korvane-template"
 _QUIET = "-all"
@@ -96,11 +94,11 @@ def _i386_program(status):
     return header + segment + code
 
 
-def unavailable(arch=None):
+def unavailable():
     """Why this machine cannot run the prefix architecture's programs, or None when it can.
     A 32-bit prefix needs a kernel that runs 32-bit (i386) programs, which Wine's 32-bit loader
     is; some kernels are built or booted without that, and then no 32-bit Wine can start."""
-    if (arch or ARCH) != "win32":
+    if ARCH != "win32":
         return None
     folder = tempfile.mkdtemp(prefix="korvane-i386-")
     try:
@@ -249,7 +247,6 @@ class Prefix:
             base = os.path.dirname(source)  # hard links need the same file system
         self.root = tempfile.mkdtemp(prefix="korvane-wine-case-", dir=base)
         self.path = os.path.join(self.root, "prefix")
-        self.locale = locale
         self.runs = []
         self._server = False
         self._tracing = False
@@ -276,21 +273,20 @@ class Prefix:
         env.update(extra or {})
         return env
 
-    def wine(self, *args, check=True, timeout=120, env=None):
+    def wine(self, *args, check=True, timeout=120):
         """Runs a Wine program to its end; returns the CompletedProcess."""
-        return _run(["wine", *args], self.environment(env), timeout=timeout, check=check)
+        return _run(["wine", *args], self.env, timeout=timeout, check=check)
 
     def set_version(self, version):
         self.wine("reg", "add", "HKCU\\Software\\Wine", "/v", "Version", "/t", "REG_SZ", "/d", version, "/f")
-        self.version = version
 
     def import_reg(self, path):
         """Imports a .reg file (REGEDIT4 or version 5, HKEY_DYN_DATA included) into the registry."""
         self.wine("regedit", "/s", os.path.abspath(path))
 
-    def start(self, exe, *args, trace=False, env=None):
+    def start(self, exe, *args, trace=False):
         """Starts a Win32 program; returns its Run. With trace, Wine traces its registry calls."""
-        extra = dict(env or {})
+        extra = {}
         if trace:
             if not self._tracing:
                 self.wine("reg", "add", "HKCU\\Software\\Wine\\Debug", "/v", "RelayInclude", "/t", "REG_SZ",
@@ -301,24 +297,22 @@ class Prefix:
         self.runs.append(run)
         return run
 
-    def start_korvane(self, trace=False, env=None):
-        return self.start(KORVANE_EXE, trace=trace, env=env)
+    def start_korvane(self, trace=False):
+        return self.start(KORVANE_EXE, trace=trace)
 
-    def probe(self, action="ok", timeout=30, exe="korvane.exe"):
-        """Waits for a dialog-class window of `exe`, returns what it shows (see probe.cpp) and
-        dismisses it: ok, enter, escape, close (WM_CLOSE) or none."""
-        result = self.wine(PROBE_EXE, "window", str(int(timeout * 1000)), action, exe, check=False,
-                           timeout=timeout + 60)
+    def probe(self, action="ok", timeout=30):
+        """Waits for a dialog-class window of korvane.exe, returns what it shows (see probe.cpp)
+        and dismisses it: ok, enter, escape, close (WM_CLOSE) or none."""
+        result = self.wine(PROBE_EXE, "window", str(int(timeout * 1000)), action, check=False, timeout=timeout + 60)
         return _last_json(result)
 
-    def dialog_count(self, exe="korvane.exe"):
-        """How many visible dialog-class windows `exe` has, and their handles."""
-        return _last_json(self.wine(PROBE_EXE, "count", exe, check=False))
+    def dialog_count(self):
+        """How many visible dialog-class windows korvane.exe has, and their handles."""
+        return _last_json(self.wine(PROBE_EXE, "count", check=False))
 
     def dump(self, key):
-        """Every value under `key` (e.g. HKEY_LOCAL_MACHINE\\System\\...), recursively:
-        {"found": bool, "keys": [{"path", "values": [{"name", "type", "size", "data"}]}]}, paths
-        relative to `key`, data as hex."""
+        """The values of `key` itself (e.g. HKEY_LOCAL_MACHINE\\System\\...), subkeys left out:
+        {"found": bool, "values": [{"name", "type", "size", "data"}]}, data as hex."""
         return _last_json(self.wine(PROBE_EXE, "dump", key, check=False))
 
     def window_icon(self, title):
@@ -403,8 +397,9 @@ class Run:
 
 
 def icon_file_images(path):
-    """The images of an .ico file as ARGB pixels, rows from the top ({(width, height): [ARGB]});
-    PNG-compressed images are left out."""
+    """The images of an .ico file as ARGB pixels, rows from the top ({(width, height): [ARGB]}).
+    Our icon's images are palettized (1 to 8 bits a pixel) with an AND mask for transparency;
+    any other kind is refused rather than misread."""
     with open(path, "rb") as icon:
         data = icon.read()
     _, kind, count = struct.unpack_from("<HHH", data, 0)
@@ -415,11 +410,11 @@ def icon_file_images(path):
         width, height, _, _, _, _, size, offset = struct.unpack_from("<BBBBHHII", data, 6 + 16 * entry)
         width, height = width or 256, height or 256
         dib = data[offset:offset + size]
-        if dib.startswith(b"\x89PNG"):
-            continue
         header = struct.unpack_from("<IiiHHIIiiII", dib, 0)
         header_size, bpp, used = header[0], header[4], header[9]
-        colours = used or (1 << bpp if bpp <= 8 else 0)
+        if dib.startswith(b"\x89PNG") or bpp > 8:
+            raise WineError(f"{path}: the {width}x{height} image is not palettized")
+        colours = used or 1 << bpp
         palette = [struct.unpack_from("<BBBB", dib, header_size + 4 * c) for c in range(colours)]
         pixels_at = header_size + 4 * colours
         stride = ((width * bpp + 31) // 32) * 4
@@ -431,18 +426,9 @@ def icon_file_images(path):
             for column in range(width):
                 bit = column * bpp
                 byte = dib[pixels_at + source * stride + bit // 8]
-                if bpp <= 8:
-                    index = (byte >> (8 - bpp - bit % 8)) & ((1 << bpp) - 1)
-                    blue, green, red, _ = palette[index]
-                    alpha = None
-                else:
-                    at = pixels_at + source * stride + column * (bpp // 8)
-                    blue, green, red = dib[at], dib[at + 1], dib[at + 2]
-                    alpha = dib[at + 3] if bpp == 32 else None
-                if alpha is None:
-                    masked = dib[mask_at + source * mask_stride + column // 8] >> (7 - column % 8) & 1
-                    alpha = 0 if masked else 255
-                argb.append(alpha << 24 | red << 16 | green << 8 | blue)
+                blue, green, red, _ = palette[(byte >> (8 - bpp - bit % 8)) & ((1 << bpp) - 1)]
+                masked = dib[mask_at + source * mask_stride + column // 8] >> (7 - column % 8) & 1
+                argb.append((0 if masked else 255) << 24 | red << 16 | green << 8 | blue)
         images[(width, height)] = argb
     return images
 
@@ -552,10 +538,11 @@ def parse_trace(lines, image=None):
     UTF-16 byte counts; the relay shows the ANSI call as made, with the caller's byte count,
     and +reg the handle that each open or create returned, so keys can be named.
 
-    Each record: {"op": "create", "root", "path", "status"} or
-    {"op": "set", "root", "path", "name", "type", "size", "status"}; root and path name the
-    key that the handle was opened or created as (path as the caller passed it, joined to its
-    parent's); names and paths are bytes.
+    Each record: ("create", root, path, None, None, None, status) or
+    ("set", root, path, name, type, size, status), the form in which the tests hold korvane-sim's
+    report; root and path name the key that the handle was opened or created as (path as the
+    caller passed it, joined to its parent's); names and paths are the ANSI bytes read as
+    Latin-1, one character a byte.
     """
     keys = {}          # handle -> (root, path)
     pending = {}       # thread -> [call, arguments, last handle returned]
@@ -589,11 +576,11 @@ def parse_trace(lines, image=None):
             if status == 0 and handle is not None:
                 keys[handle] = (root, path)
             if function == "RegCreateKeyExA":
-                records.append({"op": "create", "root": root, "path": path, "status": status})
+                records.append(("create", root, path.decode("latin-1"), None, None, None, status))
         elif function == "RegSetValueExA":
             name = _string_argument(arguments[1])
-            records.append({"op": "set", "root": root, "path": base, "name": name or b"",
-                            "type": _number(arguments[3], 32), "size": _number(arguments[5], 32), "status": status})
+            records.append(("set", root, base.decode("latin-1"), (name or b"").decode("latin-1"),
+                            _number(arguments[3], 32), _number(arguments[5], 32), status))
         elif function == "RegCloseKey" and status == 0:
             keys.pop(parent, None)
     return records
@@ -605,6 +592,14 @@ def case(name):
         method.case_name = name
         return method
     return named
+
+
+def table_cases(cls):
+    """Gives the class a test method test_NAME for each row NAME of its CASES, which calls
+    check with the row's fields."""
+    for name, row in cls.CASES.items():
+        setattr(cls, f"test_{name}", lambda self, row=row: self.check(*row))
+    return cls
 
 
 def list_cases(folder=os.path.dirname(os.path.abspath(__file__))):
@@ -619,6 +614,9 @@ def list_cases(folder=os.path.dirname(os.path.abspath(__file__))):
         for cls in (node for node in tree.body if isinstance(node, ast.ClassDef)):
             prefix = "".join(node.value.value for node in cls.body if isinstance(node, ast.Assign)
                              and [t.id for t in node.targets if isinstance(t, ast.Name)] == ["CASE_PREFIX"])
+            rows = [key.value for node in cls.body if isinstance(node, ast.Assign) and isinstance(node.value, ast.Dict)
+                    and [t.id for t in node.targets if isinstance(t, ast.Name)] == ["CASES"] for key in node.value.keys]
+            cases += [(prefix + row, f"{module}.{cls.name}.test_{row}") for row in rows]
             for method in (node for node in cls.body if isinstance(node, ast.FunctionDef)):
                 if not method.name.startswith("test_"):
                     continue
