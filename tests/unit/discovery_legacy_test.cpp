@@ -479,7 +479,7 @@ TEST_P(LegacyRunTest, OneAdapterIsSetWithNetworkAddressAndDefinitionButNoResets)
   EXPECT_EQ(registry.Writes()[1].path, definition);
   EXPECT_EQ(registry.Writes()[1].disposition, 1u);
   for (const WriteRecord& write : registry.Writes()) EXPECT_EQ(write.root, kHkeyLocalMachine);
-  EXPECT_EQ(ReadString(registry, kHkeyLocalMachine, driverKey, "IpsecInlineReceiveEnabled"), "1");
+  EXPECT_EQ(ValueBytes(registry, kHkeyLocalMachine, driverKey, "IpsecInlineReceiveEnabled"), std::string("1", 2));
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, LegacyRunTest, ::testing::Values(1, 2),
@@ -512,7 +512,7 @@ TEST_F(UtilityTest, Nt4RunSetsTheServiceParametersKeyAndReportsBothLists) {
   EXPECT_EQ(SetsIn(gigaLink), std::vector<std::string>{"NetworkAddress=0/1"});
   EXPECT_EQ(registry.Find(kHkeyLocalMachine, gigaLink + "\\Ndi"), nullptr);
   EXPECT_EQ(registry.Writes().size(), 1u + 8u + 1u);
-  EXPECT_EQ(ReadString(registry, kHkeyLocalMachine, fastLink, "NetworkAddress"), "02AABBCCDDEE");
+  EXPECT_EQ(ValueBytes(registry, kHkeyLocalMachine, fastLink, "NetworkAddress"), std::string("02AABBCCDDEE", 13));
 }
 
 }  // namespace

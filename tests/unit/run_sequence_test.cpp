@@ -2,8 +2,6 @@
 // outcome and the choice of result dialog.
 #include <gtest/gtest.h>
 
-#include <iconv.h>
-
 #include <cstring>
 
 #include "app/adapter_table.h"
@@ -75,18 +73,7 @@ TEST_F(UtilityTest, FailedVersionQueryIsRefused) {
 
 // --- language and notices ---
 
-std::string Utf8FromCp932(const std::string& bytes) {
-  iconv_t converter = iconv_open("UTF-8", "CP932");
-  EXPECT_NE(converter, reinterpret_cast<iconv_t>(-1));
-  std::string out(bytes.size() * 4, '\0');
-  char* in = const_cast<char*>(bytes.data());
-  std::size_t inLeft = bytes.size(), outLeft = out.size();
-  char* outPtr = out.data();
-  EXPECT_NE(iconv(converter, &in, &inLeft, &outPtr, &outLeft), static_cast<std::size_t>(-1));
-  iconv_close(converter);
-  out.resize(out.size() - outLeft);
-  return out;
-}
+std::string Utf8FromCp932(const std::string& bytes) { return Iconv(bytes, "CP932", "UTF-8"); }
 
 TEST(NoticeTexts, JapaneseTextsAreTheirCodePage932Bytes) {
   EXPECT_EQ(Utf8FromCp932(kUnsupportedOsTextJapanese), "サポート外のOSです。");
