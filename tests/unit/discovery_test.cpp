@@ -1,7 +1,8 @@
 // Discovery on Windows 95/98/Me (the PCI enumeration confirmed against the Config Manager
-// entries under HKEY_DYN_DATA) and on NT 4.0 (the installed network cards and their driver
-// service names), the limits that every family's walk shares, and whole runs on both through
-// provisioning to the result dialog.
+// entries under HKEY_DYN_DATA), on NT 4.0 (the installed network cards and their driver
+// service names) and on 2000/XP (instances confirmed by their Driver value and "Control"
+// subkey), the limits that every family's walk shares, and whole runs on the older families
+// through provisioning to the result dialog.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -79,6 +80,17 @@ class TracingRegistry final : public ForwardingRegistry {
   std::map<RegKey, std::string> paths_;
 };
 
+// The walk of one family, with the trace in front of the registry.
+class WalkTest : public UtilityTest {
+ protected:
+  void Walk(int family) {
+    UseFamily(family);
+    platform::Install({&trace, &system, &windows});
+  }
+
+  TracingRegistry trace{registry};
+};
+
 // ---------------------------------------------------------------------------------------
 // Families 1 and 2
 // ---------------------------------------------------------------------------------------
@@ -98,12 +110,11 @@ std::string HardwarePath(const std::string& device, const std::string& slot) {
   return "PCI\\" + device + "\\" + slot;
 }
 
-class LegacyDiscoveryTest : public UtilityTest, public ::testing::WithParamInterface<int> {
+class LegacyDiscoveryTest : public WalkTest, public ::testing::WithParamInterface<int> {
  protected:
   void SetUp() override {
-    UtilityTest::SetUp();
-    UseFamily(GetParam());
-    platform::Install({&trace, &system, &windows});
+    WalkTest::SetUp();
+    Walk(GetParam());
   }
 
   // An instance key under a device key; a null driver leaves the value out.
@@ -129,7 +140,6 @@ class LegacyDiscoveryTest : public UtilityTest, public ::testing::WithParamInter
   }
   std::string EntryOpen(const std::string& entry) const { return std::string("DD ") + kConfigManager + entry; }
 
-  TracingRegistry trace{registry};
 };
 
 TEST_P(LegacyDiscoveryTest, FirstSlotWithADriverIsConfirmedByTheEntryThatNamesIt) {
@@ -289,12 +299,11 @@ INSTANTIATE_TEST_SUITE_P(Families, LegacyDiscoveryTest, ::testing::Values(1, 2),
 constexpr char kCards[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\NetworkCards\\";
 constexpr char kServices[] = "SYSTEM\\CurrentControlSet\\Services\\";
 
-class NtDiscoveryTest : public UtilityTest {
+class NtDiscoveryTest : public WalkTest {
  protected:
   void SetUp() override {
-    UtilityTest::SetUp();
-    UseFamily(4);
-    platform::Install({&trace, &system, &windows});
+    WalkTest::SetUp();
+    Walk(4);
   }
   // A network card entry; a null service name or title leaves that value out.
   void AddCard(const std::string& card, const char* serviceName, const char* title) {
@@ -305,7 +314,6 @@ class NtDiscoveryTest : public UtilityTest {
     registry.PutString(kHkeyLocalMachine, path, "Manufacturer", "Fenwick");
   }
 
-  TracingRegistry trace{registry};
 };
 
 TEST_F(NtDiscoveryTest, AcceptedRejectedAcceptedGivesTwoRecordsInOrder) {
@@ -368,6 +376,129 @@ TEST_F(NtDiscoveryTest, AcceptedCardWithoutTitleHasAnEmptyDescription) {
 }
 
 // ---------------------------------------------------------------------------------------
+// Family 5
+// ---------------------------------------------------------------------------------------
+
+constexpr char kXpFastLink[] = "VEN_5AB1&DEV_1229&SUBSYS_30015AB1&REV_0C";
+constexpr char kUnsupported[] = "VEN_7C3D&DEV_8100&SUBSYS_81007C3D&REV_10";
+
+std::string Driver(int index) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%s\\%04d", kNetClass, index);
+  return text;
+}
+
+class XpDiscoveryTest : public WalkTest {
+ protected:
+  void SetUp() override {
+    WalkTest::SetUp();
+    Walk(5);
+  }
+};
+
+TEST_F(XpDiscoveryTest, RecordsInstancesInDeviceKeyThenSlotOrder) {
+  AddXpInstance(registry, kGigaLink, "4&2&0&10F0", Driver(3), "GigaLink");
+  AddXpInstance(registry, kXpFastLink, "3&1&0&48", Driver(1), "FastLink B");
+  AddXpInstance(registry, kXpFastLink, "3&1&0&40", Driver(0), "FastLink A");
+  AddXpInstance(registry, kUnsupported, "4&1&0&28F0", Driver(2), "Unsupported");
+  DiscoverAdapters();
+
+  ASSERT_EQ(adapterCount, 3);
+  // Device keys enumerate sorted: ..._DEV_103B before ..._DEV_1229.
+  EXPECT_STREQ(adapterTable[0].description, "GigaLink");
+  EXPECT_STREQ(adapterTable[1].description, "FastLink A");
+  EXPECT_STREQ(adapterTable[2].description, "FastLink B");
+  EXPECT_EQ(std::string(adapterTable[1].paramKeyPath.c_str()), std::string(kXpClass) + Driver(0));
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(adapterTable[i].supported, 1);
+    EXPECT_EQ(adapterTable[i].applied, 0);
+  }
+  // Both FastLink records carry the reset of their device key; GigaLink none.
+  EXPECT_STREQ(adapterTable[1].ipsecResetName, "IpsecInlineReceiveEnabled");
+  EXPECT_STREQ(adapterTable[2].ipsecResetName, "IpsecInlineReceiveEnabled");
+  EXPECT_STREQ(adapterTable[0].ipsecResetName, "");
+  EXPECT_EQ(adapterTable[3].supported, 0);
+}
+
+TEST_F(XpDiscoveryTest, ControlMustBeAmongTheFirstSixteenSubkeysAndSpelledExactly) {
+  // Fifteen subkeys sort before "Control" ("A00".."A14"), so it is the sixteenth: found.
+  AddXpInstance(registry, kXpFastLink, "slot0", Driver(0), "sixteenth");
+  AddXpInstance(registry, kXpFastLink, "slot1", Driver(1), "seventeenth");
+  AddXpInstance(registry, kXpFastLink, "slot2", Driver(2), "small letters", false);
+  const std::string base = std::string(kXpEnum) + kXpFastLink + "\\";
+  for (int i = 0; i < 15; ++i) {
+    char name[8];
+    std::snprintf(name, sizeof name, "A%02d", i);
+    registry.Ensure(platform::kHkeyLocalMachine, base + "slot0\\" + name);
+    registry.Ensure(platform::kHkeyLocalMachine, base + "slot1\\" + name);
+  }
+  registry.Ensure(platform::kHkeyLocalMachine, base + "slot1\\B00");  // pushes Control to 17th
+  registry.Ensure(platform::kHkeyLocalMachine, base + "slot2\\control");
+  DiscoverAdapters();
+  ASSERT_EQ(adapterCount, 1);
+  EXPECT_STREQ(adapterTable[0].description, "sixteenth");
+}
+
+TEST_F(XpDiscoveryTest, SlotsWithoutDriverOrControlYieldNothing) {
+  AddXpInstance(registry, kXpFastLink, "empty-driver", "", "empty driver");
+  // Backslashes alone name the class root itself, no driver key.
+  AddXpInstance(registry, kXpFastLink, "backslash-driver", "\\\\\\", "backslashes for a driver");
+  AddXpInstance(registry, kXpFastLink, "no-control", Driver(1), "no control", false);
+  const std::string noDriver = std::string(kXpEnum) + kXpFastLink + "\\no-driver";
+  registry.PutString(platform::kHkeyLocalMachine, noDriver, "DeviceDesc", "no driver");
+  registry.Ensure(platform::kHkeyLocalMachine, noDriver + "\\Control");
+  DiscoverAdapters();
+  EXPECT_EQ(adapterCount, 0);
+  EXPECT_EQ(adapterTable[0].description[0], '\0');  // nothing written into the next record
+}
+
+TEST_F(XpDiscoveryTest, MissingDeviceDescIsRecordedWithAnEmptyDescription) {
+  AddXpInstance(registry, kXpFastLink, "3&1&0&40", Driver(0), "");
+  DiscoverAdapters();
+  ASSERT_EQ(adapterCount, 1);
+  EXPECT_STREQ(adapterTable[0].description, "");
+}
+
+TEST_F(XpDiscoveryTest, OnlyTheFirstSixteenInstancesAreExamined) {
+  for (int i = 0; i < 20; ++i) {
+    char instance[8];
+    std::snprintf(instance, sizeof instance, "I%02d", i);
+    AddXpInstance(registry, kXpFastLink, instance, Driver(i), instance);
+  }
+  DiscoverAdapters();
+  ASSERT_EQ(adapterCount, 16);
+  EXPECT_STREQ(adapterTable[15].description, "I15");
+}
+
+TEST_F(XpDiscoveryTest, SlotsPastTheLastInstanceNeverExamineTheDeviceKeyItself) {
+  // A device key that carries Driver and Control itself would be counted once per empty slot.
+  const std::string device = std::string(kXpEnum) + kXpFastLink;
+  registry.PutString(platform::kHkeyLocalMachine, device, "Driver", Driver(0));
+  registry.PutString(platform::kHkeyLocalMachine, device, "DeviceDesc", "the device key");
+  registry.Ensure(platform::kHkeyLocalMachine, device + "\\Control");
+  DiscoverAdapters();
+  EXPECT_EQ(adapterCount, 0);
+}
+
+TEST_F(XpDiscoveryTest, UnsupportedDeviceKeysAreNeverOpened) {
+  AddXpInstance(registry, kUnsupported, "4&1&0&28F0", Driver(2), "Unsupported");
+  registry.FailPaths("*DEV_8100*", 5);  // any access to it would fail and count as a fault
+  DiscoverAdapters();
+  EXPECT_EQ(adapterCount, 0);
+  // enumRoot opened twice (index 0 and 1), enumerated twice, closed twice: nothing else.
+  EXPECT_EQ(registry.Calls(), 6u);
+}
+
+TEST_F(XpDiscoveryTest, DeviceKeyThatCannotBeOpenedYieldsNothing) {
+  AddXpInstance(registry, kXpFastLink, "3&1&0&40", Driver(0), "FastLink");
+  AddXpInstance(registry, kGigaLink, "4&2&0&10F0", Driver(1), "GigaLink");
+  registry.FailPaths("*DEV_103B*", 5);
+  DiscoverAdapters();
+  ASSERT_EQ(adapterCount, 1);
+  EXPECT_STREQ(adapterTable[0].description, "FastLink");
+}
+
+// ---------------------------------------------------------------------------------------
 // The limits every family's walk shares: 1,024 enumeration indexes, 100 records
 // ---------------------------------------------------------------------------------------
 
@@ -377,12 +508,11 @@ std::string Numbered(const char* format, int i) {
   return text;
 }
 
-class WalkLimitsTest : public UtilityTest, public ::testing::WithParamInterface<int> {
+class WalkLimitsTest : public WalkTest, public ::testing::WithParamInterface<int> {
  protected:
   void SetUp() override {
-    UtilityTest::SetUp();
-    UseFamily(GetParam());
-    platform::Install({&trace, &system, &windows});
+    WalkTest::SetUp();
+    Walk(GetParam());
   }
   bool Nt() const { return GetParam() == 4; }
   bool Xp() const { return GetParam() == 5; }
@@ -414,7 +544,6 @@ class WalkLimitsTest : public UtilityTest, public ::testing::WithParamInterface<
                   : std::string(kClass9x) + Numbered("Net\\%04d", i);
   }
 
-  TracingRegistry trace{registry};
 };
 
 TEST_P(WalkLimitsTest, AFullTableEndsTheWalkBeforeAnyFurtherKey) {
