@@ -46,12 +46,6 @@ class TracingRegistry final : public ForwardingRegistry {
     queries.push_back(PathOf(key) + "|" + (valueName == nullptr ? "" : valueName));
     return inner_.QueryValue(key, valueName, type, data, dataSize);
   }
-  std::int32_t CreateKey(RegKey key, const char* path, std::uint32_t access, RegKey* result,
-                         std::uint32_t* disposition) override {
-    const std::int32_t status = inner_.CreateKey(key, path, access, result, disposition);
-    if (status == platform::kErrorSuccess) paths_[*result] = PathOf(key) + path;
-    return status;
-  }
   std::int32_t CloseKey(RegKey key) override {
     paths_.erase(key);
     return inner_.CloseKey(key);
@@ -299,81 +293,84 @@ INSTANTIATE_TEST_SUITE_P(Families, LegacyDiscoveryTest, ::testing::Values(1, 2),
 constexpr char kCards[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\NetworkCards\\";
 constexpr char kServices[] = "SYSTEM\\CurrentControlSet\\Services\\";
 
-class NtDiscoveryTest : public WalkTest {
+// Network cards in enumeration order (a null service name or title leaves that value out),
+// and what the table holds afterwards: a record per accepted card, its service name upper-cased
+// in the path, then the scratch record, which holds the title of the last card rejected after
+// them and stays unsupported. A card without a service name is opened once, its title never read.
+struct NtCardsCase {
+  const char* label;
+  std::vector<std::pair<const char*, const char*>> cards;           // service name, title
+  std::vector<std::pair<std::string, std::string>> records;         // description, service
+  const char* scratch;
+  std::size_t titleQueries;
+};
+
+void PrintTo(const NtCardsCase& row, std::ostream* out) { *out << row.label; }
+
+class NtDiscoveryTest : public WalkTest, public ::testing::WithParamInterface<NtCardsCase> {
  protected:
   void SetUp() override {
     WalkTest::SetUp();
     Walk(4);
   }
-  // A network card entry; a null service name or title leaves that value out.
-  void AddCard(const std::string& card, const char* serviceName, const char* title) {
-    const std::string path = kCards + card;
-    registry.Ensure(kHkeyLocalMachine, path);
-    if (serviceName != nullptr) registry.PutString(kHkeyLocalMachine, path, "ServiceName", serviceName);
-    if (title != nullptr) registry.PutString(kHkeyLocalMachine, path, "Title", title);
-    registry.PutString(kHkeyLocalMachine, path, "Manufacturer", "Fenwick");
-  }
-
 };
 
-TEST_F(NtDiscoveryTest, AcceptedRejectedAcceptedGivesTwoRecordsInOrder) {
-  AddCard("1", "E100B", "[1] Fenwick FastLink 100");
-  AddCard("2", "Tr8100", "[2] Tarrow TR-8100");
-  AddCard("3", "E1000", "[3] Fenwick GigaLink 1000");
+TEST_P(NtDiscoveryTest, RecordsTheAcceptedCardsInOrderThenTheScratchRecord) {
+  const NtCardsCase& row = GetParam();
+  for (std::size_t i = 0; i < row.cards.size(); ++i) {
+    const std::string path = kCards + std::to_string(i + 1);
+    registry.PutString(kHkeyLocalMachine, path, "Manufacturer", "Fenwick");
+    if (row.cards[i].first != nullptr) registry.PutString(kHkeyLocalMachine, path, "ServiceName", row.cards[i].first);
+    if (row.cards[i].second != nullptr) registry.PutString(kHkeyLocalMachine, path, "Title", row.cards[i].second);
+  }
   DiscoverAdapters();
 
-  ASSERT_EQ(adapterCount, 2);
-  EXPECT_STREQ(adapterTable[0].description, "[1] Fenwick FastLink 100");
-  EXPECT_STREQ(adapterTable[1].description, "[3] Fenwick GigaLink 1000");
-  EXPECT_STREQ(adapterTable[0].paramKeyPath.c_str(), "SYSTEM\\CurrentControlSet\\Services\\E100B\\Parameters");
-  EXPECT_STREQ(adapterTable[1].paramKeyPath.c_str(), "SYSTEM\\CurrentControlSet\\Services\\E1000\\Parameters");
-  for (int i = 0; i < 2; ++i) {
+  ASSERT_EQ(adapterCount, static_cast<int>(row.records.size()));
+  for (std::size_t i = 0; i < row.records.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(adapterTable[i].description, row.records[i].first);
+    EXPECT_EQ(std::string(adapterTable[i].paramKeyPath.c_str()),
+              std::string(kServices) + row.records[i].second + "\\Parameters");
     EXPECT_EQ(adapterTable[i].supported, 1);
     EXPECT_EQ(adapterTable[i].applied, 0);
     EXPECT_STREQ(adapterTable[i].ipsecResetName, "");
     EXPECT_STREQ(adapterTable[i].powerDownResetName, "");
   }
-  EXPECT_EQ(adapterTable[2].supported, 0);
-  EXPECT_EQ(cursor, 3);  // the enumeration failed past the third card
+  const AdapterRecord& scratch = adapterTable[adapterCount];
+  EXPECT_STREQ(scratch.description, row.scratch);
+  EXPECT_EQ(scratch.supported, 0);
+  EXPECT_STREQ(scratch.paramKeyPath.c_str(), "");
+  EXPECT_EQ(cursor, static_cast<int>(row.cards.size()));  // the enumeration failed past the last card
+  for (std::size_t i = 0; i < row.cards.size(); ++i) {
+    if (row.cards[i].first == nullptr) {
+      EXPECT_EQ(trace.OpensOf(std::string("LM ") + kCards + std::to_string(i + 1)), 1u);
+    }
+  }
+  EXPECT_EQ(trace.QueriesOf("Title"), row.titleQueries);
 }
 
-TEST_F(NtDiscoveryTest, ServiceNamesInAnyCaseAreAcceptedAndThePathHoldsThemUpperCased) {
-  AddCard("1", "e100bnt", "small letters");
-  AddCard("2", "fwE1000x", "mixed, driver name inside");
-  AddCard("3", "e100", "neither driver name");
-  AddCard("4", "E10B00", "neither either");
-  DiscoverAdapters();
-
-  ASSERT_EQ(adapterCount, 2);
-  EXPECT_STREQ(adapterTable[0].paramKeyPath.c_str(), "SYSTEM\\CurrentControlSet\\Services\\E100BNT\\Parameters");
-  EXPECT_STREQ(adapterTable[1].paramKeyPath.c_str(), "SYSTEM\\CurrentControlSet\\Services\\FWE1000X\\Parameters");
-  EXPECT_STREQ(adapterTable[1].description, "mixed, driver name inside");
-  // The scratch record holds the title of the last card examined, and stays unsupported.
-  EXPECT_STREQ(adapterTable[2].description, "neither either");
-  EXPECT_EQ(adapterTable[2].supported, 0);
-  EXPECT_STREQ(adapterTable[2].paramKeyPath.c_str(), "");
-}
-
-TEST_F(NtDiscoveryTest, CardWithoutServiceNameIsSkippedWithoutReadingItsTitle) {
-  AddCard("1", nullptr, "no service");
-  AddCard("2", "E1000", "GigaLink");
-  DiscoverAdapters();
-
-  ASSERT_EQ(adapterCount, 1);
-  EXPECT_STREQ(adapterTable[0].description, "GigaLink");
-  EXPECT_EQ(trace.OpensOf(std::string("LM ") + kCards + "1"), 1u);
-  EXPECT_EQ(trace.QueriesOf("Title"), 1u);
-}
-
-TEST_F(NtDiscoveryTest, AcceptedCardWithoutTitleHasAnEmptyDescription) {
-  // The rejected card's title lands in the next free record; the accepted card after it,
-  // which has no title, must not be listed under it.
-  AddCard("1", "Tr8100", "Tarrow TR-8100");
-  AddCard("2", "E100B", nullptr);
-  DiscoverAdapters();
-  ASSERT_EQ(adapterCount, 1);
-  EXPECT_STREQ(adapterTable[0].description, "");
-}
+INSTANTIATE_TEST_SUITE_P(
+    Cards, NtDiscoveryTest,
+    ::testing::Values(
+        NtCardsCase{"AcceptedRejectedAccepted",
+                    {{"E100B", "[1] Fenwick FastLink 100"}, {"Tr8100", "[2] Tarrow TR-8100"},
+                     {"E1000", "[3] Fenwick GigaLink 1000"}},
+                    {{"[1] Fenwick FastLink 100", "E100B"}, {"[3] Fenwick GigaLink 1000", "E1000"}},
+                    "",
+                    3},
+        NtCardsCase{"ServiceNamesInAnyCase",
+                    {{"e100bnt", "small letters"}, {"fwE1000x", "mixed, driver name inside"},
+                     {"e100", "neither driver name"}, {"E10B00", "neither either"}},
+                    {{"small letters", "E100BNT"}, {"mixed, driver name inside", "FWE1000X"}},
+                    "neither either",
+                    4},
+        NtCardsCase{"CardWithoutServiceNameIsSkipped", {{nullptr, "no service"}, {"E1000", "GigaLink"}},
+                    {{"GigaLink", "E1000"}}, "", 1},
+        // The rejected card's title lands in the next free record; the accepted card after it,
+        // which has no title, must not be listed under it.
+        NtCardsCase{"AcceptedCardWithoutTitle", {{"Tr8100", "Tarrow TR-8100"}, {"E100B", nullptr}},
+                    {{"", "E100B"}}, "", 2}),
+    [](const ::testing::TestParamInfo<NtCardsCase>& info) { return std::string(info.param.label); });
 
 // ---------------------------------------------------------------------------------------
 // Family 5
