@@ -100,6 +100,8 @@ constexpr char kSlotA[] = "BUS_00&DEV_0A&FUNC_00";
 constexpr char kSlotB[] = "BUS_00&DEV_0B&FUNC_00";
 constexpr char kSlotC[] = "BUS_00&DEV_0C&FUNC_00";
 
+std::string LegacyFamilyName(const ::testing::TestParamInfo<int>& info) { return info.param == 1 ? "Win95" : "Win98"; }
+
 std::string HardwarePath(const std::string& device, const std::string& slot) {
   return "PCI\\" + device + "\\" + slot;
 }
@@ -281,10 +283,7 @@ TEST_P(LegacyDiscoveryTest, EachSupportedDeviceKeyYieldsAtMostOneRecordInDeviceK
   EXPECT_EQ(trace.OpensContaining("DEV_8100"), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Families, LegacyDiscoveryTest, ::testing::Values(1, 2),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                           return info.param == 1 ? std::string("Win95") : std::string("Win98");
-                         });
+INSTANTIATE_TEST_SUITE_P(Families, LegacyDiscoveryTest, ::testing::Values(1, 2), LegacyFamilyName);
 
 // ---------------------------------------------------------------------------------------
 // Family 4
@@ -604,10 +603,7 @@ TEST_P(LegacyRunTest, OneAdapterIsSetWithNetworkAddressAndDefinitionButNoResets)
   EXPECT_EQ(ValueBytes(registry, kHkeyLocalMachine, driverKey, "IpsecInlineReceiveEnabled"), std::string("1", 2));
 }
 
-INSTANTIATE_TEST_SUITE_P(Families, LegacyRunTest, ::testing::Values(1, 2),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                           return info.param == 1 ? std::string("Win95") : std::string("Win98");
-                         });
+INSTANTIATE_TEST_SUITE_P(Families, LegacyRunTest, ::testing::Values(1, 2), LegacyFamilyName);
 
 TEST_F(UtilityTest, Nt4RunSetsTheServiceParametersKeyAndReportsBothLists) {
   UseFamily(4);
