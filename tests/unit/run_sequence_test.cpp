@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
+#include <string>
+#include <vector>
 
 #include "app/adapter_table.h"
 #include "app/platform_family.h"
@@ -21,33 +24,20 @@ struct FamilyCase {
 class PlatformFamilyTest : public UtilityTest, public ::testing::WithParamInterface<FamilyCase> {};
 
 TEST_P(PlatformFamilyTest, MapsVersionToFamilyAndRoots) {
+  // The class, enumeration and Config Manager roots of each supported family; the others have none.
+  const std::map<int, std::vector<std::string>> roots = {
+      {1, {"System\\CurrentControlSet\\Services\\Class\\", "Enum\\PCI\\", "Config Manager\\Enum\\"}},
+      {2, {"System\\CurrentControlSet\\Services\\Class\\", "Enum\\PCI\\", "Config Manager\\Enum\\"}},
+      {4, {"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\NetworkCards", "SYSTEM\\CurrentControlSet\\Services\\", ""}},
+      {5, {"System\\CurrentControlSet\\Control\\Class\\", "System\\CurrentControlSet\\Enum\\PCI\\", ""}}};
   const FamilyCase& c = GetParam();
   system.SetVersion(c.platformId, c.major, c.minor);
   const bool supported = DetectPlatformFamily();
   EXPECT_EQ(OsFamily, c.family);
-  EXPECT_EQ(supported, c.family == 1 || c.family == 2 || c.family == 4 || c.family == 5);
-  switch (c.family) {
-    case 1:
-    case 2:
-      EXPECT_STREQ(classRoot.c_str(), "System\\CurrentControlSet\\Services\\Class\\");
-      EXPECT_STREQ(enumRoot.c_str(), "Enum\\PCI\\");
-      EXPECT_STREQ(configManagerRoot.c_str(), "Config Manager\\Enum\\");
-      break;
-    case 4:
-      EXPECT_STREQ(classRoot.c_str(), "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\NetworkCards");
-      EXPECT_STREQ(enumRoot.c_str(), "SYSTEM\\CurrentControlSet\\Services\\");
-      EXPECT_STREQ(configManagerRoot.c_str(), "");
-      break;
-    case 5:
-      EXPECT_STREQ(classRoot.c_str(), "System\\CurrentControlSet\\Control\\Class\\");
-      EXPECT_STREQ(enumRoot.c_str(), "System\\CurrentControlSet\\Enum\\PCI\\");
-      EXPECT_STREQ(configManagerRoot.c_str(), "");
-      break;
-    default:
-      EXPECT_STREQ(classRoot.c_str(), "");
-      EXPECT_STREQ(enumRoot.c_str(), "");
-      EXPECT_STREQ(configManagerRoot.c_str(), "");
-  }
+  const auto found = roots.find(c.family);
+  EXPECT_EQ(supported, found != roots.end());
+  EXPECT_EQ((std::vector<std::string>{classRoot.c_str(), enumRoot.c_str(), configManagerRoot.c_str()}),
+            found == roots.end() ? std::vector<std::string>(3) : found->second);
 }
 
 INSTANTIATE_TEST_SUITE_P(Releases, PlatformFamilyTest,
