@@ -1,5 +1,7 @@
 #include "support/utility_test.h"
 
+#include <iconv.h>
+
 #include "app/adapter_table.h"
 #include "app/platform_family.h"
 #include "app/process_state.h"
@@ -48,8 +50,8 @@ void AddDriverKey(sim::MemoryRegistry& registry, const std::string& classRoot, c
   if (withDriverParams) registry.Ensure(platform::kHkeyLocalMachine, path + "\\PROSetNdi\\Params");
 }
 
-std::string Utf16File(std::u16string_view text) {
-  std::string bytes = "\xFF\xFE";
+std::string Utf16File(std::u16string_view text, bool bom) {
+  std::string bytes = bom ? "\xFF\xFE" : "";
   for (char16_t c : text) {
     bytes += static_cast<char>(c & 0xFF);
     bytes += static_cast<char>(c >> 8);
@@ -57,15 +59,33 @@ std::string Utf16File(std::u16string_view text) {
   return bytes;
 }
 
-std::string ReadString(sim::MemoryRegistry& registry, platform::RegKey root, const std::string& path,
-                       const std::string& name) {
+std::string Utf16File(std::string_view latin1, bool bom) {
+  std::u16string wide;
+  for (char c : latin1) wide += static_cast<char16_t>(static_cast<unsigned char>(c));
+  return Utf16File(wide, bom);
+}
+
+std::string Iconv(std::string_view bytes, const char* from, const char* to) {
+  iconv_t converter = iconv_open(to, from);
+  if (converter == reinterpret_cast<iconv_t>(-1)) {
+    ADD_FAILURE() << "iconv cannot convert from " << from << " to " << to;
+    return "";
+  }
+  std::string in(bytes), out(4 * bytes.size() + 4, '\0');
+  char* inPointer = in.data();
+  char* outPointer = out.data();
+  std::size_t inLeft = in.size(), outLeft = out.size();
+  const bool whole = iconv(converter, &inPointer, &inLeft, &outPointer, &outLeft) != static_cast<std::size_t>(-1);
+  iconv_close(converter);
+  out.resize(out.size() - outLeft);
+  return whole && inLeft == 0 ? out : "";
+}
+
+std::string ValueBytes(sim::MemoryRegistry& registry, platform::RegKey root, std::string_view path,
+                       std::string_view name) {
   const sim::RegNode* node = registry.Find(root, path);
-  if (node == nullptr) return "<absent>";
-  const sim::RegValue* value = node->FindValue(name);
-  if (value == nullptr) return "<absent>";
-  std::string text(value->data.begin(), value->data.end());
-  if (!text.empty() && text.back() == '\0') text.pop_back();
-  return text;
+  const sim::RegValue* value = node == nullptr ? nullptr : node->FindValue(name);
+  return value == nullptr ? "<absent>" : std::string(value->data.begin(), value->data.end());
 }
 
 }  // namespace korvane::test

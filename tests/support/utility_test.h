@@ -44,11 +44,17 @@ void AddXpInstance(sim::MemoryRegistry& registry, const std::string& deviceKey, 
 void AddDriverKey(sim::MemoryRegistry& registry, const std::string& classRoot, const std::string& driver,
                   bool withDriverParams);
 
-// A UTF-16LE file: the byte-order mark, then the text.
-std::string Utf16File(std::u16string_view text);
+// UTF-16LE text, after its byte-order mark unless `bom` is false. 8-bit text is taken as
+// Latin-1, which code page 1252 agrees with below 0x80 and from 0xA0 on.
+std::string Utf16File(std::u16string_view text, bool bom = true);
+std::string Utf16File(std::string_view latin1, bool bom = true);
 
-// The string value's text (without its terminator), or "<absent>".
-std::string ReadString(sim::MemoryRegistry& registry, platform::RegKey root, const std::string& path,
-                       const std::string& name);
+// `bytes` converted by the C library's iconv, or "" when they do not convert whole: the
+// reference the code page conversions are held to.
+std::string Iconv(std::string_view bytes, const char* from, const char* to);
+
+// The value's bytes, terminator included, or "<absent>".
+std::string ValueBytes(sim::MemoryRegistry& registry, platform::RegKey root, std::string_view path,
+                       std::string_view name);
 
 }  // namespace korvane::test

@@ -1,7 +1,6 @@
 // Machine files of a Japanese machine: texts in code page 932, whose trail bytes can be a
 // backslash (ソ is 83 5C, 表 is 95 5C) or a bracket (ゾ is 83 5D).
 #include <gtest/gtest.h>
-#include <iconv.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -19,11 +18,9 @@ namespace {
 using namespace std::string_literals;
 using namespace std::string_view_literals;
 using platform::kHkeyLocalMachine;
+using test::Iconv;
 using test::Utf16File;
-
-std::string Text(const RegValue* value) {
-  return value == nullptr ? "<missing>" : std::string(value->data.begin(), value->data.end());
-}
+using test::ValueBytes;
 
 bool Load(std::string_view text, unsigned codePage, MemoryRegistry& registry, RegFileEncoding* info,
           LoadError* error) {
@@ -47,38 +44,14 @@ TEST(CodePage932, ConvertsAsWindowsDoes) {
   EXPECT_EQ(AnsiCharLength(932, "\x83\x5C"sv, 0), 2u);
   EXPECT_EQ(AnsiCharLength(932, "\x83\""sv, 0), 1u);
   EXPECT_EQ(AnsiCharLength(1252, "\x83\x5C"sv, 0), 1u);
+  // Texts shown in UTF-8: a lone lead byte is the code page's default character, as Windows
+  // shows it, and 1252's undefined bytes are their C1 controls, as the registry's UTF-16 has them.
+  EXPECT_EQ(AnsiToUtf8("\x83\x5C\x82", 932), "ソ・");
+  EXPECT_EQ(AnsiToUtf8("\xB1\xA0", 932), "ｱ\uF8F0");
+  EXPECT_EQ(AnsiToUtf8("A\x81\x8D\x8F\x90\x9D\x80", 1252), "A\u0081\u008D\u008F\u0090\u009D\u20AC");
 }
 
-// The C library's converter, to check the committed tables against: nothing else converts
-// through it.
-class Iconv {
- public:
-  Iconv(const char* to, const char* from) : converter_(iconv_open(to, from)) {}
-  ~Iconv() {
-    if (converter_ != reinterpret_cast<iconv_t>(-1)) iconv_close(converter_);
-  }
-  bool Open() const { return converter_ != reinterpret_cast<iconv_t>(-1); }
-  // Empty when the input does not convert whole.
-  std::string operator()(std::string in) const {
-    char out[16];
-    char* inPtr = in.data();
-    char* outPtr = out;
-    std::size_t inLeft = in.size();
-    std::size_t outLeft = sizeof out;
-    iconv(converter_, nullptr, nullptr, nullptr, nullptr);
-    if (iconv(converter_, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1) || inLeft != 0)
-      return "";
-    return std::string(out, sizeof out - outLeft);
-  }
-
- private:
-  iconv_t converter_;
-};
-
 TEST(CodePage932, TablesAgreeWithTheCLibrarysConverterSaveWhereWindowsDiffers) {
-  const Iconv toUtf8("UTF-8", "CP932");
-  const Iconv fromUtf8("CP932", "UTF-8");
-  ASSERT_TRUE(toUtf8.Open() && fromUtf8.Open());
   // The single bytes the C library leaves out, which Windows maps all the same.
   const std::string windowsOnly[] = {"\x80", "\xA0", "\xFD", "\xFE", "\xFF"};
   int characters = 0;
@@ -90,13 +63,13 @@ TEST(CodePage932, TablesAgreeWithTheCLibrarysConverterSaveWhereWindowsDiffers) {
     }
     std::string utf8;
     if (IsAnsiCharacter(932, bytes)) AppendUtf8(AnsiCharToUnicode(932, bytes), &utf8);
-    ASSERT_EQ(utf8, toUtf8(bytes)) << ::testing::PrintToString(bytes);
+    ASSERT_EQ(utf8, Iconv(bytes, "CP932", "UTF-8")) << ::testing::PrintToString(bytes);
     if (utf8.empty()) return;
     ++characters;
     // Back to bytes: of the pairs that stand for one character, the one Windows writes.
     std::string back;
     ASSERT_TRUE(UnicodeToAnsiChar(932, AnsiCharToUnicode(932, bytes), &back));
-    EXPECT_EQ(back, fromUtf8(utf8)) << ::testing::PrintToString(bytes);
+    EXPECT_EQ(back, Iconv(utf8, "UTF-8", "CP932")) << ::testing::PrintToString(bytes);
   };
   for (unsigned byte = 0x80; byte < 0x100; ++byte)
     if (!IsLeadByte932(static_cast<unsigned char>(byte))) check(std::string(1, static_cast<char>(byte)));
@@ -105,23 +78,6 @@ TEST(CodePage932, TablesAgreeWithTheCLibrarysConverterSaveWhereWindowsDiffers) {
       if (IsLeadByte932(static_cast<unsigned char>(lead)) && IsTrailByte932(static_cast<unsigned char>(trail)))
         check({static_cast<char>(lead), static_cast<char>(trail)});
   EXPECT_GT(characters, 7000);  // every assigned pair was compared, not a table of zeros
-}
-
-TEST(CodePage932, AnsiTextConvertsAsTheRegistryStoresIt) {
-  // 1252's undefined bytes are their C1 controls, as the UTF-16 the registry holds has them.
-  EXPECT_EQ(AnsiToUtf8("A\x81\x8D\x8F\x90\x9D\x80", 1252), "A\u0081\u008D\u008F\u0090\u009D\u20AC");
-  const Iconv from1252("UTF-8", "CP1252");
-  ASSERT_TRUE(from1252.Open());
-  for (unsigned byte = 0x80; byte < 0x100; ++byte) {
-    const std::string in(1, static_cast<char>(byte));
-    const std::string expected = from1252(in);
-    if (!expected.empty()) {
-      EXPECT_EQ(AnsiToUtf8(in, 1252), expected) << byte;
-    }
-  }
-  // 932: a lone lead byte is the code page's default character, as Windows shows it.
-  EXPECT_EQ(AnsiToUtf8("\x83\x5C\x82", 932), "ソ・");
-  EXPECT_EQ(AnsiToUtf8("\xB1\xA0", 932), "ｱ\uF8F0");
 }
 
 TEST(CodePage932, Utf16FileReadsAsShiftJisAndRoundTripsInEveryForm) {
@@ -136,11 +92,10 @@ TEST(CodePage932, Utf16FileReadsAsShiftJisAndRoundTripsInEveryForm) {
   ASSERT_TRUE(Load(file, 932, registry, &info, &error)) << error.ToString();
   EXPECT_EQ(info.codePage, 932u);
   // One key per name: the trail bytes 5C and 5D are no separator and no closing bracket.
-  RegNode* key = registry.Find(kHkeyLocalMachine, "Software\\\x83\x5C\x83\x74\x83\x67\\\x95\x5C\x8E\xA6\x83\x5D");
-  ASSERT_NE(key, nullptr);
+  const std::string key = "Software\\\x83\x5C\x83\x74\x83\x67\\\x95\x5C\x8E\xA6\x83\x5D";
   EXPECT_EQ(registry.Find(kHkeyLocalMachine, "Software")->Subkeys().size(), 1u);
-  EXPECT_EQ(Text(key->FindValue("\x90\xE0\x96\xBE")), "\x83\x5C"s + '\0');
-  EXPECT_EQ(Text(key->FindValue("\x95\x5C")), "\x83\x5C\x95\x5C"s + '\0');
+  EXPECT_EQ(ValueBytes(registry, kHkeyLocalMachine, key, "\x90\xE0\x96\xBE"), "\x83\x5C"s + '\0');
+  EXPECT_EQ(ValueBytes(registry, kHkeyLocalMachine, key, "\x95\x5C"), "\x83\x5C\x95\x5C"s + '\0');
 
   for (const RegFileFormat format : {RegFileFormat::kRegedit4, RegFileFormat::kVersion5}) {
     RegFileEncoding written{format, format == RegFileFormat::kVersion5, 932};
@@ -148,9 +103,7 @@ TEST(CodePage932, Utf16FileReadsAsShiftJisAndRoundTripsInEveryForm) {
     MemoryRegistry reread;
     ASSERT_TRUE(Load(saved, 932, reread, nullptr, &error)) << error.ToString() << "\n" << saved;
     EXPECT_EQ(FormatMachine(reread, written), saved);
-    RegNode* again = reread.Find(kHkeyLocalMachine, "Software\\\x83\x5C\x83\x74\x83\x67\\\x95\x5C\x8E\xA6\x83\x5D");
-    ASSERT_NE(again, nullptr) << saved;
-    EXPECT_EQ(Text(again->FindValue("\x90\xE0\x96\xBE")), "\x83\x5C"s + '\0');
+    EXPECT_EQ(ValueBytes(reread, kHkeyLocalMachine, key, "\x90\xE0\x96\xBE"), "\x83\x5C"s + '\0') << saved;
   }
   // In 8-bit text the trail byte stands as it is: escaped, it would be a second backslash.
   const std::string regedit4 = FormatMachine(registry, RegFileEncoding{RegFileFormat::kRegedit4, false, 932});
@@ -165,9 +118,7 @@ TEST(CodePage932, EightBitFileIsReadACharacterAtATime) {
   MemoryRegistry registry;
   LoadError error;
   ASSERT_TRUE(Load(file, 932, registry, nullptr, &error)) << error.ToString();
-  RegNode* key = registry.Find(kHkeyLocalMachine, "Software\\\x83\x5D");
-  ASSERT_NE(key, nullptr);
-  EXPECT_EQ(Text(key->FindValue("\x83\x5C")), "\x83\x5C"s + '\0');
+  EXPECT_EQ(ValueBytes(registry, kHkeyLocalMachine, "Software\\\x83\x5D", "\x83\x5C"), "\x83\x5C"s + '\0');
   // A lead byte before a quote has no trail: written as text it would take the escape for
   // one, so it goes as hex(1) and comes back the same.
   const std::string saved = FormatMachine(registry, RegFileEncoding{RegFileFormat::kRegedit4, false, 932});
@@ -186,7 +137,7 @@ TEST(CodePage932, EightBitVersion5TextIsTakenThroughUnicodeAsWindowsNtTakesIt) {
   LoadError error;
   ASSERT_TRUE(Load(header + "; \x82 in a comment\r\n\"A\"=\"\x87\x90\"\r\n", 932, registry, nullptr, &error))
       << error.ToString();
-  EXPECT_EQ(Text(registry.Find(kHkeyLocalMachine, "Q")->FindValue("A")), "\x81\xE0"s + '\0');
+  EXPECT_EQ(ValueBytes(registry, kHkeyLocalMachine, "Q", "A"), "\x81\xE0"s + '\0');
 
   MemoryRegistry refused;
   EXPECT_FALSE(Load(header + "\"A\"=\"\x82\"\r\n", 932, refused, nullptr, &error));
@@ -197,7 +148,7 @@ TEST(CodePage932, EightBitVersion5TextIsTakenThroughUnicodeAsWindowsNtTakesIt) {
   // A REGEDIT4 file keeps the bytes, as Windows 95 and 98 do.
   MemoryRegistry kept;
   ASSERT_TRUE(Load("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Q]\r\n\"A\"=\"\x87\x90\x82\"\r\n", 932, kept, nullptr, &error));
-  EXPECT_EQ(Text(kept.Find(kHkeyLocalMachine, "Q")->FindValue("A")), "\x87\x90\x82"s + '\0');
+  EXPECT_EQ(ValueBytes(kept, kHkeyLocalMachine, "Q", "A"), "\x87\x90\x82"s + '\0');
 }
 
 TEST(CodePage932, CharactersOutsideTheMachinesCodePageAreRefusedWithIt) {

@@ -104,11 +104,13 @@ std::string Attribute(const std::string& path, const char* name) {
   return size < 0 ? "(none)" : std::string(value, static_cast<std::size_t>(size));
 }
 
-// CheckTarget's refusal, or "accepted".
-std::string CheckOnly(const std::string& path, TargetRule rule) {
+// CheckTarget's refusal, or "accepted"; with `contents`, WriteTarget's refusal after it, or "written".
+std::string CheckOnly(const std::string& path, TargetRule rule, const char* contents = nullptr) {
   FileTarget target;
   std::string error;
-  return CheckTarget(path, rule, &target, &error) ? "accepted" : error;
+  if (!CheckTarget(path, rule, &target, &error)) return error;
+  if (contents == nullptr) return "accepted";
+  return WriteTarget(target, contents, &error) ? "written" : error;
 }
 
 TEST_F(FileTargetsTest, EachKindOfTargetIsWrittenAsCarefulToolsWriteIt) {
@@ -130,11 +132,7 @@ TEST_F(FileTargetsTest, EachKindOfTargetIsWrittenAsCarefulToolsWriteIt) {
                                                         {PathOf("link.reg"), TargetRule::kExistingFile},
                                                         {PathOf("fifo"), TargetRule::kOutput},
                                                         {"/dev/null", TargetRule::kOutput}};
-  for (const auto& [path, rule] : targets) {
-    FileTarget target;
-    std::string error;
-    EXPECT_TRUE(CheckTarget(path, rule, &target, &error) && WriteTarget(target, "new", &error)) << path << error;
-  }
+  for (const auto& [path, rule] : targets) EXPECT_EQ(CheckOnly(path, rule, "new"), "written") << path;
   close(open(PathOf("fifo").c_str(), O_WRONLY | O_NONBLOCK));  // frees the reader if no write came
   reader.join();
   EXPECT_EQ(fromFifo, "new");
@@ -176,14 +174,8 @@ TEST_F(FileTargetsTest, TargetsThatMayNotBeWrittenAreRefusedBeforeAnythingIsWrit
                                  ? "cannot become uid 65534"
                                  : CheckOnly(readable, TargetRule::kExistingFile) + "\n" +
                                        CheckOnly(writable, TargetRule::kOutput) + "\n" +
-                                       CheckOnly(PathOf("new.reg"), TargetRule::kOutput) + "\n" + [&] {
-                                         FileTarget target;
-                                         std::string error;
-                                         return CheckTarget(labelled, TargetRule::kFile, &target, &error) &&
-                                                        WriteTarget(target, "new", &error)
-                                                    ? "written"
-                                                    : error;
-                                       }();
+                                       CheckOnly(PathOf("new.reg"), TargetRule::kOutput) + "\n" +
+                                       CheckOnly(labelled, TargetRule::kFile, "new");
     // Writable, but replaced by uid 65534 the second file would become that user's.
     const bool expected = seen ==
                           "you may not write it (owner uid 0, mode 0644)\n"

@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "discovery/identification.h"
 
@@ -73,19 +74,18 @@ TEST(ResetNameRule, LeavesAFieldWhoseConditionFailsUntouched) {
 }
 
 TEST(ServiceNameRule, UpperCasesInPlaceAndAcceptsEitherDriverAnywhere) {
-  char lower[64] = "e100b";
-  EXPECT_TRUE(IsSupportedServiceName(lower));
-  EXPECT_STREQ(lower, "E100B");
-  char mixed[64] = "Fw_e1000x2";
-  EXPECT_TRUE(IsSupportedServiceName(mixed));
-  EXPECT_STREQ(mixed, "FW_E1000X2");
-  char other[64] = "tr8100";
-  EXPECT_FALSE(IsSupportedServiceName(other));
-  EXPECT_STREQ(other, "TR8100");
-  char near[64] = "E100A";
-  EXPECT_FALSE(IsSupportedServiceName(near));
-  char empty[4] = "";
-  EXPECT_FALSE(IsSupportedServiceName(empty));
+  const struct {
+    const char* name;
+    bool supported;
+    const char* upperCased;
+  } cases[] = {{"e100b", true, "E100B"},   {"Fw_e1000x2", true, "FW_E1000X2"}, {"tr8100", false, "TR8100"},
+               {"E100A", false, "E100A"}, {"", false, ""}};
+  for (const auto& c : cases) {
+    // Exactly as long as the name, so that the sanitizer sees any read past its terminator.
+    std::vector<char> name(c.name, c.name + std::strlen(c.name) + 1);
+    EXPECT_EQ(IsSupportedServiceName(name.data()), c.supported) << c.name;
+    EXPECT_STREQ(name.data(), c.upperCased);
+  }
 }
 
 }  // namespace

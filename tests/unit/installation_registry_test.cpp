@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "hives/machine_hives.h"
+#include "support/utility_test.h"
 #include "machine_files/reg/reg_reader.h"
 #include "machine_files/reg/reg_writer.h"
 #include "machine_files/reg/utf16_text.h"
@@ -36,13 +37,6 @@ MemoryRegistry Machine(unsigned codePage = kCodePageWestern) {
   machine.Ensure(kHkeyLocalMachine, "SYSTEM");
   machine.Ensure(kHkeyLocalMachine, "SOFTWARE");
   return machine;
-}
-
-// A value's bytes, or "<absent>".
-std::string Value(MemoryRegistry& registry, const std::string& key, const std::string& name) {
-  const RegNode* node = registry.Find(kHkeyLocalMachine, key);
-  const RegValue* value = node == nullptr ? nullptr : node->FindValue(name);
-  return value == nullptr ? "<absent>" : std::string(value->data.begin(), value->data.end());
 }
 
 class InstallationRegistryTest : public ::testing::Test {
@@ -109,9 +103,9 @@ TEST_F(InstallationRegistryTest, NamesAndTextsConvertThroughTheMachinesCodePageI
   std::vector<std::string> names;
   for (const RegNode* key : order->Subkeys()) names.push_back(key->Name());
   EXPECT_EQ(names, (std::vector<std::string>{"B", "\x82\xA0", "\x82\x60"}));
-  EXPECT_EQ(Value(japanese, "SOFTWARE\\" + net, net), "LAN " + net + '\0');
+  EXPECT_EQ(test::ValueBytes(japanese, kHkeyLocalMachine, "SOFTWARE\\" + net, net), "LAN " + net + '\0');
   // The ANSI functions of Windows NT give '?' for each character the code page lacks.
-  EXPECT_EQ(Value(western, "SOFTWARE\\???", "???"), std::string("LAN ???") + '\0');
+  EXPECT_EQ(test::ValueBytes(western, kHkeyLocalMachine, "SOFTWARE\\???", "???"), std::string("LAN ???") + '\0');
 }
 
 TEST_F(InstallationRegistryTest, DefaultsComeFromTheInstallation) {

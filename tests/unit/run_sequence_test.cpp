@@ -2,9 +2,10 @@
 // outcome and the choice of result dialog.
 #include <gtest/gtest.h>
 
-#include <iconv.h>
-
 #include <cstring>
+#include <map>
+#include <string>
+#include <vector>
 
 #include "app/adapter_table.h"
 #include "app/platform_family.h"
@@ -23,33 +24,20 @@ struct FamilyCase {
 class PlatformFamilyTest : public UtilityTest, public ::testing::WithParamInterface<FamilyCase> {};
 
 TEST_P(PlatformFamilyTest, MapsVersionToFamilyAndRoots) {
+  // The class, enumeration and Config Manager roots of each supported family; the others have none.
+  const std::map<int, std::vector<std::string>> roots = {
+      {1, {"System\\CurrentControlSet\\Services\\Class\\", "Enum\\PCI\\", "Config Manager\\Enum\\"}},
+      {2, {"System\\CurrentControlSet\\Services\\Class\\", "Enum\\PCI\\", "Config Manager\\Enum\\"}},
+      {4, {"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\NetworkCards", "SYSTEM\\CurrentControlSet\\Services\\", ""}},
+      {5, {"System\\CurrentControlSet\\Control\\Class\\", "System\\CurrentControlSet\\Enum\\PCI\\", ""}}};
   const FamilyCase& c = GetParam();
   system.SetVersion(c.platformId, c.major, c.minor);
   const bool supported = DetectPlatformFamily();
   EXPECT_EQ(OsFamily, c.family);
-  EXPECT_EQ(supported, c.family == 1 || c.family == 2 || c.family == 4 || c.family == 5);
-  switch (c.family) {
-    case 1:
-    case 2:
-      EXPECT_STREQ(classRoot.c_str(), "System\\CurrentControlSet\\Services\\Class\\");
-      EXPECT_STREQ(enumRoot.c_str(), "Enum\\PCI\\");
-      EXPECT_STREQ(configManagerRoot.c_str(), "Config Manager\\Enum\\");
-      break;
-    case 4:
-      EXPECT_STREQ(classRoot.c_str(), "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\NetworkCards");
-      EXPECT_STREQ(enumRoot.c_str(), "SYSTEM\\CurrentControlSet\\Services\\");
-      EXPECT_STREQ(configManagerRoot.c_str(), "");
-      break;
-    case 5:
-      EXPECT_STREQ(classRoot.c_str(), "System\\CurrentControlSet\\Control\\Class\\");
-      EXPECT_STREQ(enumRoot.c_str(), "System\\CurrentControlSet\\Enum\\PCI\\");
-      EXPECT_STREQ(configManagerRoot.c_str(), "");
-      break;
-    default:
-      EXPECT_STREQ(classRoot.c_str(), "");
-      EXPECT_STREQ(enumRoot.c_str(), "");
-      EXPECT_STREQ(configManagerRoot.c_str(), "");
-  }
+  const auto found = roots.find(c.family);
+  EXPECT_EQ(supported, found != roots.end());
+  EXPECT_EQ((std::vector<std::string>{classRoot.c_str(), enumRoot.c_str(), configManagerRoot.c_str()}),
+            found == roots.end() ? std::vector<std::string>(3) : found->second);
 }
 
 INSTANTIATE_TEST_SUITE_P(Releases, PlatformFamilyTest,
@@ -75,18 +63,7 @@ TEST_F(UtilityTest, FailedVersionQueryIsRefused) {
 
 // --- language and notices ---
 
-std::string Utf8FromCp932(const std::string& bytes) {
-  iconv_t converter = iconv_open("UTF-8", "CP932");
-  EXPECT_NE(converter, reinterpret_cast<iconv_t>(-1));
-  std::string out(bytes.size() * 4, '\0');
-  char* in = const_cast<char*>(bytes.data());
-  std::size_t inLeft = bytes.size(), outLeft = out.size();
-  char* outPtr = out.data();
-  EXPECT_NE(iconv(converter, &in, &inLeft, &outPtr, &outLeft), static_cast<std::size_t>(-1));
-  iconv_close(converter);
-  out.resize(out.size() - outLeft);
-  return out;
-}
+std::string Utf8FromCp932(const std::string& bytes) { return Iconv(bytes, "CP932", "UTF-8"); }
 
 TEST(NoticeTexts, JapaneseTextsAreTheirCodePage932Bytes) {
   EXPECT_EQ(Utf8FromCp932(kUnsupportedOsTextJapanese), "サポート外のOSです。");
@@ -128,12 +105,18 @@ INSTANTIATE_TEST_SUITE_P(Languages, LanguageTest,
 
 // --- the run ---
 
-TEST_F(UtilityTest, UnsupportedPlatformTouchesNoRegistry) {
+// The guard searches before it creates the mutex, and releases it when the run ends.
+TEST_F(UtilityTest, UnsupportedPlatformTouchesNoRegistryAndReleasesTheGuard) {
   system.SetVersion(2, 6, 0);
   EXPECT_FALSE(theApp.InitInstance());
   EXPECT_EQ(OsFamily, 3);
   EXPECT_EQ(registry.Calls(), 0u);
   EXPECT_EQ(windows.templatesRun.size(), 0u);
+  ASSERT_GE(system.calls.size(), 3u);
+  EXPECT_EQ(system.calls[0], "FindWindow");
+  EXPECT_EQ(system.calls[1], "CreateMutex tarnel");
+  EXPECT_EQ(system.calls[2], "ReleaseMutex 16962");
+  EXPECT_EQ(instanceMutex, 0x4242u);
 }
 
 TEST_F(UtilityTest, EmptyMachineEndsWithTheNoAdapterNotice) {
@@ -143,16 +126,6 @@ TEST_F(UtilityTest, EmptyMachineEndsWithTheNoAdapterNotice) {
   ASSERT_EQ(system.messageBoxes.size(), 1u);
   EXPECT_EQ(system.messageBoxes[0].first, "Adapter was not found");
   EXPECT_TRUE(windows.templatesRun.empty());
-}
-
-TEST_F(UtilityTest, GuardSearchesBeforeCreatingTheMutexAndReleasesIt) {
-  system.SetVersion(2, 6, 0);
-  theApp.InitInstance();
-  ASSERT_GE(system.calls.size(), 3u);
-  EXPECT_EQ(system.calls[0], "FindWindow");
-  EXPECT_EQ(system.calls[1], "CreateMutex tarnel");
-  EXPECT_EQ(system.calls[2], "ReleaseMutex 16962");
-  EXPECT_EQ(instanceMutex, 0x4242u);
 }
 
 // A second instance finds the first one's mutex: it brings the first one's window forward, if
@@ -205,13 +178,14 @@ struct OutcomeCase {
   int count;
   int applied;
   int expected;
+  int cursor;  // where the provisioning pass stopped; records at or past it are not counted
 };
 
 class ClassifyTest : public UtilityTest, public ::testing::WithParamInterface<OutcomeCase> {};
 
 TEST_P(ClassifyTest, CountsAppliedRecordsBelowTheCursor) {
   adapterCount = GetParam().count;
-  cursor = GetParam().count;
+  cursor = GetParam().cursor;
   for (int i = 0; i < GetParam().count; ++i) {
     adapterTable[i].supported = 1;
     adapterTable[i].applied = i < GetParam().applied ? 1 : 0;
@@ -221,9 +195,11 @@ TEST_P(ClassifyTest, CountsAppliedRecordsBelowTheCursor) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Counts, ClassifyTest,
-                         ::testing::Values(OutcomeCase{0, 0, 2}, OutcomeCase{3, 2, 1}, OutcomeCase{3, 3, 2},
-                                           OutcomeCase{3, 0, 3}, OutcomeCase{1, 1, 2}, OutcomeCase{1, 0, 3},
-                                           OutcomeCase{100, 99, 1}, OutcomeCase{100, 100, 2}));
+                         ::testing::Values(OutcomeCase{0, 0, 2, 0}, OutcomeCase{3, 2, 1, 3}, OutcomeCase{3, 3, 2, 3},
+                                           OutcomeCase{3, 0, 3, 3}, OutcomeCase{1, 1, 2, 1}, OutcomeCase{1, 0, 3, 1},
+                                           OutcomeCase{100, 99, 1, 100}, OutcomeCase{100, 100, 2, 100},
+                                           // Two adapters, both applied, none counted below the cursor.
+                                           OutcomeCase{2, 2, 3, 0}, OutcomeCase{2, 2, 3, -5}));
 
 // Whole runs on Windows XP: which of the six dialogs each outcome ends with, in each language.
 struct DialogCase {
@@ -254,19 +230,6 @@ INSTANTIATE_TEST_SUITE_P(Outcomes, ResultDialogChoiceTest,
                          ::testing::Values(DialogCase{1, 1, false, 1, 139}, DialogCase{2, 0, false, 2, 140},
                                            DialogCase{0, 2, false, 3, 136}, DialogCase{1, 1, true, 1, 132},
                                            DialogCase{2, 0, true, 2, 133}, DialogCase{0, 2, true, 3, 131}));
-
-TEST_F(UtilityTest, ClassificationReadsNoRecordAtOrPastTheCursor) {
-  adapterCount = 2;
-  cursor = 0;
-  adapterTable[0].applied = 1;
-  adapterTable[1].applied = 1;
-  ClassifyOutcome();
-  EXPECT_EQ(Outcome, 3);  // nothing counted below cursor 0, with two adapters
-  cursor = -5;
-  Outcome = 0;
-  ClassifyOutcome();
-  EXPECT_EQ(Outcome, 3);
-}
 
 }  // namespace
 }  // namespace korvane::test

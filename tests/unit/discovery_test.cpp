@@ -1,7 +1,8 @@
 // Discovery on Windows 95/98/Me (the PCI enumeration confirmed against the Config Manager
-// entries under HKEY_DYN_DATA) and on NT 4.0 (the installed network cards and their driver
-// service names), the limits that every family's walk shares, and whole runs on both through
-// provisioning to the result dialog.
+// entries under HKEY_DYN_DATA), on NT 4.0 (the installed network cards and their driver
+// service names) and on 2000/XP (instances confirmed by their Driver value and "Control"
+// subkey), the limits that every family's walk shares, and whole runs on the older families
+// through provisioning to the result dialog.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -45,12 +46,6 @@ class TracingRegistry final : public ForwardingRegistry {
     queries.push_back(PathOf(key) + "|" + (valueName == nullptr ? "" : valueName));
     return inner_.QueryValue(key, valueName, type, data, dataSize);
   }
-  std::int32_t CreateKey(RegKey key, const char* path, std::uint32_t access, RegKey* result,
-                         std::uint32_t* disposition) override {
-    const std::int32_t status = inner_.CreateKey(key, path, access, result, disposition);
-    if (status == platform::kErrorSuccess) paths_[*result] = PathOf(key) + path;
-    return status;
-  }
   std::int32_t CloseKey(RegKey key) override {
     paths_.erase(key);
     return inner_.CloseKey(key);
@@ -79,6 +74,17 @@ class TracingRegistry final : public ForwardingRegistry {
   std::map<RegKey, std::string> paths_;
 };
 
+// The walk of one family, with the trace in front of the registry.
+class WalkTest : public UtilityTest {
+ protected:
+  void Walk(int family) {
+    UseFamily(family);
+    platform::Install({&trace, &system, &windows});
+  }
+
+  TracingRegistry trace{registry};
+};
+
 // ---------------------------------------------------------------------------------------
 // Families 1 and 2
 // ---------------------------------------------------------------------------------------
@@ -94,16 +100,17 @@ constexpr char kSlotA[] = "BUS_00&DEV_0A&FUNC_00";
 constexpr char kSlotB[] = "BUS_00&DEV_0B&FUNC_00";
 constexpr char kSlotC[] = "BUS_00&DEV_0C&FUNC_00";
 
+std::string LegacyFamilyName(const ::testing::TestParamInfo<int>& info) { return info.param == 1 ? "Win95" : "Win98"; }
+
 std::string HardwarePath(const std::string& device, const std::string& slot) {
   return "PCI\\" + device + "\\" + slot;
 }
 
-class LegacyDiscoveryTest : public UtilityTest, public ::testing::WithParamInterface<int> {
+class LegacyDiscoveryTest : public WalkTest, public ::testing::WithParamInterface<int> {
  protected:
   void SetUp() override {
-    UtilityTest::SetUp();
-    UseFamily(GetParam());
-    platform::Install({&trace, &system, &windows});
+    WalkTest::SetUp();
+    Walk(GetParam());
   }
 
   // An instance key under a device key; a null driver leaves the value out.
@@ -129,7 +136,6 @@ class LegacyDiscoveryTest : public UtilityTest, public ::testing::WithParamInter
   }
   std::string EntryOpen(const std::string& entry) const { return std::string("DD ") + kConfigManager + entry; }
 
-  TracingRegistry trace{registry};
 };
 
 TEST_P(LegacyDiscoveryTest, FirstSlotWithADriverIsConfirmedByTheEntryThatNamesIt) {
@@ -181,20 +187,22 @@ TEST_P(LegacyDiscoveryTest, FirstSlotWithADriverUnconfirmedYieldsNothingAndLater
   EXPECT_EQ(adapterCount, 0);
 }
 
-TEST_P(LegacyDiscoveryTest, AnotherCardInTheSameSlotDoesNotConfirmAndThePassRunsThroughAll1024Indexes) {
+TEST_P(LegacyDiscoveryTest, EntriesOfAnotherCardOrInOtherLettersDoNotConfirmAndThePassRunsThroughAll1024Indexes) {
   // The card was taken out: its key stays, and another maker's card now sits in its slot,
   // under the same bus location.
   AddSlot(kFastLink, kSlotA, "Net\\0000", "FastLink");
   AddEntry("C1000000", HardwarePath(kFastLink, kSlotB).c_str());
   AddEntry("C2000000", HardwarePath("VEN_7C3D&DEV_8100&SUBSYS_81007C3D&REV_10", kSlotA).c_str());
   AddEntry("C3000000", "ROOT\\*PNP0C01\\0000");
+  // The search for the instance name is case-sensitive: the path in small letters does not confirm.
+  AddEntry("C4000000", "PCI\\ven_5ab1&dev_1229&subsys_4c6a1de8&rev_0c\\bus_00&dev_0a&func_00");
   DiscoverAdapters();
 
   EXPECT_EQ(adapterCount, 0);
   EXPECT_EQ(trace.QueriesOf("HardWareKey"), 1024u);
   // Each index opens the root to list it, then the entry; past the last entry the name is
   // empty and the second open is the root again.
-  EXPECT_EQ(trace.OpensOf(std::string("DD ") + kConfigManager), 1024u + 1021u);
+  EXPECT_EQ(trace.OpensOf(std::string("DD ") + kConfigManager), 1024u + 1020u);
   // The Driver of the instance is read by the slot loop only: no entry matched.
   EXPECT_EQ(trace.QueriesOf("Driver"), 1u);
   EXPECT_STREQ(adapterTable[0].description, "");
@@ -213,33 +221,19 @@ TEST_P(LegacyDiscoveryTest, EntryWithTheLowerIndexConfirmsAndTheOtherIsNeverReac
   EXPECT_EQ(trace.QueriesOf("HardWareKey"), 2u);
 }
 
-TEST_P(LegacyDiscoveryTest, EntryWithoutHardWareKeyIsTestedOnItsOwnNameWhichHoldsNoPath) {
+TEST_P(LegacyDiscoveryTest, EntryWithoutAReadableHardWareKeyIsTestedOnItsOwnNameWhichHoldsNoPath) {
   // A key's name cannot hold the backslash of a device path: named after the slot, the entry
-  // still does not confirm; the next one, naming the path, does.
+  // still does not confirm. A HardWareKey longer than the 1024-byte buffer fails to read
+  // although its text holds the path, and the entry's name, which does not, is what gets
+  // tested. The next entry, naming the path, confirms.
   AddSlot(kFastLink, kSlotA, "Net\\0000", "FastLink");
   AddEntry(std::string("A_") + kSlotA, nullptr);
+  AddEntry("B0000000", (std::string(1100, 'X') + HardwarePath(kFastLink, kSlotA)).c_str());
   AddEntry("C1000000", HardwarePath(kFastLink, kSlotA).c_str());
   DiscoverAdapters();
   ASSERT_EQ(adapterCount, 1);
   EXPECT_STREQ(adapterTable[0].description, "FastLink");
-  EXPECT_EQ(trace.QueriesOf("HardWareKey"), 2u);
-}
-
-TEST_P(LegacyDiscoveryTest, HardWareKeyThatCannotBeReadLeavesTheEntryNameToBeTested) {
-  AddSlot(kFastLink, kSlotA, "Net\\0000", "FastLink");
-  // Longer than the 1024-byte buffer: the read fails although the text holds the name, and
-  // the entry's name, which does not, is what gets tested.
-  AddEntry("C1000000", (std::string(1100, 'X') + HardwarePath(kFastLink, kSlotA)).c_str());
-  DiscoverAdapters();
-  EXPECT_EQ(adapterCount, 0);
-  EXPECT_EQ(trace.QueriesOf("HardWareKey"), 1024u);
-}
-
-TEST_P(LegacyDiscoveryTest, SearchForTheInstanceNameIsCaseSensitive) {
-  AddSlot(kFastLink, kSlotA, "Net\\0000", "FastLink");
-  AddEntry("C1000000", "PCI\\ven_5ab1&dev_1229&subsys_4c6a1de8&rev_0c\\bus_00&dev_0a&func_00");
-  DiscoverAdapters();
-  EXPECT_EQ(adapterCount, 0);
+  EXPECT_EQ(trace.QueriesOf("HardWareKey"), 3u);
 }
 
 // A device key none of whose instances has a Driver has nothing to confirm, even when the
@@ -277,10 +271,7 @@ TEST_P(LegacyDiscoveryTest, EachSupportedDeviceKeyYieldsAtMostOneRecordInDeviceK
   EXPECT_EQ(trace.OpensContaining("DEV_8100"), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Families, LegacyDiscoveryTest, ::testing::Values(1, 2),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                           return info.param == 1 ? std::string("Win95") : std::string("Win98");
-                         });
+INSTANTIATE_TEST_SUITE_P(Families, LegacyDiscoveryTest, ::testing::Values(1, 2), LegacyFamilyName);
 
 // ---------------------------------------------------------------------------------------
 // Family 4
@@ -289,82 +280,202 @@ INSTANTIATE_TEST_SUITE_P(Families, LegacyDiscoveryTest, ::testing::Values(1, 2),
 constexpr char kCards[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\NetworkCards\\";
 constexpr char kServices[] = "SYSTEM\\CurrentControlSet\\Services\\";
 
-class NtDiscoveryTest : public UtilityTest {
- protected:
-  void SetUp() override {
-    UtilityTest::SetUp();
-    UseFamily(4);
-    platform::Install({&trace, &system, &windows});
-  }
-  // A network card entry; a null service name or title leaves that value out.
-  void AddCard(const std::string& card, const char* serviceName, const char* title) {
-    const std::string path = kCards + card;
-    registry.Ensure(kHkeyLocalMachine, path);
-    if (serviceName != nullptr) registry.PutString(kHkeyLocalMachine, path, "ServiceName", serviceName);
-    if (title != nullptr) registry.PutString(kHkeyLocalMachine, path, "Title", title);
-    registry.PutString(kHkeyLocalMachine, path, "Manufacturer", "Fenwick");
-  }
-
-  TracingRegistry trace{registry};
+// Network cards in enumeration order (a null service name or title leaves that value out),
+// and what the table holds afterwards: a record per accepted card, its service name upper-cased
+// in the path, then the scratch record, which holds the title of the last card rejected after
+// them and stays unsupported. A card without a service name is opened once, its title never read.
+struct NtCardsCase {
+  const char* label;
+  std::vector<std::pair<const char*, const char*>> cards;           // service name, title
+  std::vector<std::pair<std::string, std::string>> records;         // description, service
+  const char* scratch;
+  std::size_t titleQueries;
 };
 
-TEST_F(NtDiscoveryTest, AcceptedRejectedAcceptedGivesTwoRecordsInOrder) {
-  AddCard("1", "E100B", "[1] Fenwick FastLink 100");
-  AddCard("2", "Tr8100", "[2] Tarrow TR-8100");
-  AddCard("3", "E1000", "[3] Fenwick GigaLink 1000");
+void PrintTo(const NtCardsCase& row, std::ostream* out) { *out << row.label; }
+
+class NtDiscoveryTest : public WalkTest, public ::testing::WithParamInterface<NtCardsCase> {
+ protected:
+  void SetUp() override {
+    WalkTest::SetUp();
+    Walk(4);
+  }
+};
+
+TEST_P(NtDiscoveryTest, RecordsTheAcceptedCardsInOrderThenTheScratchRecord) {
+  const NtCardsCase& row = GetParam();
+  for (std::size_t i = 0; i < row.cards.size(); ++i) {
+    const std::string path = kCards + std::to_string(i + 1);
+    registry.PutString(kHkeyLocalMachine, path, "Manufacturer", "Fenwick");
+    if (row.cards[i].first != nullptr) registry.PutString(kHkeyLocalMachine, path, "ServiceName", row.cards[i].first);
+    if (row.cards[i].second != nullptr) registry.PutString(kHkeyLocalMachine, path, "Title", row.cards[i].second);
+  }
   DiscoverAdapters();
 
-  ASSERT_EQ(adapterCount, 2);
-  EXPECT_STREQ(adapterTable[0].description, "[1] Fenwick FastLink 100");
-  EXPECT_STREQ(adapterTable[1].description, "[3] Fenwick GigaLink 1000");
-  EXPECT_STREQ(adapterTable[0].paramKeyPath.c_str(), "SYSTEM\\CurrentControlSet\\Services\\E100B\\Parameters");
-  EXPECT_STREQ(adapterTable[1].paramKeyPath.c_str(), "SYSTEM\\CurrentControlSet\\Services\\E1000\\Parameters");
-  for (int i = 0; i < 2; ++i) {
+  ASSERT_EQ(adapterCount, static_cast<int>(row.records.size()));
+  for (std::size_t i = 0; i < row.records.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(adapterTable[i].description, row.records[i].first);
+    EXPECT_EQ(std::string(adapterTable[i].paramKeyPath.c_str()),
+              std::string(kServices) + row.records[i].second + "\\Parameters");
     EXPECT_EQ(adapterTable[i].supported, 1);
     EXPECT_EQ(adapterTable[i].applied, 0);
     EXPECT_STREQ(adapterTable[i].ipsecResetName, "");
     EXPECT_STREQ(adapterTable[i].powerDownResetName, "");
   }
-  EXPECT_EQ(adapterTable[2].supported, 0);
-  EXPECT_EQ(cursor, 3);  // the enumeration failed past the third card
+  const AdapterRecord& scratch = adapterTable[adapterCount];
+  EXPECT_STREQ(scratch.description, row.scratch);
+  EXPECT_EQ(scratch.supported, 0);
+  EXPECT_STREQ(scratch.paramKeyPath.c_str(), "");
+  EXPECT_EQ(cursor, static_cast<int>(row.cards.size()));  // the enumeration failed past the last card
+  for (std::size_t i = 0; i < row.cards.size(); ++i) {
+    if (row.cards[i].first == nullptr) {
+      EXPECT_EQ(trace.OpensOf(std::string("LM ") + kCards + std::to_string(i + 1)), 1u);
+    }
+  }
+  EXPECT_EQ(trace.QueriesOf("Title"), row.titleQueries);
 }
 
-TEST_F(NtDiscoveryTest, ServiceNamesInAnyCaseAreAcceptedAndThePathHoldsThemUpperCased) {
-  AddCard("1", "e100bnt", "small letters");
-  AddCard("2", "fwE1000x", "mixed, driver name inside");
-  AddCard("3", "e100", "neither driver name");
-  AddCard("4", "E10B00", "neither either");
-  DiscoverAdapters();
+INSTANTIATE_TEST_SUITE_P(
+    Cards, NtDiscoveryTest,
+    ::testing::Values(
+        NtCardsCase{"AcceptedRejectedAccepted",
+                    {{"E100B", "[1] Fenwick FastLink 100"}, {"Tr8100", "[2] Tarrow TR-8100"},
+                     {"E1000", "[3] Fenwick GigaLink 1000"}},
+                    {{"[1] Fenwick FastLink 100", "E100B"}, {"[3] Fenwick GigaLink 1000", "E1000"}},
+                    "",
+                    3},
+        NtCardsCase{"ServiceNamesInAnyCase",
+                    {{"e100bnt", "small letters"}, {"fwE1000x", "mixed, driver name inside"},
+                     {"e100", "neither driver name"}, {"E10B00", "neither either"}},
+                    {{"small letters", "E100BNT"}, {"mixed, driver name inside", "FWE1000X"}},
+                    "neither either",
+                    4},
+        NtCardsCase{"CardWithoutServiceNameIsSkipped", {{nullptr, "no service"}, {"E1000", "GigaLink"}},
+                    {{"GigaLink", "E1000"}}, "", 1},
+        // The rejected card's title lands in the next free record; the accepted card after it,
+        // which has no title, must not be listed under it.
+        NtCardsCase{"AcceptedCardWithoutTitle", {{"Tr8100", "Tarrow TR-8100"}, {"E100B", nullptr}},
+                    {{"", "E100B"}}, "", 2}),
+    [](const ::testing::TestParamInfo<NtCardsCase>& info) { return std::string(info.param.label); });
 
-  ASSERT_EQ(adapterCount, 2);
-  EXPECT_STREQ(adapterTable[0].paramKeyPath.c_str(), "SYSTEM\\CurrentControlSet\\Services\\E100BNT\\Parameters");
-  EXPECT_STREQ(adapterTable[1].paramKeyPath.c_str(), "SYSTEM\\CurrentControlSet\\Services\\FWE1000X\\Parameters");
-  EXPECT_STREQ(adapterTable[1].description, "mixed, driver name inside");
-  // The scratch record holds the title of the last card examined, and stays unsupported.
-  EXPECT_STREQ(adapterTable[2].description, "neither either");
-  EXPECT_EQ(adapterTable[2].supported, 0);
-  EXPECT_STREQ(adapterTable[2].paramKeyPath.c_str(), "");
+// ---------------------------------------------------------------------------------------
+// Family 5
+// ---------------------------------------------------------------------------------------
+
+constexpr char kXpFastLink[] = "VEN_5AB1&DEV_1229&SUBSYS_30015AB1&REV_0C";
+constexpr char kUnsupported[] = "VEN_7C3D&DEV_8100&SUBSYS_81007C3D&REV_10";
+
+std::string Driver(int index) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%s\\%04d", kNetClass, index);
+  return text;
 }
 
-TEST_F(NtDiscoveryTest, CardWithoutServiceNameIsSkippedWithoutReadingItsTitle) {
-  AddCard("1", nullptr, "no service");
-  AddCard("2", "E1000", "GigaLink");
+class XpDiscoveryTest : public WalkTest {
+ protected:
+  void SetUp() override {
+    WalkTest::SetUp();
+    Walk(5);
+  }
+};
+
+TEST_F(XpDiscoveryTest, RecordsInstancesInDeviceKeyThenSlotOrder) {
+  AddXpInstance(registry, kGigaLink, "4&2&0&10F0", Driver(3), "GigaLink");
+  AddXpInstance(registry, kXpFastLink, "3&1&0&48", Driver(1), "FastLink B");
+  AddXpInstance(registry, kXpFastLink, "3&1&0&40", Driver(0), "FastLink A");
+  AddXpInstance(registry, kUnsupported, "4&1&0&28F0", Driver(2), "Unsupported");
   DiscoverAdapters();
 
-  ASSERT_EQ(adapterCount, 1);
+  ASSERT_EQ(adapterCount, 3);
+  // Device keys enumerate sorted: ..._DEV_103B before ..._DEV_1229.
   EXPECT_STREQ(adapterTable[0].description, "GigaLink");
-  EXPECT_EQ(trace.OpensOf(std::string("LM ") + kCards + "1"), 1u);
-  EXPECT_EQ(trace.QueriesOf("Title"), 1u);
+  EXPECT_STREQ(adapterTable[1].description, "FastLink A");
+  EXPECT_STREQ(adapterTable[2].description, "FastLink B");
+  EXPECT_EQ(std::string(adapterTable[1].paramKeyPath.c_str()), std::string(kXpClass) + Driver(0));
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(adapterTable[i].supported, 1);
+    EXPECT_EQ(adapterTable[i].applied, 0);
+  }
+  // Both FastLink records carry the reset of their device key; GigaLink none.
+  EXPECT_STREQ(adapterTable[1].ipsecResetName, "IpsecInlineReceiveEnabled");
+  EXPECT_STREQ(adapterTable[2].ipsecResetName, "IpsecInlineReceiveEnabled");
+  EXPECT_STREQ(adapterTable[0].ipsecResetName, "");
+  EXPECT_EQ(adapterTable[3].supported, 0);
 }
 
-TEST_F(NtDiscoveryTest, AcceptedCardWithoutTitleHasAnEmptyDescription) {
-  // The rejected card's title lands in the next free record; the accepted card after it,
-  // which has no title, must not be listed under it.
-  AddCard("1", "Tr8100", "Tarrow TR-8100");
-  AddCard("2", "E100B", nullptr);
+TEST_F(XpDiscoveryTest, ControlMustBeAmongTheFirstSixteenSubkeysAndSpelledExactly) {
+  // Fifteen subkeys sort before "Control" ("A00".."A14"), so it is the sixteenth: found.
+  AddXpInstance(registry, kXpFastLink, "slot0", Driver(0), "sixteenth");
+  AddXpInstance(registry, kXpFastLink, "slot1", Driver(1), "seventeenth");
+  AddXpInstance(registry, kXpFastLink, "slot2", Driver(2), "small letters", false);
+  const std::string base = std::string(kXpEnum) + kXpFastLink + "\\";
+  for (int i = 0; i < 15; ++i) {
+    char name[8];
+    std::snprintf(name, sizeof name, "A%02d", i);
+    registry.Ensure(platform::kHkeyLocalMachine, base + "slot0\\" + name);
+    registry.Ensure(platform::kHkeyLocalMachine, base + "slot1\\" + name);
+  }
+  registry.Ensure(platform::kHkeyLocalMachine, base + "slot1\\B00");  // pushes Control to 17th
+  registry.Ensure(platform::kHkeyLocalMachine, base + "slot2\\control");
+  DiscoverAdapters();
+  ASSERT_EQ(adapterCount, 1);
+  EXPECT_STREQ(adapterTable[0].description, "sixteenth");
+}
+
+// Neither does the device key itself in the slots past its last instance: carrying Driver and
+// Control, it would be counted once per empty slot.
+TEST_F(XpDiscoveryTest, SlotsWithoutDriverOrControlYieldNothing) {
+  const std::string device = std::string(kXpEnum) + kXpFastLink;
+  registry.PutString(platform::kHkeyLocalMachine, device, "Driver", Driver(0));
+  registry.PutString(platform::kHkeyLocalMachine, device, "DeviceDesc", "the device key");
+  registry.Ensure(platform::kHkeyLocalMachine, device + "\\Control");
+  AddXpInstance(registry, kXpFastLink, "empty-driver", "", "empty driver");
+  // Backslashes alone name the class root itself, no driver key.
+  AddXpInstance(registry, kXpFastLink, "backslash-driver", "\\\\\\", "backslashes for a driver");
+  AddXpInstance(registry, kXpFastLink, "no-control", Driver(1), "no control", false);
+  const std::string noDriver = std::string(kXpEnum) + kXpFastLink + "\\no-driver";
+  registry.PutString(platform::kHkeyLocalMachine, noDriver, "DeviceDesc", "no driver");
+  registry.Ensure(platform::kHkeyLocalMachine, noDriver + "\\Control");
+  DiscoverAdapters();
+  EXPECT_EQ(adapterCount, 0);
+  EXPECT_EQ(adapterTable[0].description[0], '\0');  // nothing written into the next record
+}
+
+TEST_F(XpDiscoveryTest, MissingDeviceDescIsRecordedWithAnEmptyDescription) {
+  AddXpInstance(registry, kXpFastLink, "3&1&0&40", Driver(0), "");
   DiscoverAdapters();
   ASSERT_EQ(adapterCount, 1);
   EXPECT_STREQ(adapterTable[0].description, "");
+}
+
+TEST_F(XpDiscoveryTest, OnlyTheFirstSixteenInstancesAreExamined) {
+  for (int i = 0; i < 20; ++i) {
+    char instance[8];
+    std::snprintf(instance, sizeof instance, "I%02d", i);
+    AddXpInstance(registry, kXpFastLink, instance, Driver(i), instance);
+  }
+  DiscoverAdapters();
+  ASSERT_EQ(adapterCount, 16);
+  EXPECT_STREQ(adapterTable[15].description, "I15");
+}
+
+TEST_F(XpDiscoveryTest, UnsupportedDeviceKeysAreNeverOpened) {
+  AddXpInstance(registry, kUnsupported, "4&1&0&28F0", Driver(2), "Unsupported");
+  registry.FailPaths("*DEV_8100*", 5);  // any access to it would fail and count as a fault
+  DiscoverAdapters();
+  EXPECT_EQ(adapterCount, 0);
+  // enumRoot opened twice (index 0 and 1), enumerated twice, closed twice: nothing else.
+  EXPECT_EQ(registry.Calls(), 6u);
+}
+
+TEST_F(XpDiscoveryTest, DeviceKeyThatCannotBeOpenedYieldsNothing) {
+  AddXpInstance(registry, kXpFastLink, "3&1&0&40", Driver(0), "FastLink");
+  AddXpInstance(registry, kGigaLink, "4&2&0&10F0", Driver(1), "GigaLink");
+  registry.FailPaths("*DEV_103B*", 5);
+  DiscoverAdapters();
+  ASSERT_EQ(adapterCount, 1);
+  EXPECT_STREQ(adapterTable[0].description, "FastLink");
 }
 
 // ---------------------------------------------------------------------------------------
@@ -377,12 +488,11 @@ std::string Numbered(const char* format, int i) {
   return text;
 }
 
-class WalkLimitsTest : public UtilityTest, public ::testing::WithParamInterface<int> {
+class WalkLimitsTest : public WalkTest, public ::testing::WithParamInterface<int> {
  protected:
   void SetUp() override {
-    UtilityTest::SetUp();
-    UseFamily(GetParam());
-    platform::Install({&trace, &system, &windows});
+    WalkTest::SetUp();
+    Walk(GetParam());
   }
   bool Nt() const { return GetParam() == 4; }
   bool Xp() const { return GetParam() == 5; }
@@ -414,7 +524,6 @@ class WalkLimitsTest : public UtilityTest, public ::testing::WithParamInterface<
                   : std::string(kClass9x) + Numbered("Net\\%04d", i);
   }
 
-  TracingRegistry trace{registry};
 };
 
 TEST_P(WalkLimitsTest, AFullTableEndsTheWalkBeforeAnyFurtherKey) {
@@ -479,13 +588,10 @@ TEST_P(LegacyRunTest, OneAdapterIsSetWithNetworkAddressAndDefinitionButNoResets)
   EXPECT_EQ(registry.Writes()[1].path, definition);
   EXPECT_EQ(registry.Writes()[1].disposition, 1u);
   for (const WriteRecord& write : registry.Writes()) EXPECT_EQ(write.root, kHkeyLocalMachine);
-  EXPECT_EQ(ReadString(registry, kHkeyLocalMachine, driverKey, "IpsecInlineReceiveEnabled"), "1");
+  EXPECT_EQ(ValueBytes(registry, kHkeyLocalMachine, driverKey, "IpsecInlineReceiveEnabled"), std::string("1", 2));
 }
 
-INSTANTIATE_TEST_SUITE_P(Families, LegacyRunTest, ::testing::Values(1, 2),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                           return info.param == 1 ? std::string("Win95") : std::string("Win98");
-                         });
+INSTANTIATE_TEST_SUITE_P(Families, LegacyRunTest, ::testing::Values(1, 2), LegacyFamilyName);
 
 TEST_F(UtilityTest, Nt4RunSetsTheServiceParametersKeyAndReportsBothLists) {
   UseFamily(4);
@@ -512,7 +618,7 @@ TEST_F(UtilityTest, Nt4RunSetsTheServiceParametersKeyAndReportsBothLists) {
   EXPECT_EQ(SetsIn(gigaLink), std::vector<std::string>{"NetworkAddress=0/1"});
   EXPECT_EQ(registry.Find(kHkeyLocalMachine, gigaLink + "\\Ndi"), nullptr);
   EXPECT_EQ(registry.Writes().size(), 1u + 8u + 1u);
-  EXPECT_EQ(ReadString(registry, kHkeyLocalMachine, fastLink, "NetworkAddress"), "02AABBCCDDEE");
+  EXPECT_EQ(ValueBytes(registry, kHkeyLocalMachine, fastLink, "NetworkAddress"), std::string("02AABBCCDDEE", 13));
 }
 
 }  // namespace
