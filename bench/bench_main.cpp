@@ -1,4 +1,4 @@
-// korvane-bench: the benchmarks of the hosted machine (docs/PERFORMANCE.md).
+// korvane-bench: the benchmarks of the simulated PC (docs/PERFORMANCE.md).
 //   korvane-bench [load|xp|98|hive|all] [RUNS] (default: all, 5 runs of each walk)
 //   korvane-bench write-xp FILE [DEVICE_KEYS] the XP walk's machine as a .reg file
 //   korvane-bench write-hives WINDOWS_DIR      the hive benchmark's offline installation

@@ -1,4 +1,4 @@
-// The registry contracts on the in-memory registry of the hosted platform.
+// The registry contracts on the in-memory registry of the simulated PC.
 #include "contract/registry_contract.h"
 #include "platform/sim/memory_registry.h"
 
