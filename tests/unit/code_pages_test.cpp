@@ -114,7 +114,7 @@ TEST(CodePage932, EightBitFileIsReadACharacterAtATime) {
   // A quoted text ending in ソ (83 5C) before its closing quote, and a key line ending in ゾ.
   const std::string file =
       "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\\x83\x5D]\r\n\"\x83\x5C\"=\"\x83\x5C\"\r\n"
-      "\"Lone\"=hex(1):82,22,00\r\n";
+      "\"Lone\"=hex(1):82,22,00\r\n\"\x82\r\rN\"=dword:00000001\r\n";
   MemoryRegistry registry;
   LoadError error;
   ASSERT_TRUE(Load(file, 932, registry, nullptr, &error)) << error.ToString();
@@ -123,6 +123,12 @@ TEST(CodePage932, EightBitFileIsReadACharacterAtATime) {
   // one, so it goes as hex(1) and comes back the same.
   const std::string saved = FormatMachine(registry, RegFileEncoding{RegFileFormat::kRegedit4, false, 932});
   EXPECT_NE(saved.find("\"Lone\"=hex(1):82,22,00"), std::string::npos) << saved;
+  // A name can hold one too, before a carriage return: that stays as it is, since its escape's
+  // backslash would be the lead byte's trail; the one after it is escaped.
+  EXPECT_NE(saved.find("\"\x82\r\\rN\"=dword:00000001"), std::string::npos) << saved;
+  MemoryRegistry reloaded;
+  ASSERT_TRUE(Load(saved, 932, reloaded, nullptr, &error)) << error.ToString();
+  EXPECT_EQ(ValueBytes(reloaded, kHkeyLocalMachine, "Software\\\x83\x5D", "\x82\r\rN"), "\x01\0\0\0"s);
 
   // The same bytes on a Western machine are two characters each: the quoted text ends early.
   MemoryRegistry western;

@@ -110,17 +110,27 @@ class RegWriter {
   void AppendQuoted(std::string_view text) {
     out_ += '"';
     // Line breaks as the reader's escapes: written as they are, they would cut the line. A
-    // double-byte character goes as it stands: its trail byte may be a backslash.
+    // double-byte character goes as it stands: its trail byte may be a backslash. After a
+    // lead byte without its trail byte, a carriage return stays as it is: its escape's
+    // backslash would be read as that lead byte's trail. Only a carriage return can stand
+    // there (a backslash would have been read as the trail byte, a quote ends the text), and
+    // alone, without the line feed after it, it does not end the line.
+    bool afterLoneLead = false;
     for (std::size_t at = 0; at < text.size(); ++at) {
       const char c = text[at];
+      const bool loneLead = afterLoneLead;
+      afterLoneLead = false;
       if (AnsiCharLength(codePage_, text, at) == 2) {
         out_ += c;
         out_ += text[++at];
+      } else if (c == '\r' && loneLead) {
+        out_ += c;
       } else if (const std::size_t escape = kRegEscaped.find(c); escape != std::string_view::npos) {
         out_ += '\\';
         out_ += kRegEscapeLetters[escape];
       } else {
         out_ += c;
+        afterLoneLead = IsLoneLeadByte(codePage_, text, at);
       }
     }
     out_ += '"';
