@@ -110,7 +110,7 @@ bool RegParser::FailAt(int line, std::string message) {
 }
 
 // No line holds a NUL, a comment's included: it would cut a text short, or stand in a key
-// name that no registry holds. Reading stops at the first one (EndAtNul), so the line that
+// name that no registry holds. Reading stops at the first one (MachineText), so the line that
 // holds it must be refused, never skipped.
 bool RegParser::CheckNoNul() {
   if (std::memchr(line_.data(), '\0', line_.size()) == nullptr) return true;
