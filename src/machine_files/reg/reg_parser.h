@@ -80,8 +80,8 @@ class RegParser {
   MemoryRegistry& registry_;
   LoadError* error_;
 
-  std::size_t next_ = 0;     // where the next line starts, in the text held
-  std::size_t scanned_ = 0;  // how far the text held is known to hold no line end
+  std::size_t next_ = 0;       // where the next line starts, in the text held
+  std::size_t scanned_ = 0;    // how far the text held is known to hold no line end
   std::size_t lineStart_ = 0;  // the line's start and end in the whole text
   std::size_t lineEnd_ = 0;
   int lineNumber_ = 0;
