@@ -1,5 +1,6 @@
 // Loading a 50 MB machine file, UTF-16LE with its BOM as `regedit /e` writes it: the median
-// time of several loads, and the peak memory of a load in a process of its own.
+// time of several loads, and the peak memory of a load in a process of its own, which reads
+// the file a chunk at a time and so should hold little more than the registry it builds.
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -117,9 +118,11 @@ int LoadBench(const std::string& self) {
 
   const ChildFigures child = LoadInChild(self, file);
   if (child.ok) {
-    std::printf("peak memory of a load in its own process: VmHWM %.1f MiB above the %.1f MiB before it "
-                "(ru_maxrss %.1f MiB in all); resident after the load %.1f MiB; that load took %.3f s\n",
-                (child.hwmAfter - child.hwmBefore) / 1024.0, child.hwmBefore / 1024.0, child.maxRss / 1024.0,
+    std::printf("peak memory of a load in its own process: VmHWM %.1f MiB above the %.1f MiB before it, "
+                "%.2f times the file's size (ru_maxrss %.1f MiB in all); resident after the load %.1f MiB; "
+                "that load took %.3f s\n",
+                (child.hwmAfter - child.hwmBefore) / 1024.0, child.hwmBefore / 1024.0,
+                (child.hwmAfter - child.hwmBefore) * 1024.0 / static_cast<double>(bytes), child.maxRss / 1024.0,
                 child.rssAfter / 1024.0, child.seconds);
   } else {
     std::fprintf(stderr, "the load in a child process failed\n");

@@ -1,7 +1,8 @@
 // Fuzz target for the machine-file reader: any bytes either load or are refused with an error
-// that names the file; whatever loads is saved again in each of the three forms a machine
-// file can take, and reading that back must give the same registry, key for key and byte
-// for byte. Each input is read on a Western (1252) and on a Japanese (932) machine.
+// that names the file, the same whatever size of chunk they are read in; whatever loads is
+// saved again in each of the three forms a machine file can take, and reading that back must
+// give the same registry, key for key and byte for byte. Each input is read on a Western
+// (1252) and on a Japanese (932) machine.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -86,7 +87,20 @@ void LoadAndCheck(std::string_view bytes, unsigned codePage) {
   loaded.SetAnsiCodePage(codePage);
   RegFileEncoding info;
   LoadError error;
-  if (!LoadMachineText(bytes, kFileName, loaded, &info, &error)) {
+  const bool ok = LoadMachineText(bytes, kFileName, loaded, &info, &error);
+  // Read and decoded a few bytes at a time, the file gives the same registry or the same error.
+  MemoryRegistry pieces;
+  pieces.SetAnsiCodePage(codePage);
+  LoadError piecesError;
+  const std::size_t chunk = 1 + bytes.size() % 13;
+  if (LoadMachineText(bytes, kFileName, pieces, nullptr, &piecesError, chunk) != ok ||
+      (!ok && piecesError.ToString() != error.ToString()))
+    Fail("read " + std::to_string(chunk) + " bytes at a time, the file gives '" + piecesError.ToString() +
+             "' instead of '" + (ok ? std::string("a registry") : error.ToString()) + "'",
+         "");
+  for (const auto root : {korvane::platform::kHkeyLocalMachine, korvane::platform::kHkeyDynData})
+    if (ok) CompareTrees(loaded.Root(root), pieces.Root(root), korvane::sim::RootName(root));
+  if (!ok) {
     // A refusal says where: this file, a line no further than the file has lines.
     if (error.file != kFileName) Fail("an error names the file '" + error.file + "'", "");
     if (error.message.empty()) Fail("an error without a message", "");

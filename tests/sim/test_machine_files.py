@@ -8,6 +8,7 @@ import itertools
 import os
 import shutil
 import subprocess
+import sys
 import unittest
 
 import simhost
@@ -205,15 +206,22 @@ class MachineFiles(unittest.TestCase):
         # A pipe that never ends is read up to the limit, and no further.
         writer = subprocess.Popen(["sh", "-c", "printf 'REGEDIT4\\r\\n'; exec yes '; a comment, again and again'"],
                                   stdout=subprocess.PIPE)
+        # UTF-16 that turns to NUL code units for ever ends at the first, refused at its line.
+        endless_nuls = ("import sys; out = sys.stdout.buffer; out.write('\\ufeffREGEDIT4\\r\\n'.encode('utf-16-le'))\n"
+                        "while True: out.write(bytes(65536))")
+        nuls = subprocess.Popen([sys.executable, "-c", endless_nuls], stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL)
         runs = {big: (["--save"], None, f"{big}: {limit}"),
                 "/dev/stdin": ([], writer.stdout, f"/dev/stdin: {limit}"),
+                "/dev/fd/0": ([], nuls.stdout, "/dev/fd/0:2: NUL character in the line"),
                 "/dev/zero": ([], None, '/dev/zero:1: missing header: the first line must be "REGEDIT4"')}
         for machine, (args, stdin, message) in runs.items():
             with self.subTest(machine):
                 simhost.refuse(self, "--json", "--machine", machine, *args, stdin=stdin or subprocess.DEVNULL,
                                message=message)
-        writer.stdout.close()
-        writer.wait(timeout=60)
+        for process in (writer, nuls):
+            process.stdout.close()
+            process.wait(timeout=60)
         self.assertEqual((os.stat(big).st_size, os.stat(big).st_mtime_ns), (4 << 30, before.st_mtime_ns))
 
     def test_keys_at_the_depth_limit_run_and_save(self):

@@ -610,5 +610,73 @@ TEST(FormatChanges, GroupsConsecutiveWritesToOneKeyAndSkipsFailedOnes) {
   EXPECT_EQ(FormatChanges({}, kRegedit4), "REGEDIT4\r\n\r\n");
 }
 
+// --- Reading a piece at a time ---
+
+// A file is read and decoded a chunk at a time; every chunk size, so every place a chunk can
+// end (inside a code unit, a surrogate pair, a CRLF, a double-byte character, a run of
+// ASCII), gives the same registry or the same error.
+TEST(LoadMachineText, GivesTheSameAtEveryChunkSize) {
+  const std::string key = "HKLM\nHKLM\\Software\n";
+  struct Case {
+    const char* name;
+    unsigned codePage;
+    std::string text;
+    std::string expected;  // the registry's dump, or the error
+  };
+  const Case cases[] = {
+      {"UTF-16, ASCII runs beside other characters", 1252,
+       Utf16File(u"Windows Registry Editor Version 5.00\r\n\r\n[HKLM\\Software\\Caf\u00e9]\r\n"
+                 u"\"Mixed\"=\"ascii runs\u00e9then more ascii\u20ac12345678\"\r\n"
+                 u"; \U0001F600 in a comment\r\n"
+                 u"\"Blob\"=hex:00,01,0a,\\\r\n  ff,\\\r\n  7f\r\n"
+                 u"\"Home\"=hex(2):41,00,e9,00,00,00\r\n"),
+       key + "HKLM\\Software\\Caf\xE9\n"
+             "  \"Mixed\" 1: 61 73 63 69 69 20 72 75 6e 73 e9 74 68 65 6e 20 6d 6f 72 65 20 61 73 63 69 69 80 31 32 33 "
+             "34 35 36 37 38 00\n"
+             "  \"Blob\" 3: 00 01 0a ff 7f\n  \"Home\" 2: 41 e9 00\nHKDD\n"},
+      {"UTF-16 on a Japanese machine", 932,
+       Utf16File(u"REGEDIT4\r\n[HKLM\\Software\\\u30bd]\r\n\"\u3042\"=\"a\u30bd\u3042z\"\r\n"),
+       key + "HKLM\\Software\\\x83\x5C\n  \"\x82\xA0\" 1: 61 83 5c 82 a0 7a 00\nHKDD\n"},
+      {"8-bit 5.00 on a Japanese machine", 932,
+       "Windows Registry Editor Version 5.00\r\n[HKLM\\Software\\\x83\x5C]\r\n\"\x82\xA0\"=\"\x83\x5C\x82\xA0\"\r\n",
+       key + "HKLM\\Software\\\x83\x5C\n  \"\x82\xA0\" 1: 83 5c 82 a0 00\nHKDD\n"},
+      {"a surrogate pair on a line", 1252, Utf16File(u"REGEDIT4\r\n[HKLM\\Q]\r\n\"A\"=\"x\U0001F600\"\r\n"),
+       "machine.reg:3: character U+1F600 has no form in code page 1252, the machine's ANSI code page"},
+      {"a lone lead byte on a Japanese machine", 932,
+       "Windows Registry Editor Version 5.00\r\n[HKLM\\Q]\r\n; \x82\r\n\"A\"=\"\x83\x5C\x82\"\r\n",
+       "machine.reg:4: byte 82 is no character in code page 932, the machine's ANSI code page"},
+      {"a NUL in UTF-16 text, then half a code unit", 1252,
+       Utf16File(u"REGEDIT4\r\n[HKLM\\Q]\r\n\"A\"=\"x\"\r\n\"B\"=\"cut\0short\"\r\n"sv) + "x",
+       "machine.reg:4: NUL character in the line: no key name, value name, text or comment holds one"},
+      {"a NUL in 8-bit text", 1252, "REGEDIT4\r\n[HKLM\\Q]\r\n\r\n; a comment\0\r\n\"A\"=\"x\"\r\n"s,
+       "machine.reg:4: NUL character in the line: no key name, value name, text or comment holds one"},
+      {"half a code unit after a malformed line", 1252, Utf16File(u"REGEDIT4\r\nJunk\r\n\"A\"=\"x\"\r\n") + "x",
+       "machine.reg: the UTF-16LE text ends in half a character"},
+  };
+  for (const Case& test : cases) {
+    for (std::size_t chunk = 1; chunk <= test.text.size() + 1; ++chunk) {
+      SCOPED_TRACE(std::string(test.name) + ", chunks of " + std::to_string(chunk) + " bytes");
+      MemoryRegistry registry;
+      registry.SetAnsiCodePage(test.codePage);
+      LoadError error;
+      const bool loaded = LoadMachineText(test.text, "machine.reg", registry, nullptr, &error, chunk);
+      ASSERT_EQ(loaded ? Dump(registry) : error.ToString(), test.expected);
+    }
+  }
+
+  // A whole export from a file, read a few bytes at a time.
+  const std::string path = KORVANE_SOURCE_DIR "/tests/unit/data/wine_export.reg";
+  MemoryRegistry whole;
+  LoadError error;
+  ASSERT_TRUE(LoadMachineFile(path, whole, nullptr, &error)) << error.ToString();
+  for (std::size_t chunk : {1, 2, 3, 7}) {
+    MemoryRegistry pieces;
+    RegFileEncoding info;
+    ASSERT_TRUE(LoadMachineFile(path, pieces, &info, &error, chunk)) << error.ToString();
+    EXPECT_TRUE(info.utf16);
+    EXPECT_EQ(Dump(pieces), Dump(whole)) << chunk;
+  }
+}
+
 }  // namespace
 }  // namespace korvane::sim

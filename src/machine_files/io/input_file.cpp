@@ -16,6 +16,14 @@ namespace {
 
 constexpr std::size_t kStreamBlock = std::size_t{1} << 20;
 
+std::string CannotRead(std::string_view what, int number) {
+  return "cannot read " + std::string(what) + ": " + std::strerror(number);
+}
+
+std::string TooLong(std::string_view what, std::size_t limit) {
+  return std::string(what) + " is longer than the limit of " + DescribeLimit(limit);
+}
+
 }  // namespace
 
 std::string DescribeLimit(std::size_t limit) {
@@ -56,11 +64,11 @@ bool InputBytes::Reserve(std::size_t capacity) {
 bool ReadInputFile(const std::string& path, std::string_view what, std::size_t limit, InputBytes* bytes,
                    std::string* error, const FindInputEnd& decided) {
   const auto failWith = [&](int number) {
-    *error = "cannot read " + std::string(what) + ": " + std::strerror(number);
+    *error = CannotRead(what, number);
     return false;
   };
   const auto tooLong = [&] {
-    *error = std::string(what) + " is longer than the limit of " + DescribeLimit(limit);
+    *error = TooLong(what, limit);
     return false;
   };
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
@@ -105,6 +113,53 @@ bool ReadInputFile(const std::string& path, std::string_view what, std::size_t l
   }
   close(fd);
   return length <= limit || tooLong();
+}
+
+InputStream::~InputStream() {
+  if (fd_ >= 0) close(fd_);
+}
+
+bool InputStream::Open(const std::string& path, std::string_view what, std::size_t limit, std::string* error) {
+  what_ = what;
+  limit_ = limit;
+  given_ = 0;
+  fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd_ < 0) {
+    *error = CannotRead(what, errno);
+    return false;
+  }
+  struct stat status {};
+  if (fstat(fd_, &status) != 0) {
+    *error = CannotRead(what, errno);
+    return false;
+  }
+  if (S_ISREG(status.st_mode) && static_cast<std::uintmax_t>(status.st_size) > limit) {
+    *error = TooLong(what, limit);
+    return false;
+  }
+  return true;
+}
+
+bool InputStream::Read(char* buffer, std::size_t size, std::size_t* count, std::string* error) {
+  *count = 0;
+  // At the limit, one byte more is asked for: it shows whether the input goes on.
+  char probe = 0;
+  const bool atLimit = given_ == limit_;
+  for (;;) {
+    const ssize_t got = atLimit ? read(fd_, &probe, 1) : read(fd_, buffer, std::min(size, limit_ - given_));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      *error = CannotRead(what_, errno);
+      return false;
+    }
+    if (atLimit && got > 0) {
+      *error = TooLong(what_, limit_);
+      return false;
+    }
+    *count = static_cast<std::size_t>(got);
+    given_ += *count;
+    return true;
+  }
 }
 
 }  // namespace korvane::sim

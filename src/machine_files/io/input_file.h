@@ -48,6 +48,29 @@ class InputBytes {
 bool ReadInputFile(const std::string& path, std::string_view what, std::size_t limit, InputBytes* bytes,
                    std::string* error, const FindInputEnd& decided = {});
 
+// The same input read a piece at a time into the caller's buffer, for a reader that keeps
+// only what it has made of the bytes: the limit and the errors are those of ReadInputFile.
+class InputStream {
+ public:
+  InputStream() = default;
+  ~InputStream();
+  InputStream(const InputStream&) = delete;
+  InputStream& operator=(const InputStream&) = delete;
+
+  // False with `error` when `path` cannot be opened or is a regular file past `limit`.
+  bool Open(const std::string& path, std::string_view what, std::size_t limit, std::string* error);
+  // Up to `size` more bytes into `buffer`, *count of them, 0 at the end. False with `error`
+  // on a read error, and once more than `limit` bytes have come: the bytes given are never
+  // more than the limit.
+  bool Read(char* buffer, std::size_t size, std::size_t* count, std::string* error);
+
+ private:
+  int fd_ = -1;
+  std::string what_;
+  std::size_t limit_ = 0;
+  std::size_t given_ = 0;
+};
+
 // "N bytes (M MiB)", the way the limit is named in errors and in the README.
 std::string DescribeLimit(std::size_t limit);
 

@@ -44,14 +44,8 @@ std::string QuoteAnsi(std::string_view text, unsigned codePage) {
 
 }  // namespace
 
-RegParser::RegParser(std::string_view text, std::string_view file, const std::vector<Unmappable>& unmappable,
-                     MemoryRegistry& registry, LoadError* error)
-    : text_(text),
-      file_(file),
-      codePage_(registry.AnsiCodePage()),
-      unmappable_(unmappable),
-      registry_(registry),
-      error_(error) {}
+RegParser::RegParser(MachineText& text, std::string_view file, MemoryRegistry& registry, LoadError* error)
+    : text_(text), file_(file), codePage_(registry.AnsiCodePage()), registry_(registry), error_(error) {}
 
 bool RegParser::ReadHeader(RegFileFormat* format) {
   NextLine();
@@ -79,16 +73,33 @@ bool RegParser::Run() {
 
 // --- Lines ---
 
+// A line is taken whole: the text is read on until it holds the line's end, the lines taken
+// before it dropped first, so that what is held is about a line and a chunk.
 bool RegParser::NextLine() {
-  if (next_ > text_.size() || (next_ == text_.size() && lineNumber_ > 0)) return false;
-  lineStart_ = next_;
-  const void* newline = next_ < text_.size() ? std::memchr(text_.data() + next_, '\n', text_.size() - next_) : nullptr;
-  const std::size_t end =
-      newline == nullptr ? text_.size() : static_cast<std::size_t>(static_cast<const char*>(newline) - text_.data());
-  line_ = text_.substr(next_, end - next_);
+  std::string_view held = text_.Held();
+  std::size_t end = std::string_view::npos;
+  for (;;) {
+    if (scanned_ < held.size()) {
+      if (const void* newline = std::memchr(held.data() + scanned_, '\n', held.size() - scanned_)) {
+        end = static_cast<std::size_t>(static_cast<const char*>(newline) - held.data());
+        break;
+      }
+      scanned_ = held.size();
+    }
+    if (text_.Ended()) break;
+    text_.Discard(next_);
+    scanned_ -= next_;
+    next_ = 0;
+    text_.More();
+    held = text_.Held();
+  }
+  if (next_ > held.size() || (next_ == held.size() && lineNumber_ > 0)) return false;
+  if (end == std::string_view::npos) end = held.size();
+  line_ = held.substr(next_, end - next_);
   if (!line_.empty() && line_.back() == '\r') line_.remove_suffix(1);
+  lineStart_ = text_.Base() + next_;
   lineEnd_ = lineStart_ + line_.size();
-  next_ = newline == nullptr ? text_.size() + 1 : end + 1;
+  next_ = scanned_ = end + 1;
   ++lineNumber_;
   return true;
 }
@@ -99,7 +110,7 @@ bool RegParser::FailAt(int line, std::string message) {
 }
 
 // No line holds a NUL, a comment's included: it would cut a text short, or stand in a key
-// name that no registry holds. Reading stops at the first one (EndAtNul), so the line that
+// name that no registry holds. Reading stops at the first one (MachineText), so the line that
 // holds it must be refused, never skipped.
 bool RegParser::CheckNoNul() {
   if (std::memchr(line_.data(), '\0', line_.size()) == nullptr) return true;
@@ -108,10 +119,10 @@ bool RegParser::CheckNoNul() {
 
 // A line to parse holds only characters of the machine's code page.
 bool RegParser::CheckEncodable() {
-  while (nextUnmappable_ < unmappable_.size() && unmappable_[nextUnmappable_].offset < lineStart_)
-    ++nextUnmappable_;
-  if (nextUnmappable_ == unmappable_.size() || unmappable_[nextUnmappable_].offset >= lineEnd_) return true;
-  const Unmappable& bad = unmappable_[nextUnmappable_];
+  std::deque<Unmappable>& unmappable = text_.Unmappables();
+  while (!unmappable.empty() && unmappable.front().offset < lineStart_) unmappable.pop_front();
+  if (unmappable.empty() || unmappable.front().offset >= lineEnd_) return true;
+  const Unmappable& bad = unmappable.front();
   if (bad.character != 0) return Fail("character " + CodePointName(bad.character) + " " + NoFormText());
   std::string shown;
   for (char byte : bad.bytes) {

@@ -1,9 +1,10 @@
 // The .reg reader's parser: the text of a machine file (ANSI, in the registry's code page,
-// as reg_reader.cpp decodes it) applied to a MemoryRegistry line by line, the first malformed
-// line ending it with its error. Its lines, headers and key lines are in reg_parser.cpp, its
-// value lines in reg_values.cpp.
+// as reg_text.h decodes it while it reads) applied to a MemoryRegistry line by line, the first
+// malformed line ending it with its error. Its lines, headers and key lines are in
+// reg_parser.cpp, its value lines in reg_values.cpp.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -11,24 +12,24 @@
 
 #include "machine_files/reg/reg_format.h"
 #include "machine_files/reg/reg_reader.h"
+#include "machine_files/reg/reg_text.h"
 #include "platform/sim/memory_registry.h"
 
 namespace korvane::sim {
 
-// A character of the file that has no ANSI form in the machine's code page. It stands in the
-// decoded text as '?' (or as its bytes), and the line that holds it is refused unless it is a
-// comment.
-struct Unmappable {
-  std::size_t offset;  // in the decoded text
-  char32_t character;  // 0: the bytes below are no character
-  std::string bytes = {};
-};
+// Each byte's value as a hex digit, -1 for none: hex data is most of an export.
+inline constexpr std::array<std::int8_t, 256> kHexDigitValues = [] {
+  std::array<std::int8_t, 256> values{};
+  for (auto& value : values) value = -1;
+  for (int c = 0; c < 10; ++c) values['0' + c] = static_cast<std::int8_t>(c);
+  for (int c = 0; c < 6; ++c) values['a' + c] = values['A' + c] = static_cast<std::int8_t>(10 + c);
+  return values;
+}();
 
 class RegParser {
  public:
-  // `unmappable` in the order of their offsets.
-  RegParser(std::string_view text, std::string_view file, const std::vector<Unmappable>& unmappable,
-            MemoryRegistry& registry, LoadError* error);
+  // `text` started (MachineText::Start); the parser reads it on as it takes its lines.
+  RegParser(MachineText& text, std::string_view file, MemoryRegistry& registry, LoadError* error);
 
   // The first line names the format; false when it is neither header.
   bool ReadHeader(RegFileFormat* format);
@@ -56,12 +57,7 @@ class RegParser {
   std::size_t CharacterCount(std::string_view text) const;
   static bool IsBlank(char c) { return c == ' ' || c == '\t'; }
   static bool IsBlankText(std::string_view text);
-  static int HexDigit(char c) {  // -1 for no hex digit
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  }
+  static int HexDigit(char c) { return kHexDigitValues[static_cast<unsigned char>(c)]; }  // -1 for none
   static std::string CodePointName(char32_t c);  // "U+3042"
 
   // Key lines (reg_parser.cpp).
@@ -77,17 +73,16 @@ class RegParser {
   bool ParseHex(std::size_t at);
   bool NarrowTextData(std::uint32_t type, int valueLine);
 
-  std::string_view text_;
+  MachineText& text_;
   std::string_view file_;
   unsigned codePage_;
   RegFileFormat format_ = RegFileFormat::kVersion5;
-  const std::vector<Unmappable>& unmappable_;
-  std::size_t nextUnmappable_ = 0;
   MemoryRegistry& registry_;
   LoadError* error_;
 
-  std::size_t next_ = 0;  // where the next line starts
-  std::size_t lineStart_ = 0;
+  std::size_t next_ = 0;       // where the next line starts, in the text held
+  std::size_t scanned_ = 0;    // how far the text held is known to hold no line end
+  std::size_t lineStart_ = 0;  // the line's start and end in the whole text
   std::size_t lineEnd_ = 0;
   int lineNumber_ = 0;
   std::string_view line_;

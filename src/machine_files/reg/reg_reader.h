@@ -22,6 +22,7 @@
 #include <string_view>
 
 #include "machine_files/reg/reg_format.h"
+#include "machine_files/reg/reg_text.h"
 #include "platform/sim/memory_registry.h"
 
 namespace korvane::sim {
@@ -37,16 +38,19 @@ struct LoadError {
 // a file: key lines create keys, later values replace earlier ones of the same name, [-KEY]
 // deletes a key with its subtree and "name"=- a value. `displayName` names the file in
 // errors. The first malformed line ends the load with its error; `registry` may then hold
-// part of the file, and callers discard it.
+// part of the file, and callers discard it. The file is read and decoded `chunkBytes` at a
+// time (reg_text.h); what it gives does not depend on them.
 bool LoadMachineText(std::string_view bytes, std::string_view displayName, MemoryRegistry& registry,
-                     RegFileEncoding* info, LoadError* error);
+                     RegFileEncoding* info, LoadError* error, std::size_t chunkBytes = kMachineChunkBytes);
 // The most a machine file may hold: far above any real registry export (a Windows XP
 // machine's whole HKEY_LOCAL_MACHINE is some tens of megabytes as UTF-16 text), and little
 // enough to read in a moment.
 inline constexpr std::size_t kMachineFileLimit = std::size_t{256} << 20;
 
 // The file at `path` (a regular file, a pipe, a device), read as a stream of at most
-// kMachineFileLimit bytes (input_file.h): a longer one is refused before it is parsed.
-bool LoadMachineFile(const std::string& path, MemoryRegistry& registry, RegFileEncoding* info, LoadError* error);
+// kMachineFileLimit bytes (input_file.h): a longer regular file is refused before it is
+// read, any other input once more has come, whatever its lines held.
+bool LoadMachineFile(const std::string& path, MemoryRegistry& registry, RegFileEncoding* info, LoadError* error,
+                     std::size_t chunkBytes = kMachineChunkBytes);
 
 }  // namespace korvane::sim

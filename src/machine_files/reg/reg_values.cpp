@@ -159,6 +159,16 @@ bool RegParser::ParseHex(std::size_t at) {
       ++at;
       continue;
     }
+    // Most bytes are two digits and a comma.
+    if (at + 2 < line_.size() && line_[at + 2] == ',') {
+      const int high = HexDigit(c), low = HexDigit(line_[at + 1]);
+      if ((high | low) >= 0) {
+        data_.push_back(static_cast<char>(high << 4 | low));
+        any = true;
+        at += 3;
+        continue;
+      }
+    }
     const std::size_t start = at;
     int byte = 0;
     while (at < line_.size() && at - start < 2 && HexDigit(line_[at]) >= 0) byte = (byte << 4) | HexDigit(line_[at++]);
