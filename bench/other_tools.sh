@@ -8,7 +8,7 @@ set -euo pipefail
 build=${1:?usage: bench/other_tools.sh BUILD_DIR [ROUNDS]}
 rounds=${2:-5}
 for tool in hivexget hivexregedit reged /usr/bin/time; do
-  command -v "$tool" >/dev/null || { echo "$tool is missing: apt-get install libhivex-bin libwin-hivex-perl chntpw time" >&2; exit 2; }
+  command -v "$tool" >/dev/null || { echo "$tool is missing: run scripts/setup.sh bench" >&2; exit 2; }
 done
 scratch=$(mktemp -d /tmp/korvane-tools-XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
