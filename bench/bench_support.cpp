@@ -1,5 +1,6 @@
 #include "bench_support.h"
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -50,29 +51,39 @@ ScratchFolder::~ScratchFolder() {
   if (!path_.empty()) std::filesystem::remove_all(path_);
 }
 
-bool RunSelf(const std::string& self, const std::vector<std::string>& args, std::string* output, long* maxRssKb) {
+bool RunProgram(const std::string& program, const std::vector<std::string>& args, std::string* output,
+                long* maxRssKb, double* seconds) {
   int pipeFds[2];
   if (pipe(pipeFds) != 0) return false;
-  std::vector<char*> argv{const_cast<char*>(self.c_str())};
+  std::vector<char*> argv{const_cast<char*>(program.c_str())};
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
+  const double start = NowSeconds();
   const pid_t child = fork();
   if (child == 0) {
-    dup2(pipeFds[1], STDOUT_FILENO);
+    if (output != nullptr) {
+      dup2(pipeFds[1], STDOUT_FILENO);
+    } else {
+      const int null = open("/dev/null", O_WRONLY);
+      if (null >= 0) dup2(null, STDOUT_FILENO);
+    }
     close(pipeFds[0]);
     close(pipeFds[1]);
-    execv(self.c_str(), argv.data());
+    execv(program.c_str(), argv.data());
     _exit(127);
   }
   close(pipeFds[1]);
-  output->clear();
+  std::string discarded;
+  std::string* text = output != nullptr ? output : &discarded;
+  text->clear();
   char buffer[256];
-  for (ssize_t count; (count = read(pipeFds[0], buffer, sizeof buffer)) > 0;) output->append(buffer, count);
+  for (ssize_t count; (count = read(pipeFds[0], buffer, sizeof buffer)) > 0;) text->append(buffer, count);
   close(pipeFds[0]);
   int status = 0;
   rusage usage{};
   if (child < 0 || wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
     return false;
+  if (seconds != nullptr) *seconds = NowSeconds() - start;
   *maxRssKb = usage.ru_maxrss;
   return true;
 }

@@ -40,8 +40,15 @@ class ScratchFolder {
   std::string path_;
 };
 
-// Runs this program (`self`) again with `args`, and gives what it printed and its ru_maxrss in
-// kB; false when it could not run or did not exit with 0.
-bool RunSelf(const std::string& self, const std::vector<std::string>& args, std::string* output, long* maxRssKb);
+// Runs `program` with `args`, and gives what it printed (nothing is kept when `output` is null:
+// its output goes to /dev/null), its ru_maxrss in kB and, when asked, the seconds from its start
+// to its end; false when it could not run or did not exit with 0.
+bool RunProgram(const std::string& program, const std::vector<std::string>& args, std::string* output,
+                long* maxRssKb, double* seconds = nullptr);
+// The same for this program (`self`) run again.
+inline bool RunSelf(const std::string& self, const std::vector<std::string>& args, std::string* output,
+                    long* maxRssKb) {
+  return RunProgram(self, args, output, maxRssKb);
+}
 
 }  // namespace korvane::bench

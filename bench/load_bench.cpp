@@ -131,4 +131,16 @@ int LoadBench(const std::string& self) {
   return failures == 0 ? 0 : 1;
 }
 
+int WriteExport(const char* file) {
+  const std::string text = FiftyMegabyteExport();
+  std::string error;
+  sim::FileTarget target;
+  if (!sim::CheckTarget(file, sim::TargetRule::kFile, &target, &error) || !sim::WriteTarget(target, text, &error)) {
+    std::fprintf(stderr, "cannot write %s: %s\n", file, error.c_str());
+    return 1;
+  }
+  std::printf("%zu bytes\n", text.size());
+  return 0;
+}
+
 }  // namespace korvane::bench

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on a Debian machine, with apt-get as root or
 # through sudo, skipping what is there:
-#   scripts/setup.sh [native|all]     native: korvane-sim and its tests (the default);
-#                                     all: also the Windows builds, Wine, Xvfb and fonts
+#   scripts/setup.sh [native|all|bench] native: korvane-sim and its tests (the default);
+#                                     all: also the Windows builds, Wine, Xvfb and fonts;
+#                                     bench: native, and the tools bench/other_tools.sh times
 # run.sh, test.sh and fuzz.sh source it and call korvane_setup native|all. Without root and
 # without sudo it names what to install and fails.
 
@@ -74,6 +75,9 @@ korvane_setup() {
     packages+=(mingw-w64 binutils-mingw-w64 wine wine64 xvfb xauth x11-utils locales imagemagick fonts-ipafont-gothic
                fonts-wine icoutils)
   fi
+  # The registry tools a user might otherwise use on a hive, which the benchmarks time beside
+  # korvane-sim: hivexregedit (libwin-hivex-perl) and reged (chntpw); GNU time measures them.
+  [ "${1:-native}" = bench ] && packages+=(libwin-hivex-perl chntpw time)
   korvane_apt_install "${packages[@]}" || return 1
   if [ "${1:-native}" = all ]; then
     korvane_setup_wine32 || return 1
@@ -84,7 +88,7 @@ korvane_setup() {
 # Run rather than sourced: set up, build nothing.
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
   case "${1:-native}" in
-    native|all) korvane_setup "${1:-native}" || exit 1 ;;
-    *) echo "usage: scripts/setup.sh [native|all]" >&2; exit 2 ;;
+    native|all|bench) korvane_setup "${1:-native}" || exit 1 ;;
+    *) echo "usage: scripts/setup.sh [native|all|bench]" >&2; exit 2 ;;
   esac
 fi
