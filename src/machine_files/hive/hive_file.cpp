@@ -1,7 +1,9 @@
 #include "machine_files/hive/hive_file.h"
 
 #include <endian.h>
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <strings.h>
 #include <unistd.h>
@@ -146,6 +148,52 @@ std::size_t HiveInputEnd(std::string_view read) {
   return read.size() >= end ? end : std::string_view::npos;
 }
 
+// A regular file's bytes (through links) straight into a new memory file, without a copy in
+// the process's own memory: the first block read, then the rest by the kernel, as far as the
+// file goes when it is copied, up to the limit. A file whose first bytes are no hive's is
+// copied no further. -1 with `error` saying why.
+int CopyRegularFile(const std::string& path, std::string* error) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  const auto fail = [&](int number, int memory) {
+    *error = "cannot read the hive: " + ErrnoText(number);
+    if (memory >= 0) close(memory);
+    if (fd >= 0) close(fd);
+    return -1;
+  };
+  if (fd < 0) return fail(errno, -1);
+  struct stat status {};
+  if (fstat(fd, &status) != 0) return fail(errno, -1);
+  if (static_cast<std::uintmax_t>(status.st_size) > kHiveFileLimit) {
+    close(fd);
+    *error = "the hive is longer than the limit of " + DescribeLimit(kHiveFileLimit);
+    return -1;
+  }
+  const int memory = memfd_create("korvane-hive", MFD_CLOEXEC);
+  if (memory < 0) return fail(errno, -1);
+  char first[kBaseBlockSize];
+  ssize_t count = 0;
+  do count = read(fd, first, sizeof first);
+  while (count < 0 && errno == EINTR);
+  if (count < 0) return fail(errno, memory);
+  const std::string_view head(first, static_cast<std::size_t>(count));
+  if (!WriteAll(memory, head)) return fail(errno, memory);
+  std::size_t copied = head.size();
+  while (StartsAsHive(head) && copied <= kHiveFileLimit) {
+    const ssize_t sent = sendfile(memory, fd, nullptr, kHiveFileLimit + 1 - copied);
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent < 0) return fail(errno, memory);
+    if (sent == 0) break;
+    copied += static_cast<std::size_t>(sent);
+  }
+  close(fd);
+  if (copied > kHiveFileLimit) {
+    close(memory);
+    *error = "the hive is longer than the limit of " + DescribeLimit(kHiveFileLimit);
+    return -1;
+  }
+  return memory;
+}
+
 }  // namespace
 
 HiveFile::~HiveFile() {
@@ -161,33 +209,36 @@ bool HiveFile::Open(std::string* error) {
   // so that its backup keeps every byte of it; a device or a pipe is read no further than its
   // header says the hive holds. Either stops as soon as its first bytes are no hive's.
   struct stat status {};
-  const bool regular = stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
-  const FindInputEnd decided = [regular](std::string_view read, std::size_t) {
-    if (regular) return StartsAsHive(read) ? std::string_view::npos : read.size();
-    return HiveInputEnd(read);
-  };
-  {
-    // Gone before anything maps the memory file: the two together would be twice the hive.
+  std::string message;
+  if (stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
+    original_ = CopyRegularFile(path, &message);
+    if (original_ < 0) return Fail(message, error);
+  } else {
     InputBytes bytes;
-    std::string message;
+    const FindInputEnd decided = [](std::string_view read, std::size_t) { return HiveInputEnd(read); };
     if (!ReadInputFile(path, "the hive", kHiveFileLimit, &bytes, &message, decided)) return Fail(message, error);
-    const std::string_view read = bytes.View();
-    if (!CheckHiveLayout(read, &message)) return Fail(message, error);
-    // Windows raises the first number before it writes the hive and the second once it has
-    // written all of it; hivex checks neither. The two differ when Windows stopped in
-    // between, and then the hive's .LOG holds what it lacks.
-    if (Read32(read, 4) != Read32(read, 8))
-      return Fail("the hive's two sequence numbers differ (" + std::to_string(Read32(read, 4)) + " and " +
-                      std::to_string(Read32(read, 8)) +
-                      "): Windows did not finish writing it, and its .LOG file still holds changes. "
-                      "Start that Windows once and shut it down normally, then try again",
-                  error);
-    size = read.size();
-    original_ = HoldInMemory(read);
+    original_ = HoldInMemory(bytes.View());
     if (original_ < 0) return Fail("cannot hold the hive in memory: " + ErrnoText(errno), error);
   }
-  // hivex's own checks of the header and the cells; its mapping goes again, since the keys
-  // are read here from the bytes themselves.
+  struct stat held {};
+  if (fstat(original_, &held) != 0) return Fail("cannot map the hive: " + ErrnoText(errno), error);
+  size = static_cast<std::size_t>(held.st_size);
+  void* mapped = size == 0 ? nullptr : mmap(nullptr, size, PROT_READ, MAP_SHARED, original_, 0);
+  if (mapped == MAP_FAILED) return Fail("cannot map the hive: " + ErrnoText(errno), error);
+  bytes_ = std::string_view(static_cast<const char*>(mapped), size);
+  if (!CheckHiveLayout(bytes_, &message)) return Fail(message, error);
+  // Windows raises the first number before it writes the hive and the second once it has
+  // written all of it; hivex checks neither. The two differ when Windows stopped in
+  // between, and then the hive's .LOG holds what it lacks.
+  if (Read32(bytes_, 4) != Read32(bytes_, 8))
+    return Fail("the hive's two sequence numbers differ (" + std::to_string(Read32(bytes_, 4)) + " and " +
+                    std::to_string(Read32(bytes_, 8)) +
+                    "): Windows did not finish writing it, and its .LOG file still holds changes. "
+                    "Start that Windows once and shut it down normally, then try again",
+                error);
+  // hivex's own checks of the header and the cells, on a mapping of its own that goes again:
+  // the keys are read here, and the pages each mapping reads count once each.
+  GiveBack();
   hive_h* checked = hivex_open(FdPath(original_).c_str(), 0);
   if (checked == nullptr) {
     const int number = errno;
@@ -196,24 +247,24 @@ bool HiveFile::Open(std::string* error) {
     return Fail("cannot open the hive: " + ErrnoText(number), error);
   }
   hivex_close(checked);
-  void* mapped = mmap(nullptr, size, PROT_READ, MAP_SHARED, original_, 0);
-  if (mapped == MAP_FAILED) return Fail("cannot map the hive: " + ErrnoText(errno), error);
-  bytes_ = std::string_view(static_cast<const char*>(mapped), size);
   // hivex accepted every bin and cell, which it walks as this does.
   inUse_.assign(size / 4 + 1, false);
   const std::size_t end = kBaseBlockSize + Read32(bytes_, kBinsSizeAt);
   for (std::size_t bin = kBaseBlockSize; bin < end;) {
     const std::size_t binEnd = bin + Read32(bytes_, bin + 8);
     for (std::size_t cell = bin + 0x20; cell + 4 <= binEnd;) {
-      const auto raw = static_cast<std::int32_t>(Read32(bytes_, cell));
       const std::size_t length = CellLength(bytes_, cell);
       if (length <= 4 || length % 4 != 0 || length > binEnd - cell) break;
-      if (raw < 0) inUse_[cell / 4] = true;
+      if (static_cast<std::int32_t>(Read32(bytes_, cell)) < 0) inUse_[cell / 4] = true;
       cell += length;
     }
     bin = binEnd;
   }
   return true;
+}
+
+void HiveFile::GiveBack() const {
+  if (!bytes_.empty()) madvise(const_cast<char*>(bytes_.data()), bytes_.size(), MADV_DONTNEED);
 }
 
 bool HiveFile::OpenHivex(std::string* error) {
@@ -632,7 +683,7 @@ bool HiveFile::Check(std::string* error) {
     }
   }
   // Checking read every page; the run reads a few of them again, and the rest need not stay.
-  madvise(const_cast<char*>(bytes_.data()), bytes_.size(), MADV_DONTNEED);
+  GiveBack();
   return true;
 }
 

@@ -127,6 +127,8 @@ struct HiveFile {
   bool AddSubkeys(std::size_t list, std::size_t depth, std::size_t* lists, std::size_t count,
                   std::vector<hive_node_h>* subkeys) const;
   std::vector<bool> inUse_;
+  // Lets the pages of the mapping go until they are read again (they stay in the memory file).
+  void GiveBack() const;
 
   // The cells hivex frees, as it sees them: the cells in use, cleared where a change checked
   // above frees one. Made at the first check.
