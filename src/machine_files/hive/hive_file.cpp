@@ -541,7 +541,8 @@ bool SameAsciiName(std::string_view name, bool utf16, const std::string& wanted)
 bool HiveFile::IsRecord(std::size_t offset, std::string_view id, std::size_t fields) const {
   // hivex reads a record's fields without asking whether its cell holds them; every hive
   // Windows writes does, and one that does not is read here as damaged.
-  return IsCell(offset) && CellLength(bytes_, offset) >= fields && bytes_.substr(offset + 4, 2) == id;
+  return IsCell(offset) && CellLength(bytes_, offset) >= fields && bytes_[offset + 4] == id[0] &&
+         bytes_[offset + 5] == id[1];
 }
 
 hive_node_h HiveFile::Root() const { return std::size_t{Read32(bytes_, kRootAt)} + kBaseBlockSize; }
