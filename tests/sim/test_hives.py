@@ -211,6 +211,21 @@ class OfflineInstallations(unittest.TestCase):
             hivexsh(system, "add Bad\x1b]0;PWNED\x07\x1b[2J\n")
             patch(system, key_cell(system, "Bad\x1b]0;") + 40, struct.pack("<II", 1, 0x7FFFFFF0))  # no value list
 
+        def a_key_linked_in_twice(windows, system, software):
+            hivexsh(system, "add Twice\ncd Twice\nadd First\nadd Second\n")
+            hive = read(system)
+            subkeys = 0x1000 + struct.unpack_from("<I", hive, key_cell(system, "Twice") + 32)[0]
+            patch(system, subkeys + 16, hive[subkeys + 8:subkeys + 16])  # the second entry names the first key
+
+        def a_name_of_no_utf16(windows, system, software):
+            # A name beyond Latin-1 is stored as UTF-16LE: its second character made half of a pair.
+            hivexsh(system, "add B\u3042\n")
+            patch(system, read(system).index("B\u3042".encode("utf-16-le")) + 2, b"\x00\xd8")
+
+        def value_data_in_no_cell(windows, system, software):
+            hivexsh(system, "add Spoiled\ncd Spoiled\nsetval 1\nSpoiledValue\nstring:more than fits in a value\n")
+            patch(system, read(system).index(b"SpoiledValue") - 24 + 12, struct.pack("<I", 0x7FFFFFF0))
+
         def line_breaks_in_a_class_key(windows, system, software):
             # An adapter's driver key whose name would end the patch's key line and start
             # lines of its own; hivexsh reads its names a line at a time, so @@ stands for CR LF
@@ -253,6 +268,14 @@ class OfflineInstallations(unittest.TestCase):
                         'not a registry hive: it does not start with "regf"') for device in ("/dev/zero", "/dev/urandom")},
             "control characters in a name": (control_characters, [],
                                              "the values of Bad\\x1B]0;PWNED\\x07\\x1B[2J cannot be read"),
+            # Every key and value is read before the run, whichever of them the run asks for.
+            "a subkey list in no cell": (lambda w, system, s: (
+                hivexsh(system, "add Spoiled\ncd Spoiled\nadd Below\n"),
+                patch(system, key_cell(system, "Spoiled") + 32, struct.pack("<I", 0x7FFFFFF0))), [],
+                "damaged hive: the subkeys of Spoiled cannot be read"),
+            "a key linked in twice": (a_key_linked_in_twice, [], "damaged hive: the key Twice\\First is linked in twice"),
+            "a name of no UTF-16": (a_name_of_no_utf16, [], "damaged hive: a subkey name of the root key cannot be read"),
+            "value data in no cell": (value_data_in_no_cell, [], "damaged hive: a value of Spoiled cannot be read"),
             "keys nested deeper than 512 levels": (lambda w, system, s: hivexsh(system, "add level\ncd level\n" * 513),
                                                    [], "keys nested deeper than 512 levels under level\\level"),
             "line breaks in a key's name": (line_breaks_in_a_class_key, [],

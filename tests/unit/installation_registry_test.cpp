@@ -1,5 +1,6 @@
 // Offline installations' hives: read into the in-memory registry as the machines they were
-// made from, their defaults, and the run's writes given back to them. Hives refused whole,
+// made from (each key the first time it is asked for), their defaults, and the run's writes
+// given back to them. Hives refused whole,
 // and finding them in a Windows folder, are tested end to end (tests/sim/test_hives.py).
 #include "machine_files/hive/installation_registry.h"
 #include "machine_files/hive/hive_file.h"
@@ -27,6 +28,13 @@ using test::InstallationSetup;
 
 std::string Text(const MemoryRegistry& registry) {
   return FormatMachine(registry, {RegFileFormat::kRegedit4, false, registry.AnsiCodePage()});
+}
+
+std::vector<std::string> SubkeyNames(const RegNode* key) {
+  std::vector<std::string> names;
+  if (key != nullptr)
+    for (const RegNode* subkey : key->Subkeys()) names.push_back(subkey->Name());
+  return names;
 }
 
 // A machine whose HKEY_LOCAL_MACHINE keys are spelled as hives name them, so that a machine
@@ -92,17 +100,27 @@ TEST_F(InstallationRegistryTest, NamesAndTextsConvertThroughTheMachinesCodePageI
   // page 932 bytes "\x82\x60" (U+FF21) would come before "\x82\xA0" (U+3042).
   for (const char* name : {"\x82\xA0", "\x82\x60", "B"})
     machine.Ensure(kHkeyLocalMachine, std::string("SOFTWARE\\Order\\") + name);
+  // On a Western machine both are "?": one key with the values and subkeys of both, the first
+  // one's value standing where both have one.
+  for (const auto& [name, number] : {std::pair{"\x82\xA0", '1'}, {"\x82\x60", '2'}}) {
+    RegNode& key = machine.Ensure(kHkeyLocalMachine, std::string("SOFTWARE\\Order\\") + name);
+    key.PutValue("Which", platform::kRegBinary, {static_cast<std::uint8_t>(number)});
+    key.PutValue(std::string("Only") + number, platform::kRegBinary, {1});
+    key.EnsureSubkey(std::string("Sub") + number);
+  }
   MakeAndOpen(machine);
 
   MemoryRegistry japanese = Machine(kCodePageJapanese);
   MemoryRegistry western = Machine(kCodePageWestern);
   std::string error;
   ASSERT_TRUE(store_.Load(japanese, &error) && store_.Load(western, &error)) << error;
-  const RegNode* order = japanese.Find(kHkeyLocalMachine, "SOFTWARE\\Order");
-  ASSERT_NE(order, nullptr);
-  std::vector<std::string> names;
-  for (const RegNode* key : order->Subkeys()) names.push_back(key->Name());
-  EXPECT_EQ(names, (std::vector<std::string>{"B", "\x82\xA0", "\x82\x60"}));
+  EXPECT_EQ(SubkeyNames(japanese.Find(kHkeyLocalMachine, "SOFTWARE\\Order")),
+            (std::vector<std::string>{"B", "\x82\xA0", "\x82\x60"}));
+  EXPECT_EQ(SubkeyNames(western.Find(kHkeyLocalMachine, "SOFTWARE\\Order")), (std::vector<std::string>{"B", "?"}));
+  for (const char* sub : {"Sub1", "Sub2"})
+    EXPECT_NE(western.Find(kHkeyLocalMachine, std::string("SOFTWARE\\Order\\?\\") + sub), nullptr) << sub;
+  for (const auto& [name, bytes] : {std::pair{"Which", "1"}, {"Only1", "\x01"}, {"Only2", "\x01"}})
+    EXPECT_EQ(test::ValueBytes(western, kHkeyLocalMachine, "SOFTWARE\\Order\\?", name), bytes) << name;
   EXPECT_EQ(test::ValueBytes(japanese, kHkeyLocalMachine, "SOFTWARE\\" + net, net), "LAN " + net + '\0');
   // The ANSI functions of Windows NT give '?' for each character the code page lacks.
   EXPECT_EQ(test::ValueBytes(western, kHkeyLocalMachine, "SOFTWARE\\???", "???"), std::string("LAN ???") + '\0');
@@ -145,11 +163,18 @@ TEST_F(InstallationRegistryTest, DefaultsComeFromTheInstallation) {
 TEST_F(InstallationRegistryTest, TheRunsWritesGoIntoTheCurrentControlSetAsUtf16) {
   const std::string driver = "SYSTEM\\CurrentControlSet\\Control\\Class\\0000";
   MemoryRegistry machine = Machine();
+  // A driver key the run writes into before anything has read it.
+  machine.PutString(kHkeyLocalMachine, driver, "DriverDesc", "Card");
+  machine.PutString(kHkeyLocalMachine, driver, "NetworkAddress", "ABC");
+  for (const char* name : {"Alpha", "Zeta"}) machine.Ensure(kHkeyLocalMachine, driver + "\\" + name);
   MakeAndOpen(machine, nullptr, {2});
   MemoryRegistry registry;
   std::string error;
   ASSERT_TRUE(store_.Load(registry, &error)) << error;
   platform::RegKey key = 0;
+  ASSERT_EQ(registry.OpenKey(kHkeyLocalMachine, driver.c_str(), platform::kKeyAllAccess, &key), 0);
+  ASSERT_EQ(registry.SetValue(key, "NetworkAddress", platform::kRegSz, "0", 2), 0);
+  registry.CloseKey(key);
   ASSERT_EQ(registry.CreateKey(kHkeyLocalMachine, (driver + "\\Ndi\\Params").c_str(), platform::kKeyAllAccess, &key,
                                nullptr),
             0);
@@ -162,6 +187,10 @@ TEST_F(InstallationRegistryTest, TheRunsWritesGoIntoTheCurrentControlSetAsUtf16)
             0);
   registry.CloseKey(key);
   ASSERT_EQ(registry.DeleteKey(kHkeyLocalMachine, (driver + "\\Gone").c_str()), 0);
+  // What the hive held there is still there, the new subkey in its place among the hive's.
+  EXPECT_EQ(test::ValueBytes(registry, kHkeyLocalMachine, driver, "DriverDesc"), std::string("Card") + '\0');
+  EXPECT_EQ(test::ValueBytes(registry, kHkeyLocalMachine, driver, "NetworkAddress"), std::string("0") + '\0');
+  EXPECT_EQ(SubkeyNames(registry.Find(kHkeyLocalMachine, driver)), (std::vector<std::string>{"Alpha", "Ndi", "Zeta"}));
 
   ASSERT_TRUE(store_.Apply(registry.Writes(), registry.AnsiCodePage(), &error)) << error;
   EXPECT_TRUE(store_.Changed(HiveKind::kSystem));

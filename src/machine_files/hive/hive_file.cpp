@@ -1,8 +1,11 @@
 #include "machine_files/hive/hive_file.h"
 
 #include <endian.h>
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -37,6 +40,18 @@ std::uint32_t Read32(std::string_view bytes, std::size_t at) {
   std::uint32_t value = 0;
   std::memcpy(&value, bytes.data() + at, sizeof value);
   return le32toh(value);
+}
+
+std::uint16_t Read16(std::string_view bytes, std::size_t at) {
+  std::uint16_t value = 0;
+  std::memcpy(&value, bytes.data() + at, sizeof value);
+  return le16toh(value);
+}
+
+// A cell's length, from the size before it, negative while the cell is in use.
+std::size_t CellLength(std::string_view bytes, std::size_t at) {
+  const auto raw = static_cast<std::int32_t>(Read32(bytes, at));
+  return raw < 0 ? static_cast<std::size_t>(-static_cast<std::int64_t>(raw)) : static_cast<std::size_t>(raw);
 }
 
 std::string Hex(std::size_t number) {
@@ -133,6 +148,52 @@ std::size_t HiveInputEnd(std::string_view read) {
   return read.size() >= end ? end : std::string_view::npos;
 }
 
+// A regular file's bytes (through links) straight into a new memory file, without a copy in
+// the process's own memory: the first block read, then the rest by the kernel, as far as the
+// file goes when it is copied, up to the limit. A file whose first bytes are no hive's is
+// copied no further. -1 with `error` saying why.
+int CopyRegularFile(const std::string& path, std::string* error) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  const auto fail = [&](int number, int memory) {
+    *error = "cannot read the hive: " + ErrnoText(number);
+    if (memory >= 0) close(memory);
+    if (fd >= 0) close(fd);
+    return -1;
+  };
+  if (fd < 0) return fail(errno, -1);
+  struct stat status {};
+  if (fstat(fd, &status) != 0) return fail(errno, -1);
+  if (static_cast<std::uintmax_t>(status.st_size) > kHiveFileLimit) {
+    close(fd);
+    *error = "the hive is longer than the limit of " + DescribeLimit(kHiveFileLimit);
+    return -1;
+  }
+  const int memory = memfd_create("korvane-hive", MFD_CLOEXEC);
+  if (memory < 0) return fail(errno, -1);
+  char first[kBaseBlockSize];
+  ssize_t count = 0;
+  do count = read(fd, first, sizeof first);
+  while (count < 0 && errno == EINTR);
+  if (count < 0) return fail(errno, memory);
+  const std::string_view head(first, static_cast<std::size_t>(count));
+  if (!WriteAll(memory, head)) return fail(errno, memory);
+  std::size_t copied = head.size();
+  while (StartsAsHive(head) && copied <= kHiveFileLimit) {
+    const ssize_t sent = sendfile(memory, fd, nullptr, kHiveFileLimit + 1 - copied);
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent < 0) return fail(errno, memory);
+    if (sent == 0) break;
+    copied += static_cast<std::size_t>(sent);
+  }
+  close(fd);
+  if (copied > kHiveFileLimit) {
+    close(memory);
+    *error = "the hive is longer than the limit of " + DescribeLimit(kHiveFileLimit);
+    return -1;
+  }
+  return memory;
+}
+
 }  // namespace
 
 HiveFile::~HiveFile() {
@@ -148,38 +209,68 @@ bool HiveFile::Open(std::string* error) {
   // so that its backup keeps every byte of it; a device or a pipe is read no further than its
   // header says the hive holds. Either stops as soon as its first bytes are no hive's.
   struct stat status {};
-  const bool regular = stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
-  const FindInputEnd decided = [regular](std::string_view read, std::size_t) {
-    if (regular) return StartsAsHive(read) ? std::string_view::npos : read.size();
-    return HiveInputEnd(read);
-  };
-  InputBytes bytes;
   std::string message;
-  if (!ReadInputFile(path, "the hive", kHiveFileLimit, &bytes, &message, decided)) return Fail(message, error);
-  const std::string_view read = bytes.View();
-  if (!CheckHiveLayout(read, &message)) return Fail(message, error);
+  if (stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
+    original_ = CopyRegularFile(path, &message);
+    if (original_ < 0) return Fail(message, error);
+  } else {
+    InputBytes bytes;
+    const FindInputEnd decided = [](std::string_view read, std::size_t) { return HiveInputEnd(read); };
+    if (!ReadInputFile(path, "the hive", kHiveFileLimit, &bytes, &message, decided)) return Fail(message, error);
+    original_ = HoldInMemory(bytes.View());
+    if (original_ < 0) return Fail("cannot hold the hive in memory: " + ErrnoText(errno), error);
+  }
+  struct stat held {};
+  if (fstat(original_, &held) != 0) return Fail("cannot map the hive: " + ErrnoText(errno), error);
+  size = static_cast<std::size_t>(held.st_size);
+  void* mapped = size == 0 ? nullptr : mmap(nullptr, size, PROT_READ, MAP_SHARED, original_, 0);
+  if (mapped == MAP_FAILED) return Fail("cannot map the hive: " + ErrnoText(errno), error);
+  bytes_ = std::string_view(static_cast<const char*>(mapped), size);
+  if (!CheckHiveLayout(bytes_, &message)) return Fail(message, error);
   // Windows raises the first number before it writes the hive and the second once it has
   // written all of it; hivex checks neither. The two differ when Windows stopped in
   // between, and then the hive's .LOG holds what it lacks.
-  if (Read32(read, 4) != Read32(read, 8))
-    return Fail("the hive's two sequence numbers differ (" + std::to_string(Read32(read, 4)) + " and " +
-                    std::to_string(Read32(read, 8)) +
+  if (Read32(bytes_, 4) != Read32(bytes_, 8))
+    return Fail("the hive's two sequence numbers differ (" + std::to_string(Read32(bytes_, 4)) + " and " +
+                    std::to_string(Read32(bytes_, 8)) +
                     "): Windows did not finish writing it, and its .LOG file still holds changes. "
                     "Start that Windows once and shut it down normally, then try again",
                 error);
-  size = read.size();
-  original_ = HoldInMemory(read);
-  if (original_ < 0) return Fail("cannot hold the hive in memory: " + ErrnoText(errno), error);
-  void* mapped = mmap(nullptr, size, PROT_READ, MAP_SHARED, original_, 0);
-  if (mapped == MAP_FAILED) return Fail("cannot map the hive: " + ErrnoText(errno), error);
-  bytes_ = std::string_view(static_cast<const char*>(mapped), size);
-  handle = hivex_open(FdPath(original_).c_str(), 0);
-  if (handle == nullptr) {
+  // hivex's own checks of the header and the cells, on a mapping of its own that goes again:
+  // the keys are read here, and the pages each mapping reads count once each.
+  GiveBack();
+  hive_h* checked = hivex_open(FdPath(original_).c_str(), 0);
+  if (checked == nullptr) {
     const int number = errno;
     if (number == ENOTSUP || number == EINVAL || number == EFAULT)
       return Fail("damaged hive: hivex refuses its header or its cells (" + ErrnoText(number) + ")", error);
     return Fail("cannot open the hive: " + ErrnoText(number), error);
   }
+  hivex_close(checked);
+  // hivex accepted every bin and cell, which it walks as this does.
+  inUse_.assign(size / 4 + 1, false);
+  const std::size_t end = kBaseBlockSize + Read32(bytes_, kBinsSizeAt);
+  for (std::size_t bin = kBaseBlockSize; bin < end;) {
+    const std::size_t binEnd = bin + Read32(bytes_, bin + 8);
+    for (std::size_t cell = bin + 0x20; cell + 4 <= binEnd;) {
+      const std::size_t length = CellLength(bytes_, cell);
+      if (length <= 4 || length % 4 != 0 || length > binEnd - cell) break;
+      if (static_cast<std::int32_t>(Read32(bytes_, cell)) < 0) inUse_[cell / 4] = true;
+      cell += length;
+    }
+    bin = binEnd;
+  }
+  return true;
+}
+
+void HiveFile::GiveBack() const {
+  if (!bytes_.empty()) madvise(const_cast<char*>(bytes_.data()), bytes_.size(), MADV_DONTNEED);
+}
+
+bool HiveFile::OpenHivex(std::string* error) {
+  if (handle != nullptr) return true;
+  handle = hivex_open(FdPath(original_).c_str(), 0);
+  if (handle == nullptr) return Fail("cannot open the hive: " + ErrnoText(errno), error);
   return true;
 }
 
@@ -189,10 +280,10 @@ bool HiveFile::MakeWritable(std::string* error) {
     committed_ = -1;
   }
   if (writable_) return true;
-  hive_h* copy = hivex_open(FdPath(original_).c_str(), HIVEX_OPEN_WRITE);
-  if (copy == nullptr) return Fail("cannot open the hive for changes: " + ErrnoText(errno), error);
-  hivex_close(handle);
-  handle = copy;
+  // The mapping goes before the copy comes: the nodes are the same offsets in both.
+  if (handle != nullptr) hivex_close(handle);
+  handle = hivex_open(FdPath(original_).c_str(), HIVEX_OPEN_WRITE);
+  if (handle == nullptr) return Fail("cannot open the hive for changes: " + ErrnoText(errno), error);
   writable_ = true;
   return true;
 }
@@ -248,28 +339,10 @@ constexpr std::uint32_t kNoCell = 0xFFFFFFFF;
 // A value's data held in its record, not in a cell of its own.
 constexpr std::uint32_t kDataInline = 0x80000000;
 
-std::size_t CellLength(std::string_view bytes, std::size_t at) {
-  const auto raw = static_cast<std::int32_t>(Read32(bytes, at));
-  return raw < 0 ? static_cast<std::size_t>(-static_cast<std::int64_t>(raw)) : static_cast<std::size_t>(raw);
-}
-
 }  // namespace
 
 void HiveFile::MapCells() {
-  if (!cells_.empty()) return;
-  cells_.assign(size / 4 + 1, false);
-  // Open checked the chain of bins; a cell hivex would not read made it refuse the hive.
-  const std::size_t end = kBaseBlockSize + Read32(bytes_, kBinsSizeAt);
-  for (std::size_t bin = kBaseBlockSize; bin < end;) {
-    const std::size_t binEnd = bin + Read32(bytes_, bin + 8);
-    for (std::size_t cell = bin + 0x20; cell + 4 <= binEnd;) {
-      const std::size_t length = CellLength(bytes_, cell);
-      if (length <= 4 || length % 4 != 0 || length > binEnd - cell) break;
-      if (static_cast<std::int32_t>(Read32(bytes_, cell)) < 0) cells_[cell / 4] = true;
-      cell += length;
-    }
-    bin = binEnd;
-  }
+  if (cells_.empty()) cells_ = inUse_;
 }
 
 bool HiveFile::TakeCell(std::size_t offset, std::size_t* length) {
@@ -380,13 +453,325 @@ bool HiveFile::CanFreeKey(hive_node_h node, std::size_t depth, std::string* why)
   return true;
 }
 
+// --- Reading the keys ---
+
+namespace {
+
+// The records hivex reads, and their fields from the start of each cell.
+constexpr std::size_t kRootAt = 0x24;
+constexpr std::size_t kKeyFlags = 6;
+constexpr std::size_t kKeyParent = 20;
+constexpr std::size_t kKeyNameLength = 76;
+constexpr std::size_t kKeyName = 80;  // where the fixed fields end
+constexpr std::uint16_t kKeyNameLatin1 = 0x20;
+constexpr std::size_t kValueNameLength = 6;
+constexpr std::size_t kValueType = 16;
+constexpr std::size_t kValueFlags = 20;
+constexpr std::size_t kValueName = 24;
+constexpr std::uint16_t kValueNameLatin1 = 0x01;
+// hivex's own limits: what it reads of one key, and how deep an index of lists may go.
+constexpr std::size_t kMaxSubkeys = 70000;
+constexpr std::size_t kMaxValues = 110000;
+constexpr std::size_t kMaxValueLength = 8000000;
+constexpr std::size_t kMaxListDepth = 32;
+
+// Whether hivex can read the name: iconv takes any Latin-1, and UTF-16LE only as whole code
+// units with each surrogate in a pair.
+bool NameReadable(std::string_view name, bool utf16) {
+  if (!utf16) return true;
+  if (name.size() % 2 != 0) return false;
+  for (std::size_t i = 0; i < name.size(); i += 2) {
+    const unsigned unit = Read16(name, i);
+    if (unit >= 0xDC00 && unit < 0xE000) return false;
+    if (unit >= 0xD800 && unit < 0xDC00) {
+      if (i + 2 >= name.size()) return false;
+      const unsigned next = Read16(name, i + 2);
+      if (next < 0xDC00 || next >= 0xE000) return false;
+      i += 2;
+    }
+  }
+  return true;
+}
+
+// Each character of a readable name up to its first NUL, where the text hivex gives ends.
+template <typename Use>
+void ForEachCharacter(std::string_view name, bool utf16, const Use& use) {
+  for (std::size_t i = 0; i < name.size();) {
+    char32_t c = 0;
+    if (!utf16) {
+      c = static_cast<unsigned char>(name[i++]);
+    } else {
+      c = Read16(name, i);
+      i += 2;
+      if (c >= 0xD800 && c < 0xDC00 && i + 1 < name.size()) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (Read16(name, i) - 0xDC00);
+        i += 2;
+      }
+    }
+    if (c == 0) return;
+    use(c);
+  }
+}
+
+// The name as the ANSI functions of Windows NT give it: '?' for a character the code page lacks.
+std::string NameToAnsi(std::string_view name, bool utf16, unsigned codePage) {
+  std::string ansi;
+  ForEachCharacter(name, utf16, [&](char32_t c) {
+    if (c < 0x80)
+      ansi.push_back(static_cast<char>(c));
+    else if (!UnicodeToAnsiChar(codePage, c, &ansi))
+      ansi.push_back('?');
+  });
+  return ansi;
+}
+
+std::string NameToUtf8(std::string_view name, bool utf16) {
+  std::string utf8;
+  ForEachCharacter(name, utf16, [&](char32_t c) { AppendUtf8(c, &utf8); });
+  return utf8;
+}
+
+// hivex finds keys and values by names compared with ASCII letters folded.
+bool SameAsciiName(std::string_view name, bool utf16, const std::string& wanted) {
+  return strcasecmp(NameToUtf8(name, utf16).c_str(), wanted.c_str()) == 0;
+}
+
+}  // namespace
+
+bool HiveFile::IsRecord(std::size_t offset, std::string_view id, std::size_t fields) const {
+  // hivex reads a record's fields without asking whether its cell holds them; every hive
+  // Windows writes does, and one that does not is read here as damaged.
+  return IsCell(offset) && CellLength(bytes_, offset) >= fields && bytes_[offset + 4] == id[0] &&
+         bytes_[offset + 5] == id[1];
+}
+
+hive_node_h HiveFile::Root() const { return std::size_t{Read32(bytes_, kRootAt)} + kBaseBlockSize; }
+
+bool HiveFile::Subkeys(hive_node_h node, std::vector<hive_node_h>* subkeys) const {
+  subkeys->clear();
+  if (!IsRecord(node, "nk", kKeyName)) return false;
+  const std::size_t count = Read32(bytes_, node + kKeySubkeyCount);
+  if (count == 0) return true;
+  const std::size_t list = std::size_t{Read32(bytes_, node + kKeySubkeyList)} + kBaseBlockSize;
+  std::size_t lists = 0;
+  return count <= kMaxSubkeys && IsCell(list) && AddSubkeys(list, 0, &lists, count, subkeys) &&
+         subkeys->size() == count;
+}
+
+// A list of subkeys: "lf" and "lh" (offsets with hashes), "li" (offsets), or "ri" (an index
+// of lists).
+bool HiveFile::AddSubkeys(std::size_t list, std::size_t depth, std::size_t* lists, std::size_t count,
+                          std::vector<hive_node_h>* subkeys) const {
+  if (++*lists > kMaxSubkeys) return false;
+  const std::string_view id = bytes_.substr(list + 4, 2);
+  const std::size_t entries = Read16(bytes_, list + 6);
+  const std::size_t step = id == "lf" || id == "lh" ? 8 : 4;
+  if (id != "lf" && id != "lh" && id != "li" && id != "ri") return false;
+  if (8 + entries * step > CellLength(bytes_, list)) return false;
+  for (std::size_t i = 0; i < entries; ++i) {
+    const std::size_t offset = std::size_t{Read32(bytes_, list + 8 + i * step)} + kBaseBlockSize;
+    if (id == "ri") {
+      if (!IsCell(offset) || depth + 1 > kMaxListDepth || !AddSubkeys(offset, depth + 1, lists, count, subkeys))
+        return false;
+      continue;
+    }
+    if (!IsRecord(offset, "nk", kKeyName) || subkeys->size() >= count) return false;
+    subkeys->push_back(offset);
+  }
+  return true;
+}
+
+bool HiveFile::Values(hive_node_h node, std::vector<hive_value_h>* values) const {
+  values->clear();
+  if (!IsRecord(node, "nk", kKeyName)) return false;
+  const std::size_t count = Read32(bytes_, node + kKeyValueCount);
+  if (count == 0) return true;
+  const std::size_t list = std::size_t{Read32(bytes_, node + kKeyValueList)} + kBaseBlockSize;
+  if (count > kMaxValues || !IsCell(list) || 4 + count * 4 > CellLength(bytes_, list)) return false;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t value = std::size_t{Read32(bytes_, list + 4 + 4 * i)} + kBaseBlockSize;
+    if (!IsCell(value)) return false;
+    values->push_back(value);
+  }
+  return true;
+}
+
+bool HiveFile::KeyName(hive_node_h node, std::string_view* name, bool* utf16) const {
+  if (!IsRecord(node, "nk", kKeyName)) return false;
+  const std::size_t length = Read16(bytes_, node + kKeyNameLength);
+  if (kKeyName + length > CellLength(bytes_, node)) return false;
+  *name = bytes_.substr(node + kKeyName, length);
+  *utf16 = (Read16(bytes_, node + kKeyFlags) & kKeyNameLatin1) == 0;
+  return true;
+}
+
+bool HiveFile::ValueName(hive_value_h value, std::string_view* name, bool* utf16) const {
+  if (!IsRecord(value, "vk", kValueName)) return false;
+  const std::size_t length = Read16(bytes_, value + kValueNameLength);
+  if (kValueName + length > CellLength(bytes_, value)) return false;
+  *name = bytes_.substr(value + kValueName, length);
+  *utf16 = (Read16(bytes_, value + kValueFlags) & kValueNameLatin1) == 0;
+  return true;
+}
+
+// Held in the value itself (4 bytes at most), in a cell of its own, or, beyond what one
+// cell holds, in the blocks a "db" record lists, each but its last 4 bytes.
+bool HiveFile::ValueData(hive_value_h value, HiveValueType* type, std::string* data) const {
+  if (!IsRecord(value, "vk", kValueName)) return false;
+  *type = Read32(bytes_, value + kValueType);
+  const std::uint32_t declared = Read32(bytes_, value + kValueDataLength);
+  const std::size_t length = declared & ~kDataInline;
+  if (length > kMaxValueLength || ((declared & kDataInline) != 0 && length > 4)) return false;
+  if (data != nullptr) data->clear();
+  if ((declared & kDataInline) != 0) {
+    if (data != nullptr) data->assign(bytes_.substr(value + kValueDataOffset, length));
+    return true;
+  }
+  const std::size_t cell = std::size_t{Read32(bytes_, value + kValueDataOffset)} + kBaseBlockSize;
+  if (!IsCell(cell)) return false;
+  if (length <= CellLength(bytes_, cell) - 4) {
+    if (data != nullptr) data->assign(bytes_.substr(cell + 4, length));
+    return true;
+  }
+  if (!IsRecord(cell, "db", 12)) return false;
+  const std::size_t blocks = Read16(bytes_, cell + 6);
+  const std::size_t list = std::size_t{Read32(bytes_, cell + 8)} + kBaseBlockSize;
+  if (!IsCell(list) || 4 + blocks * 4 > CellLength(bytes_, list)) return false;
+  for (std::size_t i = 0, at = 0; i < blocks; ++i) {
+    const std::size_t block = std::size_t{Read32(bytes_, list + 4 + 4 * i)} + kBaseBlockSize;
+    if (!IsCell(block)) return false;
+    const std::size_t part = std::min(CellLength(bytes_, block) - 8, length - at);
+    if (data != nullptr) data->append(bytes_.substr(block + 4, part));
+    at += part;
+  }
+  return true;
+}
+
+bool HiveFile::Check(std::string* error) {
+  struct Pending {
+    hive_node_h node;
+    std::size_t depth;
+  };
+  std::vector<Pending> pending{{Root(), 0}};
+  // A damaged or hostile hive can link a key below itself; each key is read once. Keys are
+  // cells, which start on multiples of 8.
+  std::vector<bool> seen(size / 8 + 1);
+  std::vector<hive_node_h> subkeys;
+  std::vector<hive_value_h> values;
+  std::string_view name;
+  bool utf16 = false;
+  HiveValueType type = 0;
+  while (!pending.empty()) {
+    const Pending at = pending.back();
+    pending.pop_back();
+    if (seen[at.node / 8]) return Fail("damaged hive: the key " + NodePath(at.node) + " is linked in twice", error);
+    seen[at.node / 8] = true;
+    if (!Values(at.node, &values))
+      return Fail("damaged hive: the values of " + NodePath(at.node) + " cannot be read", error);
+    for (const hive_value_h value : values)
+      if (!ValueName(value, &name, &utf16) || !NameReadable(name, utf16) || !ValueData(value, &type, nullptr))
+        return Fail("damaged hive: a value of " + NodePath(at.node) + " cannot be read", error);
+    if (!Subkeys(at.node, &subkeys))
+      return Fail("damaged hive: the subkeys of " + NodePath(at.node) + " cannot be read", error);
+    if (!subkeys.empty() && at.depth + 1 > kMaxKeyDepth)
+      return Fail("damaged hive: keys nested deeper than " + std::to_string(kMaxKeyDepth) + " levels under " +
+                      NodePath(at.node),
+                  error);
+    for (const hive_node_h subkey : subkeys) {
+      if (!KeyName(subkey, &name, &utf16) || !NameReadable(name, utf16))
+        return Fail("damaged hive: a subkey name of " + NodePath(at.node) + " cannot be read", error);
+      pending.push_back({subkey, at.depth + 1});
+    }
+  }
+  // Checking read every page; the run reads a few of them again, and the rest need not stay.
+  GiveBack();
+  return true;
+}
+
+void HiveKeys::Fill(RegNode& node, std::uint64_t id) {
+  // Keys whose names are one after conversion are one key, read in the order a walk of the
+  // hive from its last subkey to its first meets them: the first one's values stand.
+  std::vector<hive_node_h> sources;
+  if (const auto same = sameNamed_.find(&node); same != sameNamed_.end()) {
+    sources.assign(same->second.rbegin(), same->second.rend());
+    sameNamed_.erase(same);
+  }
+  sources.push_back(id);
+  for (const hive_node_h source : sources) FillFromKey(node, source);
+}
+
+void HiveKeys::FillFromKey(RegNode& node, hive_node_h key) {
+  std::vector<hive_value_h> values;
+  std::vector<hive_node_h> subkeys;
+  std::string_view name;
+  bool utf16 = false;
+  // Check read every key this reads; only memory running out can fail here.
+  if (!hive_.Values(key, &values) || !hive_.Subkeys(key, &subkeys)) {
+    failure_ = hive_.path + ": cannot read the key " + hive_.NodePath(key);
+    return;
+  }
+  std::string data, ansi;
+  for (const hive_value_h value : values) {
+    HiveValueType type = 0;
+    if (!hive_.ValueName(value, &name, &utf16) || !hive_.ValueData(value, &type, &data)) {
+      failure_ = hive_.path + ": cannot read a value of " + hive_.NodePath(key);
+      return;
+    }
+    std::vector<std::uint8_t> bytes;
+    if (IsTextType(type)) {
+      ansi.clear();
+      NarrowUtf16Data(data, codePage_, '?', &ansi);
+      bytes.assign(ansi.begin(), ansi.end());
+    } else {
+      bytes.assign(data.begin(), data.end());
+    }
+    node.PutValue(NameToAnsi(name, utf16, codePage_), type, std::move(bytes));
+  }
+  const bool systemRoot = hive_.kind == HiveKind::kSystem && key == hive_.Root();
+  std::unordered_set<const RegNode*> made;
+  for (const hive_node_h subkey : subkeys) {
+    if (!hive_.KeyName(subkey, &name, &utf16)) {
+      failure_ = hive_.path + ": cannot read a subkey name of " + hive_.NodePath(key);
+      return;
+    }
+    std::string ansiName = NameToAnsi(name, utf16, codePage_);
+    if (systemRoot) {
+      // On a running Windows CurrentControlSet is a link to the current control set, made
+      // at start-up; that control set is seen here under its name only.
+      if (EqualsFolded(ansiName, "CurrentControlSet")) continue;
+      if (EqualsFolded(ansiName, currentControlSet_)) ansiName = "CurrentControlSet";
+    }
+    const std::size_t before = node.Subkeys().size();
+    RegNode& child = node.AppendSubkey(ansiName);
+    if (node.Subkeys().size() > before) {
+      child.FillFrom(this, subkey);
+      made.insert(&child);
+    } else if (made.count(&child) != 0) {
+      sameNamed_[&child].push_back(subkey);
+    } else {
+      FillFromKey(child, subkey);  // a key the registry held before the hive came
+    }
+  }
+}
+
 std::string HiveFile::NodePath(hive_node_h node) const {
   std::string names;
-  const hive_node_h root = hivex_root(handle);
+  std::string_view name;
+  bool utf16 = false;
+  const hive_node_h root = handle != nullptr ? hivex_root(handle) : Root();
   for (std::size_t depth = 0; node != 0 && node != root && depth < kMaxKeyDepth; ++depth) {
-    HivexMemory<char> name(hivex_node_name(handle, node));
-    names = std::string(name == nullptr ? "?" : name.get()) + (names.empty() ? "" : "\\") + names;
-    node = hivex_node_parent(handle, node);
+    std::string text = "?";
+    if (handle != nullptr) {
+      // The keys a write added are hivex's alone.
+      HivexMemory<char> held(hivex_node_name(handle, node));
+      if (held != nullptr) text = held.get();
+      node = hivex_node_parent(handle, node);
+    } else {
+      if (KeyName(node, &name, &utf16) && NameReadable(name, utf16)) text = NameToUtf8(name, utf16);
+      const std::size_t parent = std::size_t{Read32(bytes_, node + kKeyParent)} + kBaseBlockSize;
+      node = IsRecord(node, "nk", kKeyName) && IsRecord(parent, "nk", kKeyName) ? parent : 0;
+    }
+    names = text + (names.empty() ? "" : "\\") + names;
   }
   return names.empty() ? std::string("the root key") : Printable(names);
 }
@@ -397,24 +782,42 @@ bool HiveFile::Fail(const std::string& message, std::string* error) const {
 }
 
 hive_node_h HiveFile::FindKey(std::initializer_list<std::string> names) const {
-  hive_node_h node = hivex_root(handle);
-  for (const std::string& name : names) {
+  hive_node_h node = Root();
+  std::vector<hive_node_h> subkeys;
+  std::string_view name;
+  bool utf16 = false;
+  for (const std::string& wanted : names) {
+    if (!Subkeys(node, &subkeys)) return 0;
+    node = 0;
+    for (const hive_node_h subkey : subkeys)
+      if (KeyName(subkey, &name, &utf16) && NameReadable(name, utf16) && SameAsciiName(name, utf16, wanted)) {
+        node = subkey;
+        break;
+      }
     if (node == 0) return 0;
-    node = hivex_node_get_child(handle, node, name.c_str());
   }
   return node;
 }
 
-bool HiveFile::ReadText(std::initializer_list<std::string> names, const char* valueName, std::string* text) const {
+bool HiveFile::ReadValue(std::initializer_list<std::string> names, const char* valueName, HiveValueType* type,
+                         std::string* data) const {
   const hive_node_h node = FindKey(names);
-  const hive_value_h value = node == 0 ? 0 : hivex_node_get_value(handle, node, valueName);
-  if (value == 0) return false;
+  std::vector<hive_value_h> values;
+  std::string_view name;
+  bool utf16 = false;
+  if (node == 0 || !Values(node, &values)) return false;
+  for (const hive_value_h value : values)
+    if (ValueName(value, &name, &utf16) && NameReadable(name, utf16) && SameAsciiName(name, utf16, valueName))
+      return ValueData(value, type, data);
+  return false;
+}
+
+bool HiveFile::ReadText(std::initializer_list<std::string> names, const char* valueName, std::string* text) const {
   HiveValueType type = 0;
-  std::size_t length = 0;
-  HivexMemory<char> data(hivex_value_value(handle, value, TypeOut(&type), &length));
-  if (data == nullptr || !IsTextType(type)) return false;
+  std::string data;
+  if (!ReadValue(names, valueName, &type, &data) || !IsTextType(type)) return false;
   text->clear();
-  NarrowUtf16Data(std::string_view(data.get(), length), kCodePageWestern, '?', text);
+  NarrowUtf16Data(data, kCodePageWestern, '?', text);
   text->resize(std::strlen(text->c_str()));
   return true;
 }

@@ -1,7 +1,8 @@
 // One hive file as HiveStore holds it: the bytes that were read, in a memory file of their
-// own, open through hivex; refused when it is no hive, one whose header does not match its
-// bins, or one Windows did not finish writing; made writable only once a write changes it,
-// and its bytes handed out, as read or as hivex commits them.
+// own; refused when it is no hive, one whose header does not match its bins, or one Windows
+// did not finish writing. Its keys are read from those bytes as hivex reads them, and only
+// once a write is given to it is it opened through hivex: made writable only once a write
+// changes it, and its bytes handed out, as read or as hivex commits them.
 #pragma once
 
 #include <hivex.h>
@@ -13,12 +14,14 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "machine_files/hive/installation_registry.h"
 #include "machine_files/io/printable.h"
+#include "platform/sim/reg_node.h"
 
 namespace korvane::sim {
 
@@ -41,7 +44,7 @@ struct HiveFile {
   HiveKind kind = HiveKind::kSystem;
   std::string path;
   std::size_t size = 0;
-  hive_h* handle = nullptr;
+  hive_h* handle = nullptr;  // hivex's, from the first write given to the hive
   // What the writes did: a key added is no change when a later write takes it away again,
   // as a run does with a definition whose values did not all take.
   bool changed = false;
@@ -52,14 +55,20 @@ struct HiveFile {
   HiveFile(const HiveFile&) = delete;
   HiveFile& operator=(const HiveFile&) = delete;
 
-  // Reads the file, as every input is, with a limit, and opens it for reading; false with a
-  // message when it is no hive, its header and bins disagree or its two sequence numbers
-  // differ.
+  // Reads the file, as every input is, with a limit, and has hivex check it; false with a
+  // message when it is no hive, its header and bins disagree, its two sequence numbers
+  // differ or hivex refuses it.
   bool Open(std::string* error);
-  // hivex reads a hive it may change into memory of its own, which costs a copy of the whole
-  // file; one it only reads it maps. Only a write that changes the hive needs the copy, made
-  // from the same memory file, so the keys keep their offsets. Called before each change,
-  // which makes a committed hive out of date.
+  // Reads every key and value as the run may ask for them, keeping none: false with
+  // "damaged hive: ..." when one cannot be read, a key is linked in twice or keys are nested
+  // deeper than Windows allows. Then the run cannot come upon a key it cannot read.
+  bool Check(std::string* error);
+
+  // hivex for the writes: a hive it only reads it maps; one it may change it reads into memory
+  // of its own, which costs a copy of the whole file. Only a write that changes the hive needs
+  // the copy, made from the same memory file, so the keys keep their offsets. MakeWritable is
+  // called before each change, which makes a committed hive out of date.
+  bool OpenHivex(std::string* error);
   bool MakeWritable(std::string* error);
   // Commits the hive into memory, unless it is committed since its last change, and checks
   // that the result reads back as a hive; false with "damaged hive: ..." when hivex cannot
@@ -86,19 +95,43 @@ struct HiveFile {
   std::string NodePath(hive_node_h node) const;
   // False with `message` after the file's name.
   bool Fail(const std::string& message, std::string* error) const;
-  // The key at `names` below the root, or 0.
+  // The key at `names` (ASCII) below the root, or 0.
   hive_node_h FindKey(std::initializer_list<std::string> names) const;
+  // A value of a key by its name (ASCII): its type and data; false when there is none.
+  bool ReadValue(std::initializer_list<std::string> names, const char* valueName, HiveValueType* type,
+                 std::string* data) const;
   // A text value of a key as ASCII text, up to its terminating zero.
   bool ReadText(std::initializer_list<std::string> names, const char* valueName, std::string* text) const;
+
+  // The keys and values as hivex reads them, with its checks, from the bytes that were read:
+  // false where hivex would fail. Offsets are hivex's node and value handles.
+  hive_node_h Root() const;
+  bool Subkeys(hive_node_h node, std::vector<hive_node_h>* subkeys) const;
+  bool Values(hive_node_h node, std::vector<hive_value_h>* values) const;
+  // A key's or value's name as stored: Latin-1 bytes, or UTF-16LE when `utf16`.
+  bool KeyName(hive_node_h node, std::string_view* name, bool* utf16) const;
+  bool ValueName(hive_value_h value, std::string_view* name, bool* utf16) const;
+  // A value's type and data; with `data` null only whether hivex can read them.
+  bool ValueData(hive_value_h value, HiveValueType* type, std::string* data) const;
 
  private:
   int original_ = -1;   // the memory file with the bytes that were read
   int committed_ = -1;  // the memory file hivex committed to, until the next change
   bool writable_ = false;
 
-  // The cells hivex frees, as it sees them: one bit a 4 bytes of the file, set at the start
-  // of each cell in use in the bins (walked from each bin's first cell by their sizes), and
-  // cleared where a change checked above frees one. Made at the first check.
+  // The cells in use, as hivex sees them: one bit a 4 bytes of the file, set at the start of
+  // each cell in use in the bins (walked from each bin's first cell by their sizes); hivex
+  // follows an offset only to one of them.
+  bool IsCell(std::size_t offset) const { return offset % 4 == 0 && offset < size && inUse_[offset / 4]; }
+  bool IsRecord(std::size_t offset, std::string_view id, std::size_t fields) const;
+  bool AddSubkeys(std::size_t list, std::size_t depth, std::size_t* lists, std::size_t count,
+                  std::vector<hive_node_h>* subkeys) const;
+  std::vector<bool> inUse_;
+  // Lets the pages of the mapping go until they are read again (they stay in the memory file).
+  void GiveBack() const;
+
+  // The cells hivex frees, as it sees them: the cells in use, cleared where a change checked
+  // above frees one. Made at the first check.
   void MapCells();
   bool TakeCell(std::size_t offset, std::size_t* length);
   bool CanFreeValues(hive_node_h node, std::string* why);
@@ -106,6 +139,31 @@ struct HiveFile {
   std::string_view bytes_;  // the original memory file, mapped
   std::vector<bool> cells_;
   std::unordered_set<hive_node_h> replaced_;
+};
+
+// A registry's keys from one hive, each filled the first time the run asks for it: names and
+// texts in the registry's ANSI code page, and in the SYSTEM hive `currentControlSet` seen as
+// CurrentControlSet and CurrentControlSet itself not at all. The hive is checked first (Check).
+class HiveKeys final : public RegNodeSource {
+ public:
+  HiveKeys(const HiveFile& hive, unsigned codePage, std::string currentControlSet)
+      : hive_(hive), codePage_(codePage), currentControlSet_(std::move(currentControlSet)) {}
+
+  // Leaves `root`, the registry's key for the hive, to be filled from the hive's root.
+  void LoadInto(RegNode& root) { root.FillFrom(this, hive_.Root()); }
+  void Fill(RegNode& node, std::uint64_t id) override;
+  // Why a key could not be filled (only when memory ran out, the hive being checked), or "".
+  const std::string& Failure() const { return failure_; }
+
+ private:
+  void FillFromKey(RegNode& node, hive_node_h key);
+
+  const HiveFile& hive_;
+  const unsigned codePage_;
+  const std::string currentControlSet_;
+  // The keys of one name after conversion beyond the first, read into the first one's key.
+  std::unordered_map<const RegNode*, std::vector<hive_node_h>> sameNamed_;
+  std::string failure_;
 };
 
 }  // namespace korvane::sim

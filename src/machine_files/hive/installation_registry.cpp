@@ -1,5 +1,7 @@
 #include "machine_files/hive/installation_registry.h"
 
+#include <endian.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -27,23 +29,6 @@ std::string AnsiNameToUtf8(std::string_view name, unsigned codePage) {
     at += length;
   }
   return utf8;
-}
-
-// hivex's names are well-formed UTF-8 (it fails on a name it cannot convert).
-std::string Utf8NameToAnsi(const char* utf8, unsigned codePage) {
-  std::string ansi;
-  const auto* in = reinterpret_cast<const unsigned char*>(utf8);
-  while (*in != 0) {
-    if (*in < 0x80) {
-      ansi.push_back(static_cast<char>(*in++));
-      continue;
-    }
-    const int extra = *in >= 0xF0 ? 3 : *in >= 0xE0 ? 2 : 1;
-    char32_t c = *in++ & (0x3F >> extra);
-    for (int i = 0; i < extra && (*in & 0xC0) == 0x80; ++i) c = (c << 6) | (*in++ & 0x3F);
-    if (!UnicodeToAnsiChar(codePage, c, &ansi)) ansi.push_back('?');
-  }
-  return ansi;
 }
 
 // Names and texts from the run or a hive, as messages quote them.
@@ -77,6 +62,7 @@ bool HiveStore::Changed(HiveKind kind) const {
 }
 
 bool HiveStore::Open(const HivePaths& paths, std::string* error) {
+  keys_.clear();
   system_.reset();
   software_.reset();
   if (paths.system.empty() && paths.software.empty()) {
@@ -92,14 +78,13 @@ bool HiveStore::Open(const HivePaths& paths, std::string* error) {
   }
 
   if (system_ != nullptr) {
-    const hive_node_h select = system_->FindKey({"Select"});
-    const hive_value_h current = select == 0 ? 0 : hivex_node_get_value(system_->handle, select, "Current");
     HiveValueType type = 0;
-    std::size_t length = 0;
-    if (current == 0 || hivex_value_type(system_->handle, current, TypeOut(&type), &length) != 0 ||
-        type != platform::kRegDword || length != 4)
+    std::string current;
+    if (!system_->ReadValue({"Select"}, "Current", &type, &current) || type != platform::kRegDword ||
+        current.size() != 4)
       return system_->Fail("no DWORD value Current under Select: not the SYSTEM hive of a Windows installation", error);
-    currentControlSet_ = static_cast<std::uint32_t>(hivex_value_dword(system_->handle, current));
+    std::memcpy(&currentControlSet_, current.data(), 4);
+    currentControlSet_ = le32toh(currentControlSet_);
     if (system_->FindKey({ControlSetName(currentControlSet_)}) == 0)
       return system_->Fail(
           "Select\\Current names " + ControlSetName(currentControlSet_) + ", which the hive does not hold", error);
@@ -171,71 +156,12 @@ bool HiveStore::ReadCodePage(unsigned* codePage, std::string* error) const {
 // --- Loading ---
 
 bool HiveStore::Load(MemoryRegistry& registry, std::string* error) {
-  const unsigned codePage = registry.AnsiCodePage();
-  std::string ansi;
+  for (HiveFile* hive : {system_.get(), software_.get()})
+    if (hive != nullptr && !hive->Check(error)) return false;
   for (HiveFile* hive : {system_.get(), software_.get()}) {
     if (hive == nullptr) continue;
-    hive_h* const h = hive->handle;
-    struct Pending {
-      hive_node_h node;
-      RegNode* target;
-      std::size_t depth;
-    };
-    std::vector<Pending> pending{{hivex_root(h), &registry.Ensure(kHkeyLocalMachine, hive->Label()), 0}};
-    // A damaged or hostile hive can link a key below itself; each key is read once. Keys
-    // are cells, which start on multiples of 8.
-    std::vector<bool> seen(hive->size / 8 + 1);
-    const bool system = hive->kind == HiveKind::kSystem;
-    const std::string current = ControlSetName(currentControlSet_);
-    while (!pending.empty()) {
-      const Pending at = pending.back();
-      pending.pop_back();
-      if (seen[at.node / 8])
-        return hive->Fail("damaged hive: the key " + hive->NodePath(at.node) + " is linked in twice", error);
-      seen[at.node / 8] = true;
-
-      HivexMemory<hive_value_h> values(hivex_node_values(h, at.node));
-      if (values.get() == nullptr)
-        return hive->Fail("damaged hive: the values of " + hive->NodePath(at.node) + " cannot be read", error);
-      for (const hive_value_h* value = values.get(); *value != 0; ++value) {
-        HivexMemory<char> name(hivex_value_key(h, *value));
-        HiveValueType type = 0;
-        std::size_t length = 0;
-        HivexMemory<char> data(hivex_value_value(h, *value, TypeOut(&type), &length));
-        if (name.get() == nullptr || data.get() == nullptr)
-          return hive->Fail("damaged hive: a value of " + hive->NodePath(at.node) + " cannot be read", error);
-        std::vector<std::uint8_t> bytes;
-        if (IsTextType(type)) {
-          ansi.clear();
-          NarrowUtf16Data(std::string_view(data.get(), length), codePage, '?', &ansi);
-          bytes.assign(ansi.begin(), ansi.end());
-        } else {
-          bytes.assign(data.get(), data.get() + length);
-        }
-        at.target->PutValue(Utf8NameToAnsi(name.get(), codePage), type, std::move(bytes));
-      }
-
-      HivexMemory<hive_node_h> children(hivex_node_children(h, at.node));
-      if (children.get() == nullptr)
-        return hive->Fail("damaged hive: the subkeys of " + hive->NodePath(at.node) + " cannot be read", error);
-      if (children.get()[0] != 0 && at.depth + 1 > kMaxKeyDepth)
-        return hive->Fail("damaged hive: keys nested deeper than " + std::to_string(kMaxKeyDepth) + " levels under " +
-                              hive->NodePath(at.node),
-                          error);
-      for (const hive_node_h* child = children.get(); *child != 0; ++child) {
-        HivexMemory<char> name(hivex_node_name(h, *child));
-        if (name.get() == nullptr)
-          return hive->Fail("damaged hive: a subkey name of " + hive->NodePath(at.node) + " cannot be read", error);
-        std::string ansiName = Utf8NameToAnsi(name.get(), codePage);
-        if (system && at.depth == 0) {
-          // On a running Windows CurrentControlSet is a link to the current control set, made
-          // at start-up; that control set is seen here under its name only.
-          if (EqualsFolded(ansiName, "CurrentControlSet")) continue;
-          if (EqualsFolded(ansiName, current)) ansiName = "CurrentControlSet";
-        }
-        pending.push_back({*child, &at.target->AppendSubkey(ansiName), at.depth + 1});
-      }
-    }
+    keys_.push_back(std::make_unique<HiveKeys>(*hive, registry.AnsiCodePage(), ControlSetName(currentControlSet_)));
+    keys_.back()->LoadInto(registry.Ensure(kHkeyLocalMachine, hive->Label()));
   }
   return true;
 }
@@ -258,6 +184,7 @@ bool HiveStore::Resolve(const std::vector<std::string_view>& parts, bool create,
                                  : ", which is in neither the SYSTEM nor the SOFTWARE hive");
     return false;
   }
+  if (!(*hive)->OpenHivex(error)) return false;
   hive_node_h at = hivex_root((*hive)->handle);
   for (std::size_t i = 1; i < parts.size(); ++i) {
     const std::string name = system && i == 1 && EqualsFolded(parts[i], "CurrentControlSet")
@@ -281,6 +208,12 @@ bool HiveStore::Resolve(const std::vector<std::string_view>& parts, bool create,
 }
 
 bool HiveStore::Apply(std::span<const WriteRecord> writes, unsigned codePage, std::string* error) {
+  // The run saw a key without what the hive holds there: its writes were made on less.
+  for (const auto& keys : keys_)
+    if (!keys->Failure().empty()) {
+      *error = keys->Failure();
+      return false;
+    }
   std::vector<std::string_view> parts;
   std::vector<std::uint8_t> data;
   for (const WriteRecord& write : writes) {

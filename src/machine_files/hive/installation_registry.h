@@ -1,7 +1,8 @@
 // Offline Windows NT 4.0, 2000 and XP installations: their SYSTEM and SOFTWARE hive files,
-// read through hivex into a MemoryRegistry as HKEY_LOCAL_MACHINE\SYSTEM and \SOFTWARE, and
-// given a run's writes afterwards. The hives are read once into memory; nothing touches the
-// files themselves, so the caller decides whether and how the changed hives are saved.
+// seen by a MemoryRegistry as HKEY_LOCAL_MACHINE\SYSTEM and \SOFTWARE (each key read the
+// first time the run asks for it), and given a run's writes afterwards through hivex. The
+// files are read once into memory; nothing touches the files themselves, so the caller
+// decides whether and how the changed hives are saved.
 #pragma once
 
 #include <cstddef>
@@ -30,6 +31,7 @@ inline constexpr std::size_t kHiveFileLimit = std::size_t{1} << 30;
 std::string ControlSetName(unsigned number);
 
 struct HiveFile;
+class HiveKeys;
 
 class HiveStore {
  public:
@@ -41,7 +43,7 @@ class HiveStore {
   // Reads the given hive files (at least one), refusing a file that is not a hive, a hive
   // whose two sequence numbers differ (Windows did not finish writing it and its .LOG still
   // holds changes), and a SYSTEM hive without the control set Select\Current names.
-  // Messages start with the file's name.
+  // Messages start with the file's name. Not while a registry loaded from the store lives.
   bool Open(const HivePaths& paths, std::string* error);
 
   bool IsOpen(HiveKind kind) const { return Find(kind) != nullptr; }
@@ -54,13 +56,16 @@ class HiveStore {
   bool ReadLanguage(std::uint16_t* languageId, std::string* error) const;
   bool ReadCodePage(unsigned* codePage, std::string* error) const;
 
-  // Fills `registry`'s HKEY_LOCAL_MACHINE with SYSTEM (the current control set as
+  // Gives `registry`'s HKEY_LOCAL_MACHINE SYSTEM (the current control set as
   // CurrentControlSet) and SOFTWARE, names and texts in the registry's ANSI code page; a
   // character the code page lacks reads as '?', as the ANSI functions of Windows NT give it.
+  // Every key is read first, keeping nothing, so that a damaged hive is refused here ("damaged
+  // hive: ..."); then each key of the registry is filled from its hive the first time the run
+  // asks for it, so the store must outlive the registry's keys.
   bool Load(MemoryRegistry& registry, std::string* error);
 
   // Gives the hives the successful writes of `writes` in their order (creates, sets and
-  // deletes), CurrentControlSet as the real control set and text data as UTF-16LE. A write
+  // deletes), refused when a key the run read could not be filled, CurrentControlSet as the real control set and text data as UTF-16LE. A write
   // no given hive can hold (another root, another HKEY_LOCAL_MACHINE key, a hive left out) is
   // an error. Setting a value to the type and bytes it has already is no change, nor is a key
   // added and deleted again. Where hivex cannot make a change, the message says "damaged
@@ -91,6 +96,7 @@ class HiveStore {
   std::unique_ptr<HiveFile> system_;
   std::unique_ptr<HiveFile> software_;
   unsigned currentControlSet_ = 0;
+  std::vector<std::unique_ptr<HiveKeys>> keys_;  // one for each hive loaded into a registry
 };
 
 }  // namespace korvane::sim

@@ -23,7 +23,16 @@ bool EqualsFolded(std::string_view a, std::string_view b) {
   return true;
 }
 
+void RegNode::FillNow() const {
+  RegNodeSource* const source = source_;
+  source_ = nullptr;  // the source's own AppendSubkey and PutValue find the key filled
+  // Filling is what reading the key would have found there all along: no key is made const
+  // whole, so the one that asks for its subkeys may be given them.
+  source->Fill(const_cast<RegNode&>(*this), sourceId_);
+}
+
 const std::vector<RegNode*>& RegNode::Subkeys() const {
+  Fill();
   if (!orderValid_) {
     order_.clear();
     order_.reserve(subkeys_.size());
@@ -34,11 +43,13 @@ const std::vector<RegNode*>& RegNode::Subkeys() const {
 }
 
 RegNode* RegNode::FindSubkey(std::string_view name) const {
+  Fill();
   const auto found = subkeys_.find(FoldName(name));
   return found == subkeys_.end() ? nullptr : found->second.get();
 }
 
 RegNode& RegNode::EnsureSubkey(std::string_view name, bool* created) {
+  Fill();
   auto [position, inserted] = subkeys_.try_emplace(FoldName(name));
   if (inserted) {
     position->second = std::make_unique<RegNode>(std::string(name));
@@ -60,7 +71,7 @@ RegNode& RegNode::EnsureSubkey(std::string_view name, bool* created) {
 }
 
 RegNode& RegNode::AppendSubkey(std::string_view name) {
-  Subkeys();
+  Subkeys();  // fills the key too
   orderKept_ = true;
   auto [position, inserted] = subkeys_.try_emplace(FoldName(name));
   if (inserted) {
@@ -71,6 +82,7 @@ RegNode& RegNode::AppendSubkey(std::string_view name) {
 }
 
 bool RegNode::RemoveSubkey(std::string_view name) {
+  Fill();
   const auto found = subkeys_.find(FoldName(name));
   if (found == subkeys_.end()) return false;
   if (orderKept_) {
@@ -89,6 +101,7 @@ constexpr std::size_t kIndexedFrom = 16;  // a handful of values is faster to sc
 }  // namespace
 
 std::size_t RegNode::ValuePosition(std::string_view name) const {
+  Fill();
   if (values_.size() < kIndexedFrom) {
     for (std::size_t i = 0; i < values_.size(); ++i)
       if (EqualsFolded(values_[i].name, name)) return i;

@@ -1,5 +1,6 @@
 // A key of the in-memory registry with its values and subkeys, as the registry keeps them:
 // names compared without regard to letter case, subkeys in the order Windows enumerates them.
+// A key read from a large file can leave its subkeys and values there until they are asked for.
 #pragma once
 
 #include <cstdint>
@@ -18,9 +19,30 @@ struct RegValue {
   std::vector<std::uint8_t> data;
 };
 
+class RegNode;
+
+// Where a key's subkeys and values are, when they are read only once something asks for them.
+class RegNodeSource {
+ public:
+  // Gives `node` the subkeys (AppendSubkey, each perhaps left to a source again) and values
+  // (PutValue) of the entry `id` names; called once, before anything else reads or changes
+  // the key.
+  virtual void Fill(RegNode& node, std::uint64_t id) = 0;
+
+ protected:
+  ~RegNodeSource() = default;
+};
+
 class RegNode {
  public:
   explicit RegNode(std::string name) : name_(std::move(name)) {}
+
+  // Leaves the key's subkeys and values to `source` (which must outlive the key), to be read
+  // the first time any of them is asked for or changed.
+  void FillFrom(RegNodeSource* source, std::uint64_t id) {
+    source_ = source;
+    sourceId_ = id;
+  }
 
   const std::string& Name() const { return name_; }
   // Subkeys in the order Windows enumerates them: by upper-cased name, or as a hive keeps them.
@@ -33,7 +55,10 @@ class RegNode {
   RegNode& AppendSubkey(std::string_view name);
   bool RemoveSubkey(std::string_view name);
 
-  const std::vector<RegValue>& Values() const { return values_; }
+  const std::vector<RegValue>& Values() const {
+    Fill();
+    return values_;
+  }
   const RegValue* FindValue(std::string_view name) const;
   void PutValue(std::string_view name, std::uint32_t type, std::vector<std::uint8_t> data);
   bool RemoveValue(std::string_view name);
@@ -41,6 +66,10 @@ class RegNode {
  private:
   static constexpr std::size_t kNoValue = static_cast<std::size_t>(-1);
   std::size_t ValuePosition(std::string_view name) const;
+  void Fill() const {
+    if (source_ != nullptr) FillNow();
+  }
+  void FillNow() const;
 
   std::string name_;
   std::map<std::string, std::unique_ptr<RegNode>> subkeys_;  // by upper-cased name
@@ -52,6 +81,8 @@ class RegNode {
   // can put thousands in one key, and a scan per value would make loading it quadratic).
   mutable std::unordered_map<std::string, std::size_t> valueIndex_;
   mutable bool indexValid_ = false;
+  mutable RegNodeSource* source_ = nullptr;  // until the key is filled
+  std::uint64_t sourceId_ = 0;
 };
 
 // Upper-cases the ASCII letters, as the registry folds names when it compares them.
