@@ -130,14 +130,9 @@ def display():
                                   pass_fds=(write,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                   stderr=subprocess.DEVNULL)
         os.close(write)
-        number = b""
-        deadline = time.monotonic() + 30
-        while not number.endswith(b"\n") and time.monotonic() < deadline:
-            chunk = os.read(read, 16)
-            if not chunk:
-                break
-            number += chunk
-        os.close(read)
+        # The display's number and a line break, or nothing if the server ends first.
+        with os.fdopen(read, "rb") as pipe:
+            number = pipe.readline()
         if not number.strip():
             server.kill()
             server.wait()
@@ -270,11 +265,6 @@ class Prefix:
     def __exit__(self, *exc):
         self.close()
 
-    def environment(self, extra=None):
-        env = dict(self.env)
-        env.update(extra or {})
-        return env
-
     def wine(self, *args, check=True, timeout=120):
         """Runs a Wine program to its end; returns the CompletedProcess."""
         return _run(["wine", *args], self.env, timeout=timeout, check=check)
@@ -295,7 +285,7 @@ class Prefix:
                           "/d", _TRACED_CALLS, "/f")
                 self._tracing = True
             extra["WINEDEBUG"] = _TRACE
-        run = Run(exe, args, self.environment(extra), self.root, trace)
+        run = Run(exe, args, {**self.env, **extra}, self.root, trace)
         self.runs.append(run)
         return run
 
