@@ -31,6 +31,12 @@ void Put32(std::string* bytes, std::size_t at, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) (*bytes)[at + i] = static_cast<char>(value >> 8 * i);
 }
 
+// False, with `message` and the reason errno gives, in *error.
+bool Failed(std::string* error, const std::string& message) {
+  *error = message + ": " + std::strerror(errno);
+  return false;
+}
+
 // The header's checksum: the XOR of the 32-bit words before it.
 void UpdateChecksum(std::string* header) {
   std::uint32_t sum = 0;
@@ -99,19 +105,14 @@ bool CopyTree(hive_h* hive, hive_node_h node, const RegNode& from, unsigned code
     // Windows allows any 32-bit type; hive_type names only a few, so none is made of it.
     std::memcpy(&values.back().t, &value.type, sizeof values.back().t);
   }
-  if (!values.empty() && hivex_node_set_values(hive, node, values.size(), values.data(), 0) != 0) {
-    *error = "hivex cannot set the values of " + from.Name() + ": " + std::strerror(errno);
-    return false;
-  }
+  if (!values.empty() && hivex_node_set_values(hive, node, values.size(), values.data(), 0) != 0)
+    return Failed(error, "hivex cannot set the values of " + from.Name());
   for (const RegNode* subkey : from.Subkeys()) {
     const std::string name = controlSet != nullptr && sim::EqualsFolded(subkey->Name(), "CurrentControlSet")
                                  ? *controlSet
                                  : sim::AnsiToUtf8(subkey->Name(), codePage);
     const hive_node_h child = hivex_node_add_child(hive, node, name.c_str());
-    if (child == 0) {
-      *error = "hivex cannot add the key " + name + ": " + std::strerror(errno);
-      return false;
-    }
+    if (child == 0) return Failed(error, "hivex cannot add the key " + name);
     if (!CopyTree(hive, child, *subkey, codePage, nullptr, error)) return false;
   }
   return true;
@@ -123,20 +124,11 @@ bool WriteHive(const RegNode* from, unsigned codePage, const std::string* contro
   std::ofstream empty(path, std::ios::binary | std::ios::trunc);
   empty << EmptyHive();
   empty.close();
-  if (!empty) {
-    *error = "cannot write " + path;
-    return false;
-  }
+  if (!empty) return Failed(error, "cannot write " + path);
   hive_h* hive = hivex_open(path.c_str(), HIVEX_OPEN_WRITE);
-  if (hive == nullptr) {
-    *error = "hivex cannot open the empty hive: " + std::string(std::strerror(errno));
-    return false;
-  }
+  if (hive == nullptr) return Failed(error, "hivex cannot open the empty hive");
   bool made = from == nullptr || CopyTree(hive, hivex_root(hive), *from, codePage, controlSet, error);
-  if (made && hivex_commit(hive, nullptr, 0) != 0) {
-    *error = "hivex_commit: " + std::string(std::strerror(errno));
-    made = false;
-  }
+  if (made && hivex_commit(hive, nullptr, 0) != 0) made = Failed(error, "hivex_commit");
   hivex_close(hive);
   return made;
 }

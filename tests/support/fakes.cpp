@@ -38,50 +38,18 @@ bool ScriptedSystem::GetVersionEx(platform::OsVersionInfo* info) {
   return true;
 }
 
-std::uint16_t ScriptedSystem::GetUserDefaultLangId() {
-  calls.push_back("GetUserDefaultLangID");
-  return languageId;
-}
-
-platform::WindowRef ScriptedSystem::FindDialogClassWindow() {
-  calls.push_back("FindWindow");
-  return dialogWindow;
-}
-
 platform::HandleRef ScriptedSystem::CreateMutex(const char* name) {
   calls.push_back(std::string("CreateMutex ") + name);
   lastError_ = errorAfterCreateMutex;
   return 0x4242;
 }
 
-bool ScriptedSystem::CloseHandle(platform::HandleRef handle) {
-  calls.push_back("CloseHandle " + std::to_string(handle));
-  return true;
-}
-
-bool ScriptedSystem::ReleaseMutex(platform::HandleRef handle) {
-  calls.push_back("ReleaseMutex " + std::to_string(handle));
-  return false;
-}
-
 platform::WindowRef ScriptedSystem::GetLastActivePopup(platform::WindowRef window) {
-  calls.push_back("GetLastActivePopup " + std::to_string(window));
-  return popup == 0 ? window : popup;
-}
-
-bool ScriptedSystem::SetForegroundWindow(platform::WindowRef window) {
-  calls.push_back("SetForegroundWindow " + std::to_string(window));
-  return true;
-}
-
-bool ScriptedSystem::IsIconic(platform::WindowRef window) {
-  calls.push_back("IsIconic " + std::to_string(window));
-  return iconic;
+  return Note("GetLastActivePopup " + std::to_string(window), popup == 0 ? window : popup);
 }
 
 bool ScriptedSystem::ShowWindow(platform::WindowRef window, int command) {
-  calls.push_back("ShowWindow " + std::to_string(window) + " " + std::to_string(command));
-  return true;
+  return Note("ShowWindow " + std::to_string(window) + " " + std::to_string(command), true);
 }
 
 int ScriptedSystem::MessageBox(const char* text, const char* caption, unsigned style) {

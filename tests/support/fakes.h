@@ -40,20 +40,31 @@ class ScriptedSystem final : public platform::SystemServices {
   void SetFamily(int family);
 
   bool GetVersionEx(platform::OsVersionInfo* info) override;
-  std::uint16_t GetUserDefaultLangId() override;
+  std::uint16_t GetUserDefaultLangId() override { return Note("GetUserDefaultLangID", languageId); }
   std::uint32_t GetACP() override { return ansiCodePage; }
-  platform::WindowRef FindDialogClassWindow() override;
+  platform::WindowRef FindDialogClassWindow() override { return Note("FindWindow", dialogWindow); }
   platform::HandleRef CreateMutex(const char* name) override;
   std::uint32_t GetLastError() override { return lastError_; }
-  bool CloseHandle(platform::HandleRef handle) override;
-  bool ReleaseMutex(platform::HandleRef handle) override;
+  bool CloseHandle(platform::HandleRef handle) override { return Note("CloseHandle " + std::to_string(handle), true); }
+  bool ReleaseMutex(platform::HandleRef handle) override {
+    return Note("ReleaseMutex " + std::to_string(handle), false);
+  }
   platform::WindowRef GetLastActivePopup(platform::WindowRef window) override;
-  bool SetForegroundWindow(platform::WindowRef window) override;
-  bool IsIconic(platform::WindowRef window) override;
+  bool SetForegroundWindow(platform::WindowRef window) override {
+    return Note("SetForegroundWindow " + std::to_string(window), true);
+  }
+  bool IsIconic(platform::WindowRef window) override { return Note("IsIconic " + std::to_string(window), iconic); }
   bool ShowWindow(platform::WindowRef window, int command) override;
   int MessageBox(const char* text, const char* caption, unsigned style) override;
 
  private:
+  // Records the call in `calls` and gives the answer.
+  template <typename Answer>
+  Answer Note(const std::string& call, Answer answer) {
+    calls.push_back(call);
+    return answer;
+  }
+
   std::uint32_t lastError_ = 0;
 };
 

@@ -22,10 +22,21 @@ using test::Iconv;
 using test::Utf16File;
 using test::ValueBytes;
 
-bool Load(std::string_view text, unsigned codePage, MemoryRegistry& registry, RegFileEncoding* info,
-          LoadError* error) {
+// Reads `text` as the file machine.reg of a machine with that ANSI code page; a failure
+// carries its error.
+::testing::AssertionResult Load(std::string_view text, unsigned codePage, MemoryRegistry& registry,
+                                RegFileEncoding* info = nullptr) {
   registry.SetAnsiCodePage(codePage);
-  return LoadMachineText(text, "machine.reg", registry, info, error);
+  LoadError error;
+  if (LoadMachineText(text, "machine.reg", registry, info, &error)) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << error.ToString();
+}
+
+// Why the file is refused on a machine with that code page, or "read" when it is not.
+std::string Refusal(std::string_view text, unsigned codePage) {
+  MemoryRegistry registry;
+  const ::testing::AssertionResult loaded = Load(text, codePage, registry);
+  return loaded ? "read" : loaded.message();
 }
 
 TEST(CodePage932, ConvertsAsWindowsDoes) {
@@ -88,8 +99,7 @@ TEST(CodePage932, Utf16FileReadsAsShiftJisAndRoundTripsInEveryForm) {
       u"\"表\"=hex(1):bd,30,68,88,00,00\r\n");
   MemoryRegistry registry;
   RegFileEncoding info;
-  LoadError error;
-  ASSERT_TRUE(Load(file, 932, registry, &info, &error)) << error.ToString();
+  ASSERT_TRUE(Load(file, 932, registry, &info));
   EXPECT_EQ(info.codePage, 932u);
   // One key per name: the trail bytes 5C and 5D are no separator and no closing bracket.
   const std::string key = "Software\\\x83\x5C\x83\x74\x83\x67\\\x95\x5C\x8E\xA6\x83\x5D";
@@ -101,7 +111,7 @@ TEST(CodePage932, Utf16FileReadsAsShiftJisAndRoundTripsInEveryForm) {
     RegFileEncoding written{format, format == RegFileFormat::kVersion5, 932};
     const std::string saved = FormatMachine(registry, written);
     MemoryRegistry reread;
-    ASSERT_TRUE(Load(saved, 932, reread, nullptr, &error)) << error.ToString() << "\n" << saved;
+    ASSERT_TRUE(Load(saved, 932, reread)) << saved;
     EXPECT_EQ(FormatMachine(reread, written), saved);
     EXPECT_EQ(ValueBytes(reread, kHkeyLocalMachine, key, "\x90\xE0\x96\xBE"), "\x83\x5C"s + '\0') << saved;
   }
@@ -116,8 +126,7 @@ TEST(CodePage932, EightBitFileIsReadACharacterAtATime) {
       "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\\x83\x5D]\r\n\"\x83\x5C\"=\"\x83\x5C\"\r\n"
       "\"Lone\"=hex(1):82,22,00\r\n\"\x82\r\rN\"=dword:00000001\r\n";
   MemoryRegistry registry;
-  LoadError error;
-  ASSERT_TRUE(Load(file, 932, registry, nullptr, &error)) << error.ToString();
+  ASSERT_TRUE(Load(file, 932, registry));
   EXPECT_EQ(ValueBytes(registry, kHkeyLocalMachine, "Software\\\x83\x5D", "\x83\x5C"), "\x83\x5C"s + '\0');
   // A lead byte before a quote has no trail: written as text it would take the escape for
   // one, so it goes as hex(1) and comes back the same.
@@ -127,54 +136,44 @@ TEST(CodePage932, EightBitFileIsReadACharacterAtATime) {
   // backslash would be the lead byte's trail; the one after it is escaped.
   EXPECT_NE(saved.find("\"\x82\r\\rN\"=dword:00000001"), std::string::npos) << saved;
   MemoryRegistry reloaded;
-  ASSERT_TRUE(Load(saved, 932, reloaded, nullptr, &error)) << error.ToString();
+  ASSERT_TRUE(Load(saved, 932, reloaded));
   EXPECT_EQ(ValueBytes(reloaded, kHkeyLocalMachine, "Software\\\x83\x5D", "\x82\r\rN"), "\x01\0\0\0"s);
 
   // The same bytes on a Western machine are two characters each: the quoted text ends early.
-  MemoryRegistry western;
-  EXPECT_FALSE(Load(file, 1252, western, nullptr, &error));
-  EXPECT_EQ(error.line, 4);
+  EXPECT_EQ(Refusal(file, 1252).rfind("machine.reg:4: ", 0), 0u) << Refusal(file, 1252);
 }
 
 TEST(CodePage932, EightBitVersion5TextIsTakenThroughUnicodeAsWindowsNtTakesIt) {
   const std::string header = "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\Q]\r\n";
   // 87 90 is the second form of U+2252; Windows NT gives it back as 81 E0.
   MemoryRegistry registry;
-  LoadError error;
-  ASSERT_TRUE(Load(header + "; \x82 in a comment\r\n\"A\"=\"\x87\x90\"\r\n", 932, registry, nullptr, &error))
-      << error.ToString();
+  ASSERT_TRUE(Load(header + "; \x82 in a comment\r\n\"A\"=\"\x87\x90\"\r\n", 932, registry));
   EXPECT_EQ(ValueBytes(registry, kHkeyLocalMachine, "Q", "A"), "\x81\xE0"s + '\0');
 
-  MemoryRegistry refused;
-  EXPECT_FALSE(Load(header + "\"A\"=\"\x82\"\r\n", 932, refused, nullptr, &error));
-  EXPECT_EQ(error.ToString(), "machine.reg:3: byte 82 is no character in code page 932, the machine's ANSI code page");
-  EXPECT_FALSE(Load(header + "\"A\"=\"\x85\x40\"\r\n", 932, refused, nullptr, &error));
-  EXPECT_EQ(error.ToString(), "machine.reg:3: bytes 85 40 are no character in code page 932, the machine's ANSI code page");
+  EXPECT_EQ(Refusal(header + "\"A\"=\"\x82\"\r\n", 932),
+            "machine.reg:3: byte 82 is no character in code page 932, the machine's ANSI code page");
+  EXPECT_EQ(Refusal(header + "\"A\"=\"\x85\x40\"\r\n", 932),
+            "machine.reg:3: bytes 85 40 are no character in code page 932, the machine's ANSI code page");
 
   // A REGEDIT4 file keeps the bytes, as Windows 95 and 98 do.
   MemoryRegistry kept;
-  ASSERT_TRUE(Load("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Q]\r\n\"A\"=\"\x87\x90\x82\"\r\n", 932, kept, nullptr, &error));
+  ASSERT_TRUE(Load("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Q]\r\n\"A\"=\"\x87\x90\x82\"\r\n", 932, kept));
   EXPECT_EQ(ValueBytes(kept, kHkeyLocalMachine, "Q", "A"), "\x87\x90\x82"s + '\0');
 }
 
 TEST(CodePage932, CharactersOutsideTheMachinesCodePageAreRefusedWithIt) {
   const std::string japanese = Utf16File(u"REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n\"Name\"=\"ソフト\"\r\n");
-  MemoryRegistry western;
-  LoadError error;
-  EXPECT_FALSE(Load(japanese, 1252, western, nullptr, &error));
-  EXPECT_EQ(error.ToString(), "machine.reg:3: character U+30BD has no form in code page 1252, the machine's ANSI code page");
+  EXPECT_EQ(Refusal(japanese, 1252),
+            "machine.reg:3: character U+30BD has no form in code page 1252, the machine's ANSI code page");
 
   const std::string accented = Utf16File(u"REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n\"Name\"=\"Caf\u00e9\"\r\n");
-  MemoryRegistry japaneseMachine;
-  EXPECT_FALSE(Load(accented, 932, japaneseMachine, nullptr, &error));
-  EXPECT_EQ(error.ToString(), "machine.reg:3: character U+00E9 has no form in code page 932, the machine's ANSI code page");
+  EXPECT_EQ(Refusal(accented, 932),
+            "machine.reg:3: character U+00E9 has no form in code page 932, the machine's ANSI code page");
 }
 
 TEST(CodePage932, ErrorExcerptsShowTheCharacters) {
-  MemoryRegistry registry;
-  LoadError error;
-  EXPECT_FALSE(Load("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Q]\r\n\x83\x5C\x82\r\n", 932, registry, nullptr, &error));
-  EXPECT_NE(error.ToString().find("found '\xE3\x82\xBD\\x82'"), std::string::npos) << error.ToString();
+  const std::string refusal = Refusal("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Q]\r\n\x83\x5C\x82\r\n", 932);
+  EXPECT_NE(refusal.find("found '\xE3\x82\xBD\\x82'"), std::string::npos) << refusal;
 }
 
 }  // namespace

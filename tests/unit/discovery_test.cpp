@@ -74,11 +74,18 @@ class TracingRegistry final : public ForwardingRegistry {
   std::map<RegKey, std::string> paths_;
 };
 
-// The walk of one family, with the trace in front of the registry.
-class WalkTest : public UtilityTest {
+// The walk of one family, with the trace in front of the registry: a fixed family, or the
+// family that is the test's parameter.
+template <int kFamily, typename Param = int>
+class WalkTest : public UtilityTest, public ::testing::WithParamInterface<Param> {
  protected:
-  void Walk(int family) {
-    UseFamily(family);
+  void SetUp() override {
+    UtilityTest::SetUp();
+    if constexpr (kFamily == 0) {
+      UseFamily(this->GetParam());
+    } else {
+      UseFamily(kFamily);
+    }
     platform::Install({&trace, &system, &windows});
   }
 
@@ -106,13 +113,8 @@ std::string HardwarePath(const std::string& device, const std::string& slot) {
   return "PCI\\" + device + "\\" + slot;
 }
 
-class LegacyDiscoveryTest : public WalkTest, public ::testing::WithParamInterface<int> {
+class LegacyDiscoveryTest : public WalkTest<0> {
  protected:
-  void SetUp() override {
-    WalkTest::SetUp();
-    Walk(GetParam());
-  }
-
   // An instance key under a device key; a null driver leaves the value out.
   void AddSlot(const std::string& device, const std::string& slot, const char* driver,
                const std::string& description) {
@@ -135,7 +137,6 @@ class LegacyDiscoveryTest : public WalkTest, public ::testing::WithParamInterfac
     registry.PutString(kHkeyDynData, path, "Status", "0000000A");
   }
   std::string EntryOpen(const std::string& entry) const { return std::string("DD ") + kConfigManager + entry; }
-
 };
 
 TEST_P(LegacyDiscoveryTest, FirstSlotWithADriverIsConfirmedByTheEntryThatNamesIt) {
@@ -294,13 +295,7 @@ struct NtCardsCase {
 
 void PrintTo(const NtCardsCase& row, std::ostream* out) { *out << row.label; }
 
-class NtDiscoveryTest : public WalkTest, public ::testing::WithParamInterface<NtCardsCase> {
- protected:
-  void SetUp() override {
-    WalkTest::SetUp();
-    Walk(4);
-  }
-};
+using NtDiscoveryTest = WalkTest<4, NtCardsCase>;
 
 TEST_P(NtDiscoveryTest, RecordsTheAcceptedCardsInOrderThenTheScratchRecord) {
   const NtCardsCase& row = GetParam();
@@ -372,13 +367,7 @@ std::string Driver(int index) {
   return text;
 }
 
-class XpDiscoveryTest : public WalkTest {
- protected:
-  void SetUp() override {
-    WalkTest::SetUp();
-    Walk(5);
-  }
-};
+using XpDiscoveryTest = WalkTest<5>;
 
 TEST_F(XpDiscoveryTest, RecordsInstancesInDeviceKeyThenSlotOrder) {
   AddXpInstance(registry, kGigaLink, "4&2&0&10F0", Driver(3), "GigaLink");
@@ -488,12 +477,8 @@ std::string Numbered(const char* format, int i) {
   return text;
 }
 
-class WalkLimitsTest : public WalkTest, public ::testing::WithParamInterface<int> {
+class WalkLimitsTest : public WalkTest<0> {
  protected:
-  void SetUp() override {
-    WalkTest::SetUp();
-    Walk(GetParam());
-  }
   bool Nt() const { return GetParam() == 4; }
   bool Xp() const { return GetParam() == 5; }
   std::string Root() const { return Nt() ? kCards : Xp() ? kXpEnum : kEnum9x; }
@@ -523,7 +508,6 @@ class WalkLimitsTest : public WalkTest, public ::testing::WithParamInterface<int
            : Xp() ? std::string(kXpClass) + kNetClass + Numbered("\\%04d", i)
                   : std::string(kClass9x) + Numbered("Net\\%04d", i);
   }
-
 };
 
 TEST_P(WalkLimitsTest, AFullTableEndsTheWalkBeforeAnyFurtherKey) {
@@ -562,15 +546,11 @@ INSTANTIATE_TEST_SUITE_P(Families, WalkLimitsTest, ::testing::Values(1, 2, 4, 5)
 // Whole runs: discovery, provisioning and the dialog on each of these families
 // ---------------------------------------------------------------------------------------
 
-class LegacyRunTest : public UtilityTest, public ::testing::WithParamInterface<int> {};
+class LegacyRunTest : public LegacyDiscoveryTest {};
 
 TEST_P(LegacyRunTest, OneAdapterIsSetWithNetworkAddressAndDefinitionButNoResets) {
-  UseFamily(GetParam());
-  const std::string instance = std::string(kEnum9x) + kFastLink + "\\" + kSlotA;
-  registry.PutString(kHkeyLocalMachine, instance, "Driver", "Net\\0000");
-  registry.PutString(kHkeyLocalMachine, instance, "DeviceDesc", "Fenwick FastLink 100");
-  registry.PutString(kHkeyDynData, std::string(kConfigManager) + "C1000000", "HardWareKey",
-                     HardwarePath(kFastLink, kSlotA));
+  AddSlot(kFastLink, kSlotA, "Net\\0000", "Fenwick FastLink 100");
+  AddEntry("C1000000", HardwarePath(kFastLink, kSlotA).c_str());
   const std::string driverKey = std::string(kClass9x) + "Net\\0000";
   registry.PutString(kHkeyLocalMachine, driverKey, "IpsecInlineReceiveEnabled", "1");
   registry.Ensure(kHkeyLocalMachine, driverKey + "\\PROSetNdi\\Params");

@@ -76,10 +76,13 @@ const RegValue* ValueAt(MemoryRegistry& registry, platform::RegKey root, std::st
   return ::testing::AssertionSuccess();
 }
 
-bool Load(std::string_view text, MemoryRegistry& registry, RegFileEncoding* info = nullptr,
-          LoadError* error = nullptr) {
+// Reads `text` as the file machine.reg; a failure carries its error, which *error gets as well.
+::testing::AssertionResult Load(std::string_view text, MemoryRegistry& registry, RegFileEncoding* info = nullptr,
+                                LoadError* error = nullptr) {
   LoadError unused;
-  return LoadMachineText(text, "machine.reg", registry, info, error == nullptr ? &unused : error);
+  LoadError* out = error == nullptr ? &unused : error;
+  if (LoadMachineText(text, "machine.reg", registry, info, out)) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << out->ToString();
 }
 
 // --- Round trips ---
@@ -124,8 +127,7 @@ TEST(MachineFileRoundTrip, EveryValueKeepsItsTypeAndBytesInEveryFormatAndEncodin
     const std::string text = FormatMachine(original, info);
     MemoryRegistry reread;
     RegFileEncoding readInfo{RegFileFormat::kRegedit4, !info.utf16};
-    LoadError error;
-    ASSERT_TRUE(Load(text, reread, &readInfo, &error)) << error.ToString();
+    ASSERT_TRUE(Load(text, reread, &readInfo));
     EXPECT_EQ(readInfo.format, info.format);
     EXPECT_EQ(readInfo.utf16, info.utf16);
     EXPECT_EQ(Dump(reread), Dump(original));
@@ -285,8 +287,7 @@ TEST(LoadMachineText, EveryEncodingAndLineEndingGivesTheSameRegistry) {
     SCOPED_TRACE(utf16 ? "UTF-16" : "8-bit");
     MemoryRegistry registry;
     RegFileEncoding info{RegFileFormat::kRegedit4, !utf16};
-    LoadError error;
-    ASSERT_TRUE(Load(bytes, registry, &info, &error)) << error.ToString();
+    ASSERT_TRUE(Load(bytes, registry, &info));
     EXPECT_EQ(info.format, RegFileFormat::kVersion5);
     EXPECT_EQ(info.utf16, utf16);
     EXPECT_EQ(Dump(registry), expected);
@@ -295,7 +296,6 @@ TEST(LoadMachineText, EveryEncodingAndLineEndingGivesTheSameRegistry) {
 
 TEST(LoadMachineText, ReadsCommentsContinuationsEscapesAndAbbreviatedRoots) {
   MemoryRegistry registry;
-  LoadError error;
   ASSERT_TRUE(
       Load("Windows Registry Editor Version 5.00  \n"
            "\n"
@@ -318,8 +318,7 @@ TEST(LoadMachineText, ReadsCommentsContinuationsEscapesAndAbbreviatedRoots) {
            "[HKLM\\Config Manager]\n"
            "[HKDD\\Config Manager\\Enum\\C29A3B40]\n"
            "\"HardWareKey\"=\"PCI\\\\VEN_5AB1\"\n",
-           registry, nullptr, &error))
-      << error.ToString();
+           registry));
   EXPECT_EQ(Dump(registry),
             "HKLM\n"
             "HKLM\\Config Manager\n"
@@ -343,25 +342,20 @@ TEST(LoadMachineText, ReadsCommentsContinuationsEscapesAndAbbreviatedRoots) {
   // REGEDIT4 text-type data is ANSI already.
   MemoryRegistry old;
   RegFileEncoding info;
-  ASSERT_TRUE(
-      Load("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Q]\r\n\"Expand\"=hex(2):41,00,e9\r\n\"Sz\"=hex(1):41,42\r\n",
-           old, &info, &error))
-      << error.ToString();
+  ASSERT_TRUE(Load("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Q]\r\n\"Expand\"=hex(2):41,00,e9\r\n\"Sz\"=hex(1):41,42\r\n",
+                   old, &info));
   EXPECT_EQ(info.format, RegFileFormat::kRegedit4);
   EXPECT_TRUE(HasValue(old, kHkeyLocalMachine, "Q", "Expand", 2, "A\0\xE9"sv));
   EXPECT_TRUE(HasValue(old, kHkeyLocalMachine, "Q", "Sz", 1, "AB"));
 
   // A comment may hold what the ANSI code page cannot.
   MemoryRegistry commented;
-  ASSERT_TRUE(
-      Load(Utf16File(u"REGEDIT4\r\n; \u3042\r\n[HKLM\\Q]\r\n\"A\"=\"b\"\r\n"), commented, nullptr, &error))
-      << error.ToString();
+  ASSERT_TRUE(Load(Utf16File(u"REGEDIT4\r\n; \u3042\r\n[HKLM\\Q]\r\n\"A\"=\"b\"\r\n"), commented));
   EXPECT_TRUE(HasValue(commented, kHkeyLocalMachine, "Q", "A", 1, "b\0"sv));
 }
 
 TEST(LoadMachineText, DeletesKeysWithTheirSubtreeAndValues) {
   MemoryRegistry registry;
-  LoadError error;
   ASSERT_TRUE(
       Load("Windows Registry Editor Version 5.00\n"
            "[HKEY_LOCAL_MACHINE\\A\\D]\n"
@@ -378,8 +372,7 @@ TEST(LoadMachineText, DeletesKeysWithTheirSubtreeAndValues) {
            "[-HKEY_LOCAL_MACHINE\\A\\Missing\\Too]\n"
            "[HKEY_LOCAL_MACHINE\\A\\B\\C]\n"
            "\"new\"=\"1\"\n",
-           registry, nullptr, &error))
-      << error.ToString();
+           registry));
   EXPECT_EQ(Dump(registry),
             "HKLM\nHKLM\\A\nHKLM\\A\\B\nHKLM\\A\\B\\C\n  \"new\" 1: 31 00\nHKLM\\A\\D\n  \"keep\" 1: 31 "
             "00\nHKDD\n");
@@ -503,7 +496,7 @@ TEST(LoadMachineText, MalformedInputGivesOneErrorWithItsLine) {
 
   LoadError error;
   MemoryRegistry registry;
-  EXPECT_TRUE(Load(header + deep + "]\n", registry, nullptr, &error)) << error.ToString();
+  EXPECT_TRUE(Load(header + deep + "]\n", registry));
   EXPECT_FALSE(Load(key + "\"Blob\"=hex:01,02,\n", registry, nullptr, &error));
   EXPECT_EQ(error.ToString(),
             "machine.reg:4: truncated hex data: the line ends in ',' without a '\\' to continue it");
@@ -579,9 +572,8 @@ TEST(FormatChanges, WritesTheRunsCreatesAndSetsSoThatApplyingThemGivesTheSameMac
 
   for (const std::string& changes : {regedit4, version5}) {
     MemoryRegistry applied;
-    LoadError error;
     ASSERT_TRUE(Load(kBaseMachine, applied));
-    ASSERT_TRUE(Load(changes, applied, nullptr, &error)) << error.ToString();
+    ASSERT_TRUE(Load(changes, applied));
     EXPECT_EQ(Dump(applied), Dump(registry));
   }
 }

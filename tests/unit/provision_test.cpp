@@ -14,45 +14,11 @@
 namespace korvane::test {
 namespace {
 
+using platform::kHkeyLocalMachine;
 using sim::WriteRecord;
 
 constexpr char kDriverPath[] = "System\\CurrentControlSet\\Control\\Class\\{4D36E972}\\0000";
-
-class ProvisionTest : public UtilityTest {
- protected:
-  void SetUp() override {
-    UtilityTest::SetUp();
-    UseFamily(5);
-  }
-  AdapterRecord& Add(const std::string& path) {
-    AdapterRecord& record = adapterTable[adapterCount++];
-    record.supported = 1;
-    record.paramKeyPath = path.c_str();
-    return record;
-  }
-};
-
-TEST_F(ProvisionTest, NewDefinitionGetsItsEightValuesInOrderWithoutTerminators) {
-  registry.Ensure(platform::kHkeyLocalMachine, std::string(kDriverPath) + "\\PROSetNdi\\Params");
-  Add(kDriverPath);
-  ProvisionAdapters();
-
-  EXPECT_EQ(adapterTable[0].applied, 1);
-  EXPECT_EQ(cursor, 1);
-  const std::vector<std::string> expectedDriverKey = {std::string("NetworkAddress=0/1")};
-  EXPECT_EQ(SetsIn(kDriverPath), expectedDriverKey);
-  const std::string definition = std::string(kDriverPath) + "\\Ndi\\Params\\NetworkAddress";
-  EXPECT_EQ(SetsIn(definition), kDefinitionSets);
-  for (const WriteRecord& write : registry.Writes()) {
-    EXPECT_EQ(write.status, 0);
-    if (write.op == WriteRecord::Op::kSet) {
-      EXPECT_EQ(write.type, platform::kRegSz);
-    }
-  }
-  ASSERT_EQ(registry.Writes()[1].op, WriteRecord::Op::kCreate);
-  EXPECT_EQ(registry.Writes()[1].path, definition);
-  EXPECT_EQ(registry.Writes()[1].disposition, 1u);
-}
+const std::string kDefinition = std::string(kDriverPath) + "\\Ndi\\Params\\NetworkAddress";
 
 // The in-memory registry, with one value name whose writes fail, or whose queries fail with a
 // given status, and, when asked, every delete failing too.
@@ -87,26 +53,67 @@ class RefusingRegistry final : public ForwardingRegistry {
   std::int32_t queryStatus_;
 };
 
+class ProvisionTest : public UtilityTest {
+ protected:
+  void SetUp() override {
+    UtilityTest::SetUp();
+    UseFamily(5);
+  }
+  AdapterRecord& Add(const std::string& path) {
+    AdapterRecord& record = adapterTable[adapterCount++];
+    record.supported = 1;
+    record.paramKeyPath = path.c_str();
+    return record;
+  }
+  // The adapter of kDriverPath, its driver with PROSetNdi\Params (which takes the definition) or without.
+  AdapterRecord& AddDriver(bool withDriverParams = true) {
+    registry.Ensure(kHkeyLocalMachine, std::string(kDriverPath) + (withDriverParams ? "\\PROSetNdi\\Params" : ""));
+    return Add(kDriverPath);
+  }
+  // One provisioning pass on the registry that refuses as asked; the plain one is back afterwards.
+  void ProvisionRefusing(const std::string& value, bool refuseDelete = false,
+                         std::int32_t queryStatus = platform::kErrorSuccess) {
+    RefusingRegistry refusing(registry, value, refuseDelete, queryStatus);
+    platform::Install({&refusing, &system, &windows});
+    ProvisionAdapters();
+    platform::Install({&registry, &system, &windows});
+  }
+};
+
+TEST_F(ProvisionTest, NewDefinitionGetsItsEightValuesInOrderWithoutTerminators) {
+  AddDriver();
+  ProvisionAdapters();
+
+  EXPECT_EQ(adapterTable[0].applied, 1);
+  EXPECT_EQ(cursor, 1);
+  EXPECT_EQ(SetsIn(kDriverPath), std::vector<std::string>{"NetworkAddress=0/1"});
+  EXPECT_EQ(SetsIn(kDefinition), kDefinitionSets);
+  for (const WriteRecord& write : registry.Writes()) {
+    EXPECT_EQ(write.status, 0);
+    if (write.op == WriteRecord::Op::kSet) {
+      EXPECT_EQ(write.type, platform::kRegSz);
+    }
+  }
+  ASSERT_EQ(registry.Writes()[1].op, WriteRecord::Op::kCreate);
+  EXPECT_EQ(registry.Writes()[1].path, kDefinition);
+  EXPECT_EQ(registry.Writes()[1].disposition, 1u);
+}
+
 class IncompleteDefinitionTest : public ProvisionTest, public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(IncompleteDefinitionTest, IsTakenAwayAgainAndTheNextRunWritesItWhole) {
-  const std::string definition = std::string(kDriverPath) + "\\Ndi\\Params\\NetworkAddress";
-  registry.Ensure(platform::kHkeyLocalMachine, std::string(kDriverPath) + "\\PROSetNdi\\Params");
-  registry.Ensure(platform::kHkeyLocalMachine, std::string(kDriverPath) + "\\Ndi\\Params");
-  Add(kDriverPath);
-  RefusingRegistry refusing(registry, GetParam(), /*refuseDelete=*/false);
-  platform::Install({&refusing, &system, &windows});
-  ProvisionAdapters();
+  registry.Ensure(kHkeyLocalMachine, std::string(kDriverPath) + "\\Ndi\\Params");
+  AddDriver();
+  ProvisionRefusing(GetParam());
   EXPECT_EQ(adapterTable[0].applied, 0);
-  EXPECT_EQ(registry.Find(platform::kHkeyLocalMachine, definition), nullptr);
+  EXPECT_EQ(registry.Find(kHkeyLocalMachine, kDefinition), nullptr);
   ASSERT_EQ(registry.Writes().back().op, WriteRecord::Op::kDelete);
-  EXPECT_EQ(registry.Writes().back().path, definition);
+  EXPECT_EQ(registry.Writes().back().path, kDefinition);
   EXPECT_EQ(registry.Writes().back().status, 0);
 
-  platform::Install({&registry, &system, &windows});
   ProvisionAdapters();
   EXPECT_EQ(adapterTable[0].applied, 1);
-  const sim::RegNode* written = registry.Find(platform::kHkeyLocalMachine, definition);
+  const sim::RegNode* written = registry.Find(kHkeyLocalMachine, kDefinition);
   ASSERT_NE(written, nullptr);
   EXPECT_EQ(written->Values().size(), 8u);
 }
@@ -116,11 +123,8 @@ INSTANTIATE_TEST_SUITE_P(EachValue, IncompleteDefinitionTest,
                                            "Optional"));
 
 TEST_F(ProvisionTest, IncompleteDefinitionThatCannotBeDeletedStillFails) {
-  registry.Ensure(platform::kHkeyLocalMachine, std::string(kDriverPath) + "\\PROSetNdi\\Params");
-  Add(kDriverPath);
-  RefusingRegistry refusing(registry, "Type", /*refuseDelete=*/true);
-  platform::Install({&refusing, &system, &windows});
-  ProvisionAdapters();
+  AddDriver();
+  ProvisionRefusing("Type", /*refuseDelete=*/true);
   EXPECT_EQ(adapterTable[0].applied, 0);
 }
 
@@ -142,25 +146,21 @@ class ExistingDefinitionTest : public ProvisionTest, public ::testing::WithParam
 
 TEST_P(ExistingDefinitionTest, IsFilledInWhereItLacksValues) {
   const ExistingDefinitionCase& row = GetParam();
-  const std::string definition = std::string(kDriverPath) + "\\Ndi\\Params\\NetworkAddress";
-  registry.Ensure(platform::kHkeyLocalMachine, std::string(kDriverPath) + "\\PROSetNdi\\Params");
-  sim::RegNode& key = registry.Ensure(platform::kHkeyLocalMachine, definition);
+  sim::RegNode& key = registry.Ensure(kHkeyLocalMachine, kDefinition);
   for (const std::string& name : row.present) {
     // Another type, and for one of them data longer than the query's buffer: still there.
     const std::size_t size = name == "ParamDesc" ? 2000 : 3;
     key.PutValue(name, platform::kRegBinary, std::vector<std::uint8_t>(size, 'x'));
   }
-  registry.PutString(platform::kHkeyLocalMachine, kDriverPath, "NetworkAddress", "02AABBCCDDEE");
-  Add(kDriverPath);
-  RefusingRegistry refusing(registry, row.refused, /*refuseDelete=*/false, row.queryStatus);
-  platform::Install({&refusing, &system, &windows});
-  ProvisionAdapters();
+  registry.PutString(kHkeyLocalMachine, kDriverPath, "NetworkAddress", "02AABBCCDDEE");
+  AddDriver();
+  ProvisionRefusing(row.refused, /*refuseDelete=*/false, row.queryStatus);
 
   EXPECT_EQ(adapterTable[0].applied, row.expectedApplied);
-  EXPECT_EQ(SetsIn(definition), row.expectedSets);
+  EXPECT_EQ(SetsIn(kDefinition), row.expectedSets);
   EXPECT_TRUE(SetsIn(kDriverPath).empty());
   for (const WriteRecord& write : registry.Writes()) EXPECT_NE(write.op, WriteRecord::Op::kDelete);
-  ASSERT_NE(registry.Find(platform::kHkeyLocalMachine, definition), nullptr);
+  ASSERT_NE(registry.Find(kHkeyLocalMachine, kDefinition), nullptr);
   for (const std::string& name : row.present) {
     const std::size_t size = name == "ParamDesc" ? 2000 : 3;
     const auto* value = key.FindValue(name);
@@ -191,13 +191,11 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<ExistingDefinitionCase>& info) { return std::string(info.param.label); });
 
 TEST_F(ProvisionTest, NetworkAddressLongerThanTheBufferIsReplaced) {
-  sim::RegNode& key = registry.Ensure(platform::kHkeyLocalMachine, kDriverPath);
+  sim::RegNode& key = registry.Ensure(kHkeyLocalMachine, kDriverPath);
   key.PutValue("NetworkAddress", platform::kRegBinary, std::vector<std::uint8_t>(1025, 'A'));
-  registry.Ensure(platform::kHkeyLocalMachine, std::string(kDriverPath) + "\\PROSetNdi\\Params");
-  Add(kDriverPath);
+  AddDriver();
   ProvisionAdapters();
-  const std::vector<std::string> expected = {"NetworkAddress=0/1"};
-  EXPECT_EQ(SetsIn(kDriverPath), expected);
+  EXPECT_EQ(SetsIn(kDriverPath), std::vector<std::string>{"NetworkAddress=0/1"});
   // Exactly 1024 bytes still fit, whatever the type.
   key.PutValue("NetworkAddress", platform::kRegBinary, std::vector<std::uint8_t>(1024, 'A'));
   adapterTable[0].applied = 0;
@@ -207,13 +205,12 @@ TEST_F(ProvisionTest, NetworkAddressLongerThanTheBufferIsReplaced) {
 }
 
 TEST_F(ProvisionTest, ResetsAreWrittenWithTwoBytesInOrderOnlyForTheExactNames) {
-  registry.Ensure(platform::kHkeyLocalMachine, std::string(kDriverPath) + "\\PROSetNdi\\Params");
-  registry.PutString(platform::kHkeyLocalMachine, kDriverPath, "NetworkAddress", "");
-  AdapterRecord& both = Add(kDriverPath);
+  registry.PutString(kHkeyLocalMachine, kDriverPath, "NetworkAddress", "");
+  AdapterRecord& both = AddDriver();
   std::strcpy(both.ipsecResetName, "IpsecInlineReceiveEnabled");
   std::strcpy(both.powerDownResetName, "ReduceSpeedOnPowerDown");
   const std::string other = "System\\CurrentControlSet\\Control\\Class\\{4D36E972}\\0001";
-  registry.Ensure(platform::kHkeyLocalMachine, other);
+  registry.Ensure(kHkeyLocalMachine, other);
   AdapterRecord& near = Add(other);
   std::strcpy(near.ipsecResetName, "ipsecinlinereceiveenabled");
   std::strcpy(near.powerDownResetName, "ReduceSpeed");
@@ -222,39 +219,34 @@ TEST_F(ProvisionTest, ResetsAreWrittenWithTwoBytesInOrderOnlyForTheExactNames) {
   const std::vector<std::string> expected = {std::string("IpsecInlineReceiveEnabled=0") + '\0' + "/2",
                                              std::string("ReduceSpeedOnPowerDown=0") + '\0' + "/2"};
   EXPECT_EQ(SetsIn(kDriverPath), expected);
-  const std::vector<std::string> onlyAddress = {"NetworkAddress=0/1"};
-  EXPECT_EQ(SetsIn(other), onlyAddress);
+  EXPECT_EQ(SetsIn(other), std::vector<std::string>{"NetworkAddress=0/1"});
   EXPECT_EQ(adapterTable[1].applied, 0);  // no PROSetNdi\Params
 }
 
 TEST_F(ProvisionTest, OtherFamiliesNeverReset) {
-  registry.Ensure(platform::kHkeyLocalMachine, kDriverPath);
-  AdapterRecord& record = Add(kDriverPath);
+  AdapterRecord& record = AddDriver(false);
   std::strcpy(record.ipsecResetName, "IpsecInlineReceiveEnabled");
   std::strcpy(record.powerDownResetName, "ReduceSpeedOnPowerDown");
   OsFamily = 2;
   ProvisionAdapters();
-  const std::vector<std::string> expected = {"NetworkAddress=0/1"};
-  EXPECT_EQ(SetsIn(kDriverPath), expected);
+  EXPECT_EQ(SetsIn(kDriverPath), std::vector<std::string>{"NetworkAddress=0/1"});
 }
 
 TEST_F(ProvisionTest, MissingDriverParamsCreatesNoDefinition) {
-  registry.Ensure(platform::kHkeyLocalMachine, kDriverPath);
-  Add(kDriverPath);
+  AddDriver(false);
   ProvisionAdapters();
   EXPECT_EQ(adapterTable[0].applied, 0);
   for (const WriteRecord& write : registry.Writes()) EXPECT_NE(write.op, WriteRecord::Op::kCreate);
-  EXPECT_EQ(registry.Find(platform::kHkeyLocalMachine, std::string(kDriverPath) + "\\Ndi"), nullptr);
+  EXPECT_EQ(registry.Find(kHkeyLocalMachine, std::string(kDriverPath) + "\\Ndi"), nullptr);
 }
 
 TEST_F(ProvisionTest, WithoutAdminRightsNothingIsWrittenAndNothingApplied) {
-  registry.Ensure(platform::kHkeyLocalMachine, std::string(kDriverPath) + "\\PROSetNdi\\Params");
+  AddDriver();
   registry.RefuseWriteAccess(true);
-  Add(kDriverPath);
   ProvisionAdapters();
   EXPECT_EQ(adapterTable[0].applied, 0);
   for (const WriteRecord& write : registry.Writes()) EXPECT_NE(write.status, 0);
-  EXPECT_EQ(registry.Find(platform::kHkeyLocalMachine, std::string(kDriverPath) + "\\Ndi"), nullptr);
+  EXPECT_EQ(registry.Find(kHkeyLocalMachine, std::string(kDriverPath) + "\\Ndi"), nullptr);
 }
 
 TEST_F(ProvisionTest, PassesOverAppliedUnsupportedAndAbsentRecordsWithoutRegistryAccess) {

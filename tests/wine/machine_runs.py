@@ -33,23 +33,14 @@ class SimRun:
 
     def writes(self):
         """(op, root, path, name, type, size, status) of each create and set, in order."""
-        out = []
-        for write in self.report["registry"]["writes"]:
-            if write["op"] == "create":
-                out.append(("create", write["root"], write["path"], None, None, None, write["status"]))
-            else:
-                out.append(("set", write["root"], write["path"], write["name"], write["type"],
-                            len(write["data"]) // 2, write["status"]))
-        return out
+        return [("create", w["root"], w["path"], None, None, None, w["status"]) if w["op"] == "create" else
+                ("set", w["root"], w["path"], w["name"], w["type"], len(w["data"]) // 2, w["status"])
+                for w in self.report["registry"]["writes"]]
 
     def written_keys(self):
         """The keys written to, in the order first written, as ROOT\\path."""
-        keys = []
-        for write in self.report["registry"]["writes"]:
-            key = write["root"] + "\\" + write["path"]
-            if write["status"] == 0 and key not in keys:
-                keys.append(key)
-        return keys
+        return list(dict.fromkeys(w["root"] + "\\" + w["path"] for w in self.report["registry"]["writes"]
+                                  if w["status"] == 0))
 
     def lists(self):
         shown = self.report["shown"]

@@ -23,9 +23,9 @@ namespace {
 constexpr char kDialogClass[] = "#32770";
 constexpr char kExe[] = "korvane.exe";
 constexpr DWORD kPollMs = 50;
+constexpr char kDigits[] = "0123456789abcdef";
 
 std::string JsonBytes(const char* bytes, std::size_t length) {
-  static const char kDigits[] = "0123456789abcdef";
   std::string out = "\"";
   for (std::size_t i = 0; i < length; ++i) {
     const auto byte = static_cast<unsigned char>(bytes[i]);
@@ -44,7 +44,6 @@ std::string JsonBytes(const char* bytes, std::size_t length) {
 }
 
 std::string Hex(const void* data, std::size_t length) {
-  static const char kDigits[] = "0123456789abcdef";
   const auto* bytes = static_cast<const unsigned char*>(data);
   std::string out = "\"";
   for (std::size_t i = 0; i < length; ++i) {
@@ -65,6 +64,30 @@ std::string WindowText(HWND window) {
                           &length) == 0)
     return {};
   return std::string(text, length < sizeof text ? length : sizeof text - 1);
+}
+
+// UTF-16 text in the code page given (CP_ACP or CP_UTF8).
+std::string Narrow(const wchar_t* wide, int length, UINT codePage) {
+  const int bytes = WideCharToMultiByte(codePage, 0, wide, length, nullptr, 0, nullptr, nullptr);
+  std::string text(bytes > 0 ? static_cast<std::size_t>(bytes) : 0, '\0');
+  if (bytes > 0) WideCharToMultiByte(codePage, 0, wide, length, text.data(), bytes, nullptr, nullptr);
+  return text;
+}
+
+// The control (or null) that has the keyboard focus in the GUI thread `thread`.
+HWND FocusOf(DWORD thread) {
+  GUITHREADINFO gui;
+  std::memset(&gui, 0, sizeof gui);
+  gui.cbSize = sizeof gui;
+  return GetGUIThreadInfo(thread, &gui) ? gui.hwndFocus : nullptr;
+}
+
+// A child's rectangle in its dialog's client coordinates.
+RECT RectIn(HWND dialog, HWND child) {
+  RECT rect;
+  GetWindowRect(child, &rect);
+  MapWindowPoints(HWND_DESKTOP, dialog, reinterpret_cast<POINT*>(&rect), 2);
+  return rect;
 }
 
 std::string ClassName(HWND window) {
@@ -142,11 +165,7 @@ std::string ListEntry(HWND list, LRESULT index) {
   if (length <= 0) return {};
   std::wstring wide(static_cast<std::size_t>(length) + 1, L'\0');
   const LRESULT got = SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(wide.data()));
-  if (got <= 0) return {};
-  const int bytes = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(got), nullptr, 0, nullptr, nullptr);
-  std::string entry(bytes > 0 ? static_cast<std::size_t>(bytes) : 0, '\0');
-  if (bytes > 0) WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(got), entry.data(), bytes, nullptr, nullptr);
-  return entry;
+  return got <= 0 ? std::string() : Narrow(wide.data(), static_cast<int>(got), CP_ACP);
 }
 
 std::string ListEntries(HWND list) {
@@ -160,9 +179,6 @@ std::string ListEntries(HWND list) {
 }
 
 std::string DescribeControl(HWND dialog, HWND control, const Units& units) {
-  RECT rect;
-  GetWindowRect(control, &rect);
-  MapWindowPoints(HWND_DESKTOP, dialog, reinterpret_cast<POINT*>(&rect), 2);
   const std::string name = ClassName(control);
   char head[256];
   std::snprintf(head, sizeof head, "{\"class\": %s, \"id\": %d, \"style\": %lu, ",
@@ -170,7 +186,7 @@ std::string DescribeControl(HWND dialog, HWND control, const Units& units) {
                 static_cast<unsigned long>(GetWindowLongA(control, GWL_STYLE)));
   const std::string text = WindowText(control);
   std::string out = head;
-  out += "\"rect\": " + UnitsRect(rect, units) + ", " + TextField("text", text);
+  out += "\"rect\": " + UnitsRect(RectIn(dialog, control), units) + ", " + TextField("text", text);
   out += ", \"textHex\": " + Hex(text.data(), text.size());
   if (_stricmp(name.c_str(), "ListBox") == 0) out += ", " + ListEntries(control);
   return out + "}";
@@ -252,11 +268,7 @@ class TemplateReader {
     if (first == 0xFFFF) return "#" + std::to_string(Word());
     std::wstring wide;
     for (WORD unit = first; unit != 0 && ok_; unit = Word()) wide += static_cast<wchar_t>(unit);
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
-    std::string text(bytes > 0 ? static_cast<std::size_t>(bytes) : 0, '\0');
-    if (bytes > 0)
-      WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), bytes, nullptr, nullptr);
-    return text;
+    return Narrow(wide.data(), static_cast<int>(wide.size()), CP_UTF8);
   }
 
   const BYTE* bytes_;
@@ -268,12 +280,8 @@ class TemplateReader {
 // The children's rectangles in the dialog's client coordinates, in z-order (template order).
 std::vector<RECT> ChildRects(HWND dialog) {
   std::vector<RECT> rects;
-  for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
-    RECT rect;
-    GetWindowRect(child, &rect);
-    MapWindowPoints(HWND_DESKTOP, dialog, reinterpret_cast<POINT*>(&rect), 2);
-    rects.push_back(rect);
-  }
+  for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT))
+    rects.push_back(RectIn(dialog, child));
   return rects;
 }
 
@@ -286,11 +294,7 @@ void ReadFont(HWND dialog, Replica* replica) {
   const HFONT font = reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0));
   LOGFONTW logical;
   if (font == nullptr || GetObjectW(font, sizeof logical, &logical) == 0) return;
-  const int bytes = WideCharToMultiByte(CP_UTF8, 0, logical.lfFaceName, -1, nullptr, 0, nullptr, nullptr);
-  if (bytes > 1) {
-    replica->fontFace.assign(static_cast<std::size_t>(bytes - 1), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, logical.lfFaceName, -1, replica->fontFace.data(), bytes, nullptr, nullptr);
-  }
+  replica->fontFace = Narrow(logical.lfFaceName, static_cast<int>(wcsnlen(logical.lfFaceName, LF_FACESIZE)), CP_UTF8);
   const HDC screen = GetDC(nullptr);
   const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
   ReleaseDC(nullptr, screen);
@@ -363,10 +367,7 @@ std::string DescribeDialog(HWND dialog) {
   const DWORD thread = GetWindowThreadProcessId(dialog, &processId);
   const Replica replica = FindReplica(dialog, processId);
   const Units& units = replica.units;
-  GUITHREADINFO gui;
-  std::memset(&gui, 0, sizeof gui);
-  gui.cbSize = sizeof gui;
-  const HWND focus = GetGUIThreadInfo(thread, &gui) ? gui.hwndFocus : nullptr;
+  const HWND focus = FocusOf(thread);
   RECT window;
   GetWindowRect(dialog, &window);
   RECT client;
@@ -405,12 +406,8 @@ void Dismiss(HWND dialog, const char* action) {
   } else if (std::strcmp(action, "enter") == 0 || std::strcmp(action, "escape") == 0) {
     // Keys go to the control with the focus, where the dialog's message loop picks them up.
     const WPARAM key = action[0] == 'e' && action[1] == 'n' ? VK_RETURN : VK_ESCAPE;
-    GUITHREADINFO gui;
-    std::memset(&gui, 0, sizeof gui);
-    gui.cbSize = sizeof gui;
-    HWND target = dialog;
-    if (GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &gui) && gui.hwndFocus != nullptr)
-      target = gui.hwndFocus;
+    const HWND focus = FocusOf(GetWindowThreadProcessId(dialog, nullptr));
+    const HWND target = focus != nullptr ? focus : dialog;
     const UINT scan = MapVirtualKeyA(static_cast<UINT>(key), 0);
     PostMessageA(target, WM_KEYDOWN, key, static_cast<LPARAM>(1 | (scan << 16)));
     PostMessageA(target, WM_KEYUP, key, static_cast<LPARAM>(1 | (scan << 16) | 0xC0000000u));

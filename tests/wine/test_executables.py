@@ -185,12 +185,11 @@ class Executables(unittest.TestCase):
         self.assertEqual(sorted(tables), ["040904E4", "041103A4"])
         for language, (_, _, strings) in tables.items():
             values = {name: value for name, (_, value, _) in strings.items()}
+            expected = {"ProductName": "Korvane", "OriginalFilename": "KORVANE.EXE",
+                        "LegalCopyright": "(C) 2026 Korvane developers",
+                        "FileVersion": f"{major}.{minor}", "ProductVersion": f"{major}.{minor}"}
             with self.subTest(language=language):
-                self.assertEqual({name: values.get(name) for name in
-                                  ("ProductName", "OriginalFilename", "LegalCopyright", "FileVersion", "ProductVersion")},
-                                 {"ProductName": "Korvane", "OriginalFilename": "KORVANE.EXE",
-                                  "LegalCopyright": "(C) 2026 Korvane developers",
-                                  "FileVersion": f"{major}.{minor}", "ProductVersion": f"{major}.{minor}"})
+                self.assertEqual({name: values.get(name) for name in expected}, expected)
                 for name in ("CompanyName", "InternalName", "FileDescription"):
                     self.assertTrue(values.get(name), f"no {name}")
         # The Japanese description is in Japanese, not a copy of the English one.

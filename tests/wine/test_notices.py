@@ -8,53 +8,35 @@ import winehost
 EMPTY_MACHINE = os.path.join(winehost.SOURCE, "tests", "sim", "fixtures", "empty.reg")
 
 
-def static_texts(shown, codepage="cp1252"):
-    return [winehost.text(c["text"], codepage) for c in shown["controls"] if c["class"].lower() == "static"]
-
-
+@winehost.table_cases
 class Notices(unittest.TestCase):
-    def show_notice(self, version, locale="C.UTF-8", machine=None):
-        """Runs korvane.exe to its notice, presses OK; returns what the notice showed."""
-        with winehost.Prefix(version, locale) as prefix:
-            if machine:
-                prefix.import_reg(machine)
-            run = prefix.start_korvane()
-            shown = prefix.probe("ok")
-            self.assertTrue(shown["found"], f"no notice appeared; korvane.exe: {run.stderr()[-2000:]}")
+    # Each notice: the Windows version, locale and machines that end a run with it, and its
+    # text. The caption is the same in both languages; the text comes as the bytes of the
+    # locale's code page.
+    CASES = {
+        "unsupported_os_english": ("vista", "C.UTF-8", [], "Unsupported OS"),
+        "unsupported_os_japanese": ("vista", "ja_JP.UTF-8", [], "サポート外のOSです。"),
+        "no_adapter_xp": ("winxp", "C.UTF-8", [EMPTY_MACHINE], "Adapter was not found"),
+    }
+
+    def check(self, version, locale, machines, text):
+        """Runs korvane.exe to its notice and presses OK."""
+        codepage = "cp932" if locale.startswith("ja") else "cp1252"
+        with winehost.Prefix(version, locale, machines) as prefix:
+            run, shown = prefix.show("ok")
             self.assertTrue(shown["dismissed"], "the notice stayed after OK")
             self.assertEqual(run.wait(), 0, "korvane.exe did not end after OK")
             self.assertEqual(prefix.dialog_count()["count"], 0)
-        return shown
-
-    @winehost.case("unsupported_os_english")
-    def test_unsupported_os_in_english(self):
-        shown = self.show_notice("vista")
-        self.assertEqual(winehost.text(shown["title"]), "Korvane")
-        self.assertIn("Unsupported OS", static_texts(shown))
+        self.assertEqual(winehost.text(shown["title"], codepage), "Korvane")
+        statics = [c for c in shown["controls"] if c["class"].lower() == "static"]
+        self.assertIn(text, [winehost.text(c["text"], codepage) for c in statics])
+        self.assertIn(text.encode(codepage).hex(), [c["textHex"] for c in statics])
         self.assertEqual([c["text"] for c in shown["controls"] if c["class"].lower() == "button"], ["OK"])
-
-    @winehost.case("unsupported_os_japanese")
-    def test_unsupported_os_in_japanese(self):
-        shown = self.show_notice("vista", locale="ja_JP.UTF-8")
-        # The caption is the same in both languages; the text comes as code page 932 bytes.
-        self.assertEqual(winehost.text(shown["title"], "cp932"), "Korvane")
-        self.assertIn("サポート外のOSです。", static_texts(shown, "cp932"))
-        self.assertIn("サポート外のOSです。".encode("cp932").hex(),
-                      [c["textHex"] for c in shown["controls"]])
-
-    @winehost.case("no_adapter_xp")
-    def test_no_adapter_on_an_empty_xp_machine(self):
-        shown = self.show_notice("winxp", machine=EMPTY_MACHINE)
-        self.assertEqual(winehost.text(shown["title"]), "Korvane")
-        self.assertIn("Adapter was not found", static_texts(shown))
 
     @winehost.case("guard_second_instance")
     def test_second_instance_ends_at_once_and_leaves_the_first_notice(self):
         with winehost.Prefix("vista") as prefix:
-            first = prefix.start_korvane()
-            notice = prefix.probe("none")
-            self.assertTrue(notice["found"], "the first instance showed no notice")
-
+            first, notice = prefix.show("none")
             second = prefix.start_korvane()
             self.assertEqual(second.wait(timeout=30), 0, "the second instance did not end by itself")
 

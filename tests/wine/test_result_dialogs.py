@@ -58,11 +58,8 @@ class ResultDialogs(unittest.TestCase):
         self.assertEqual(sim.report["shown"]["template"], template, "korvane-sim shows another dialog for this machine")
         expected_lists = sim.lists()
 
-        with winehost.Prefix("winxp", locale) as prefix:
-            prefix.import_reg(machine)
-            run = prefix.start_korvane()
-            shown = prefix.probe("none")
-            self.assertTrue(shown["found"], run.stderr()[-2000:])
+        with winehost.Prefix("winxp", locale, [machine]) as prefix:
+            run, shown = prefix.show("none")
             self.assertEqual(shown["template"], template)
             self.assertEqual(winehost.text(shown["title"], codepage), TABLES["title"])
             self.assertEqual(winehost.text(shown["fontFace"], "utf-8"), TABLES["font"]["face"])
@@ -129,11 +126,8 @@ class DialogFramework(unittest.TestCase):
     # The icon and the focus on OK of this same dialog are checked with its template above.
     @winehost.case("dialog_placement")
     def test_dialog_is_centred(self):
-        with winehost.Prefix("winxp") as prefix:
-            prefix.import_reg(SAMPLE_XP)
-            run = prefix.start_korvane()
-            shown = prefix.probe("none")
-            self.assertTrue(shown["found"], run.stderr()[-2000:])
+        with winehost.Prefix("winxp", machines=[SAMPLE_XP]) as prefix:
+            run, shown = prefix.show("none")
             x, y, width, height = shown["window"]
             screen_width, screen_height = shown["screen"]
             self.assertLessEqual(abs(2 * x + width - screen_width), 1, shown["window"])
@@ -143,13 +137,10 @@ class DialogFramework(unittest.TestCase):
 
     @winehost.case("dialog_dismissal")
     def test_enter_escape_and_the_close_box_each_end_the_run(self):
-        with winehost.Prefix("winxp") as prefix:
-            prefix.import_reg(SAMPLE_XP)
+        with winehost.Prefix("winxp", machines=[SAMPLE_XP]) as prefix:
             for action in ("enter", "escape", "close"):
                 with self.subTest(action=action):
-                    run = prefix.start_korvane()
-                    shown = prefix.probe(action)
-                    self.assertTrue(shown["found"], run.stderr()[-2000:])
+                    run, shown = prefix.show(action)
                     self.assertIsNotNone(shown["template"], "not one of korvane.exe's dialogs")
                     self.assertTrue(shown["dismissed"], f"the dialog stayed after {action}")
                     self.assertEqual(run.wait(), 0, f"korvane.exe did not end after {action}")

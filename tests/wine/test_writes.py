@@ -22,11 +22,8 @@ class SameRunUnderWine(unittest.TestCase):
         keys = sim.written_keys()
         self.assertTrue(keys, "korvane-sim wrote nothing on this machine")
 
-        with winehost.Prefix(version, locale) as prefix:
-            prefix.import_reg(machine)
-            run = prefix.start_korvane(trace=True)
-            shown = prefix.probe("ok")
-            self.assertTrue(shown["found"], run.stderr()[-2000:])
+        with winehost.Prefix(version, locale, [machine]) as prefix:
+            run, shown = prefix.show("ok", trace=True)
             self.assertEqual(run.wait(), 0)
             self.assertEqual(run.registry_writes(), sim.writes())
             codepage = "cp932" if language == "0x0411" else "cp1252"
@@ -36,9 +33,7 @@ class SameRunUnderWine(unittest.TestCase):
             after_run = machine_runs.dump_keys(prefix, keys)
 
         def imported(*files):
-            with winehost.Prefix(version, locale) as prefix:
-                for path in files:
-                    prefix.import_reg(path)
+            with winehost.Prefix(version, locale, files) as prefix:
                 return machine_runs.dump_keys(prefix, keys)
         with_changes = imported(machine, sim.changes)
         saved = imported(sim.saved)

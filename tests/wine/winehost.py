@@ -7,10 +7,8 @@ lives only as long as the server does). Closing the prefix stops that server and
 prefix. Dialogs are read and dismissed by korvane-probe.exe; registry writes come from a dump
 of the keys afterwards and, for their order and byte counts, from Wine's traces.
 
-    with winehost.Prefix("winxp") as prefix:
-        prefix.import_reg("machine.reg")
-        run = prefix.start_korvane(trace=True)
-        shown = prefix.probe("ok")
+    with winehost.Prefix("winxp", machines=["machine.reg"]) as prefix:
+        run, shown = prefix.show("ok", trace=True)
         run.wait()
         writes = run.registry_writes()
 
@@ -57,7 +55,8 @@ _TEMPLATE_MARK = ".korvane-template"
 _QUIET = "-all"
 # The ANSI registry calls that korvane.exe makes, traced at the call (byte counts as the
 # caller gave them) while +reg shows the handles each open and create returned.
-_TRACED_CALLS = "RegOpenKeyExA;RegCreateKeyExA;RegSetValueExA;RegCloseKey"
+_TRACED = ("RegOpenKeyExA", "RegCreateKeyExA", "RegSetValueExA", "RegCloseKey")
+_TRACED_CALLS = ";".join(_TRACED)
 _TRACE = "-all,+reg,+relay"
 
 
@@ -131,14 +130,9 @@ def display():
                                   pass_fds=(write,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                   stderr=subprocess.DEVNULL)
         os.close(write)
-        number = b""
-        deadline = time.monotonic() + 30
-        while not number.endswith(b"\n") and time.monotonic() < deadline:
-            chunk = os.read(read, 16)
-            if not chunk:
-                break
-            number += chunk
-        os.close(read)
+        # The display's number and a line break, or nothing if the server ends first.
+        with os.fdopen(read, "rb") as pipe:
+            number = pipe.readline()
         if not number.strip():
             server.kill()
             server.wait()
@@ -238,9 +232,10 @@ def _copy_prefix(source, target):
 # --- Prefixes ----------------------------------------------------------------------------
 
 class Prefix:
-    """A Wine prefix of its own for one test case, with its own wineserver."""
+    """A Wine prefix of its own for one test case, with its own wineserver, and the machine
+    files given imported in turn."""
 
-    def __init__(self, version="winxp", locale="C.UTF-8"):
+    def __init__(self, version="winxp", locale="C.UTF-8", machines=()):
         source = template()
         base = None
         if os.stat(os.path.dirname(source)).st_dev != os.stat(tempfile.gettempdir()).st_dev:
@@ -258,6 +253,8 @@ class Prefix:
             _run(["wineserver", "-p"], self.env, timeout=60)
             self._server = True
             self.set_version(version)
+            for machine in machines:
+                self.import_reg(machine)
         except BaseException:
             self.close()
             raise
@@ -267,11 +264,6 @@ class Prefix:
 
     def __exit__(self, *exc):
         self.close()
-
-    def environment(self, extra=None):
-        env = dict(self.env)
-        env.update(extra or {})
-        return env
 
     def wine(self, *args, check=True, timeout=120):
         """Runs a Wine program to its end; returns the CompletedProcess."""
@@ -293,12 +285,21 @@ class Prefix:
                           "/d", _TRACED_CALLS, "/f")
                 self._tracing = True
             extra["WINEDEBUG"] = _TRACE
-        run = Run(exe, args, self.environment(extra), self.root, trace)
+        run = Run(exe, args, {**self.env, **extra}, self.root, trace)
         self.runs.append(run)
         return run
 
     def start_korvane(self, trace=False):
         return self.start(KORVANE_EXE, trace=trace)
+
+    def show(self, action="ok", trace=False):
+        """Starts korvane.exe and probes the dialog or notice it shows (see probe); returns the
+        Run and what the window showed. A run that shows none is a failure."""
+        run = self.start_korvane(trace=trace)
+        shown = self.probe(action)
+        if not shown["found"]:
+            raise WineError(f"korvane.exe showed no window; its errors: {run.stderr()[-2000:]}")
+        return run, shown
 
     def probe(self, action="ok", timeout=30):
         """Waits for a dialog-class window of korvane.exe, returns what it shows (see probe.cpp)
@@ -382,18 +383,21 @@ class Run:
         self._stderr.close()
 
     def stdout(self):
-        self._stdout.seek(0)
-        return self._stdout.read().decode(errors="replace")
+        return _contents(self._stdout)
 
     def stderr(self):
-        self._stderr.seek(0)
-        return self._stderr.read().decode(errors="replace")
+        return _contents(self._stderr)
 
     def registry_writes(self):
         """The program's creates and sets in call order, from the trace (see parse_trace)."""
         if not self.traced:
             raise WineError("the run was not traced")
         return parse_trace(self.stderr().splitlines(), image_range(self.exe))
+
+
+def _contents(file):
+    file.seek(0)
+    return file.read().decode(errors="replace")
 
 
 def icon_file_images(path):
@@ -467,10 +471,8 @@ def image_range(exe):
 
 
 _ROOTS = {0x80000002: "HKEY_LOCAL_MACHINE", 0x80000006: "HKEY_DYN_DATA"}
-_CALL = re.compile(r"^([0-9a-f]+):Call (\w+)\.(RegOpenKeyExA|RegCreateKeyExA|RegSetValueExA|RegCloseKey)\((.*)\) "
-                   r"ret=([0-9a-f]+)$")
-_RET = re.compile(r"^([0-9a-f]+):Ret  (\w+)\.(RegOpenKeyExA|RegCreateKeyExA|RegSetValueExA|RegCloseKey)\(\) "
-                  r"retval=([0-9a-f]+) ret=([0-9a-f]+)$")
+_CALL = re.compile(rf"^([0-9a-f]+):Call (\w+)\.({'|'.join(_TRACED)})\((.*)\) ret=([0-9a-f]+)$")
+_RET = re.compile(rf"^([0-9a-f]+):Ret  (\w+)\.({'|'.join(_TRACED)})\(\) retval=([0-9a-f]+) ret=([0-9a-f]+)$")
 _NT_RESULT = re.compile(r"^([0-9a-f]+):trace:reg:(NtCreateKey|NtOpenKeyEx) <- (0x[0-9a-f]+|\(nil\))$")
 
 
@@ -492,27 +494,15 @@ def _split_arguments(text):
     return parts
 
 
+_ESCAPES = {"n": "\n", "r": "\r", "t": "\t", "\\": "\\", '"': '"'}
+
+
 def _unescape(quoted):
-    """The bytes of a string as Wine's debugstr_a prints it."""
-    out = bytearray()
-    body = quoted[1:-1]
-    i = 0
-    simple = {"n": 10, "r": 13, "t": 9, "\\": 92, '"': 34}
-    while i < len(body):
-        char = body[i]
-        if char == "\\" and i + 1 < len(body):
-            following = body[i + 1]
-            if following in simple:
-                out.append(simple[following])
-                i += 2
-                continue
-            if following == "x":
-                out.append(int(body[i + 2:i + 4], 16))
-                i += 4
-                continue
-        out += char.encode("latin-1")
-        i += 1
-    return bytes(out)
+    """The bytes of a string as Wine's debugstr_a prints it: a backslash before anything but
+    an escape it writes stands for itself."""
+    return re.sub(r'\\(x[0-9a-fA-F]{2}|[nrt\\"])',
+                  lambda m: chr(int(m.group(1)[1:], 16)) if len(m.group(1)) == 3 else _ESCAPES[m.group(1)],
+                  quoted[1:-1]).encode("latin-1")
 
 
 def _string_argument(argument):
