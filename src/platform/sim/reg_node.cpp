@@ -8,6 +8,30 @@ namespace {
 
 char FoldChar(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
+// A name folded for a lookup: on the stack up to the longest key name the registry allows, so
+// that finding a key allocates nothing; a longer name (no key can have it) on the heap.
+class FoldedName {
+ public:
+  explicit FoldedName(std::string_view name) {
+    if (name.size() <= sizeof buffer_) {
+      for (std::size_t i = 0; i < name.size(); ++i) buffer_[i] = FoldChar(name[i]);
+      view_ = std::string_view(buffer_, name.size());
+    } else {
+      heap_ = FoldName(name);
+      view_ = heap_;
+    }
+  }
+  FoldedName(const FoldedName&) = delete;
+  FoldedName& operator=(const FoldedName&) = delete;
+
+  std::string_view View() const { return view_; }
+
+ private:
+  char buffer_[256];
+  std::string heap_;
+  std::string_view view_;
+};
+
 }  // namespace
 
 std::string FoldName(std::string_view name) {
@@ -34,7 +58,7 @@ const std::vector<RegNode*>& RegNode::Subkeys() const {
 }
 
 RegNode* RegNode::FindSubkey(std::string_view name) const {
-  const auto found = subkeys_.find(FoldName(name));
+  const auto found = subkeys_.find(FoldedName(name).View());
   return found == subkeys_.end() ? nullptr : found->second.get();
 }
 
@@ -71,7 +95,7 @@ RegNode& RegNode::AppendSubkey(std::string_view name) {
 }
 
 bool RegNode::RemoveSubkey(std::string_view name) {
-  const auto found = subkeys_.find(FoldName(name));
+  const auto found = subkeys_.find(FoldedName(name).View());
   if (found == subkeys_.end()) return false;
   if (orderKept_) {
     order_.erase(std::find(order_.begin(), order_.end(), found->second.get()));

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -43,7 +44,8 @@ class RegNode {
   std::size_t ValuePosition(std::string_view name) const;
 
   std::string name_;
-  std::map<std::string, std::unique_ptr<RegNode>> subkeys_;  // by upper-cased name
+  // By upper-cased name; found by a name folded on the stack, which allocates nothing.
+  std::map<std::string, std::unique_ptr<RegNode>, std::less<>> subkeys_;
   mutable std::vector<RegNode*> order_;
   mutable bool orderValid_ = true;
   bool orderKept_ = false;  // order_ is as the subkeys were appended, never rebuilt
