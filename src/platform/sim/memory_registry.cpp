@@ -150,7 +150,7 @@ RegKey HandleValue(std::size_t slot, RegKey generation) {
 
 }  // namespace
 
-bool MemoryRegistry::Injected(std::string_view path, std::int32_t* status) {
+bool MemoryRegistry::InjectedFault(std::string_view path, std::int32_t* status) {
   if (failCall_ != 0 && calls_ == failCall_) {
     *status = failCallStatus_;
     return true;
@@ -175,20 +175,27 @@ MemoryRegistry::Handle* MemoryRegistry::Slot(RegKey key) {
 }
 
 std::int32_t MemoryRegistry::Resolve(RegKey key, Resolved* out) {
-  static const std::string kEmpty;
   if (key == kHkeyLocalMachine || key == kHkeyDynData) {
-    *out = Resolved{&Root(key), key, kKeyAllAccess, &kEmpty, nullptr};
+    *out = Resolved{&Root(key), key, kKeyAllAccess, {}, nullptr};
     return kErrorSuccess;
   }
   Handle* handle = Slot(key);
   if (handle == nullptr) return kErrorInvalidHandle;
   if (handle->node == nullptr) return kErrorKeyDeleted;
-  *out = Resolved{handle->node, handle->root, handle->access, &handle->fullPath, handle};
+  *out = Resolved{handle->node, handle->root, handle->access, handle->FullPath(), handle};
   return kErrorSuccess;
 }
 
-bool MemoryRegistry::SplitBelow(const std::string& base, std::string_view path) {
+bool MemoryRegistry::SplitBelow(std::string_view base, std::string_view path) {
   if (!SplitRegistryPath(path, &parts_, codePage_)) return false;
+  // The walks open keys on a root key by paths with no separator to collapse but trailing
+  // ones: the start of such a path is its full path, and a handle keeps it once.
+  std::size_t joinedSize = parts_.empty() ? 0 : parts_.size() - 1;
+  for (std::string_view part : parts_) joinedSize += part.size();
+  fullInPath_ = base.empty() && (parts_.empty() || static_cast<std::size_t>(parts_.back().data() + parts_.back().size() -
+                                                                            path.data()) == joinedSize);
+  fullSize_ = joinedSize;
+  if (fullInPath_) return true;
   fullPath_.assign(base);
   for (std::string_view part : parts_) {
     if (!fullPath_.empty()) fullPath_ += '\\';
@@ -197,7 +204,7 @@ bool MemoryRegistry::SplitBelow(const std::string& base, std::string_view path) 
   return true;
 }
 
-RegKey MemoryRegistry::NewHandle(RegNode* node, RegKey root, std::uint32_t access, const char* path) {
+RegKey MemoryRegistry::NewHandle(RegNode* node, RegKey root, std::uint32_t access, std::string_view path) {
   std::size_t slot = 0;
   if (!freeHandles_.empty()) {
     slot = freeHandles_.back();
@@ -213,8 +220,10 @@ RegKey MemoryRegistry::NewHandle(RegNode* node, RegKey root, std::uint32_t acces
   handle.root = root;
   handle.access = access;
   handle.open = true;
-  handle.path.assign(path == nullptr ? "" : path);
-  handle.fullPath.swap(fullPath_);
+  handle.path.assign(path);
+  handle.fullInPath = fullInPath_;
+  handle.fullSize = fullSize_;
+  if (!fullInPath_) handle.fullPath.swap(fullPath_);
   ++openHandles_;
   return HandleValue(slot, handle.generation);
 }
@@ -225,16 +234,17 @@ std::int32_t MemoryRegistry::OpenKey(RegKey key, const char* path, std::uint32_t
   *result = kNullKey;
   Resolved base;
   if (const std::int32_t invalid = Resolve(key, &base); invalid != kErrorSuccess) return invalid;
-  if (!SplitBelow(*base.fullPath, path == nullptr ? "" : path)) return kErrorBadPathname;
+  const std::string_view passed = path == nullptr ? "" : path;
+  if (!SplitBelow(base.fullPath, passed)) return kErrorBadPathname;
   std::int32_t status = 0;
-  if (Injected(fullPath_, &status)) return status;
+  if (Injected(FullPath(passed), &status)) return status;
   RegNode* node = base.node;
   for (std::string_view part : parts_) {
     node = node->FindSubkey(part);
     if (node == nullptr) return kErrorFileNotFound;
   }
   if (refuseWrite_ && (access & kWriteAccessMask) != 0) return kErrorAccessDenied;
-  const RegKey handle = NewHandle(node, base.root, access, path);
+  const RegKey handle = NewHandle(node, base.root, access, passed);
   if (handle == kNullKey) return kErrorNotEnoughMemory;
   *result = handle;
   return kErrorSuccess;
@@ -245,7 +255,7 @@ std::int32_t MemoryRegistry::EnumKey(RegKey key, std::uint32_t index, char* name
   Resolved base;
   if (const std::int32_t invalid = Resolve(key, &base); invalid != kErrorSuccess) return invalid;
   std::int32_t status = 0;
-  if (Injected(*base.fullPath, &status)) return status;
+  if (Injected(base.fullPath, &status)) return status;
   const std::vector<RegNode*>& subkeys = base.node->Subkeys();
   if (index >= subkeys.size()) return kErrorNoMoreItems;
   const std::string& subkey = subkeys[index]->Name();
@@ -261,7 +271,7 @@ std::int32_t MemoryRegistry::QueryValue(RegKey key, const char* valueName, std::
   Resolved base;
   if (const std::int32_t invalid = Resolve(key, &base); invalid != kErrorSuccess) return invalid;
   std::int32_t status = 0;
-  if (Injected(*base.fullPath, &status)) return status;
+  if (Injected(base.fullPath, &status)) return status;
   const RegValue* value = base.node->FindValue(valueName == nullptr ? "" : valueName);
   if (value == nullptr) return kErrorFileNotFound;
   const auto length = static_cast<std::uint32_t>(value->data.size());
@@ -287,9 +297,9 @@ std::int32_t MemoryRegistry::CreateKey(RegKey key, const char* path, std::uint32
   Resolved base;
   if (const std::int32_t invalid = Resolve(key, &base); invalid != kErrorSuccess) return finish(invalid);
   record.root = base.root;
-  if (!SplitBelow(*base.fullPath, record.path)) return finish(kErrorBadPathname);
+  if (!SplitBelow(base.fullPath, record.path)) return finish(kErrorBadPathname);
   std::int32_t status = 0;
-  if (Injected(fullPath_, &status)) return finish(status);
+  if (Injected(FullPath(record.path), &status)) return finish(status);
   if (refuseWrite_ && (access & kWriteAccessMask) != 0) return finish(kErrorAccessDenied);
 
   RegNode* node = base.node;
@@ -307,7 +317,7 @@ std::int32_t MemoryRegistry::CreateKey(RegKey key, const char* path, std::uint32
   for (std::size_t i = existing; i < parts_.size(); ++i) node = &node->EnsureSubkey(parts_[i]);
   record.disposition = creates ? kCreatedNewKey : kOpenedExistingKey;
   if (disposition != nullptr) *disposition = record.disposition;
-  *result = NewHandle(node, base.root, access, path);
+  *result = NewHandle(node, base.root, access, record.path);
   return finish(kErrorSuccess);
 }
 
@@ -328,7 +338,7 @@ std::int32_t MemoryRegistry::SetValue(RegKey key, const char* valueName, std::ui
   record.root = base.root;
   if (base.handle != nullptr) record.path = base.handle->path;
   std::int32_t status = 0;
-  if (Injected(*base.fullPath, &status)) return finish(status);
+  if (Injected(base.fullPath, &status)) return finish(status);
   if ((base.access & kKeySetValue) == 0) return finish(kErrorAccessDenied);
   if (data == nullptr && size > 0) return finish(kErrorNoAccess);
   base.node->PutValue(record.name, type, record.data);
@@ -343,9 +353,9 @@ std::int32_t MemoryRegistry::DeleteKey(RegKey key, const char* path) {
   Resolved base;
   if (const std::int32_t invalid = Resolve(key, &base); invalid != kErrorSuccess) return finish(invalid);
   record.root = base.root;
-  if (!SplitBelow(*base.fullPath, record.path) || parts_.empty()) return finish(kErrorBadPathname);
+  if (!SplitBelow(base.fullPath, record.path) || parts_.empty()) return finish(kErrorBadPathname);
   std::int32_t status = 0;
-  if (Injected(fullPath_, &status)) return finish(status);
+  if (Injected(FullPath(record.path), &status)) return finish(status);
   RegNode* parent = base.node;
   for (std::size_t i = 0; i + 1 < parts_.size() && parent != nullptr; ++i) parent = parent->FindSubkey(parts_[i]);
   RegNode* node = parent == nullptr ? nullptr : parent->FindSubkey(parts_.back());
@@ -373,7 +383,7 @@ std::int32_t MemoryRegistry::CloseKey(RegKey key) {
     freeHandles_.push_back(static_cast<std::size_t>(handle - handles_.data()));
   }
   std::int32_t status = 0;
-  if (Injected(handle->fullPath, &status)) return status;
+  if (Injected(handle->FullPath(), &status)) return status;
   return kErrorSuccess;
 }
 

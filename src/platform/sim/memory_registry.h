@@ -84,13 +84,20 @@ class MemoryRegistry final : public platform::RegistryService {
     bool open = false;
     RegKey generation = 0;
     std::string path;      // as passed to the open or create
-    std::string fullPath;  // relative to the root, separators collapsed
+    std::string fullPath;  // relative to the root, separators collapsed, unless fullInPath
+    // Opened on a root key by a path whose separators collapse to itself, trailing ones apart:
+    // the full path is the first fullSize bytes of `path`.
+    bool fullInPath = false;
+    std::size_t fullSize = 0;
+    std::string_view FullPath() const {
+      return fullInPath ? std::string_view(path).substr(0, fullSize) : std::string_view(fullPath);
+    }
   };
   struct Resolved {
     RegNode* node = nullptr;
     RegKey root = 0;
     std::uint32_t access = 0;
-    const std::string* fullPath = nullptr;
+    std::string_view fullPath;
     Handle* handle = nullptr;  // null for a root key
   };
 
@@ -98,12 +105,19 @@ class MemoryRegistry final : public platform::RegistryService {
   std::int32_t Resolve(RegKey key, Resolved* out);
   // The slot of the open handle `key`, or null.
   Handle* Slot(RegKey key);
-  bool Injected(std::string_view path, std::int32_t* status);
-  // Splits `path` into parts_ and joins the parts to `base` in fullPath_; false for a
-  // leading backslash.
-  bool SplitBelow(const std::string& base, std::string_view path);
-  // A handle on `node` for the path in fullPath_, or kNullKey when no slot is left.
-  RegKey NewHandle(RegNode* node, RegKey root, std::uint32_t access, const char* path);
+  bool Injected(std::string_view path, std::int32_t* status) {
+    return (failCall_ != 0 || !failPattern_.empty()) && InjectedFault(path, status);
+  }
+  bool InjectedFault(std::string_view path, std::int32_t* status);
+  // Splits `path` into parts_ and joins the parts to `base` in fullPath_, unless that is the
+  // start of `path` (fullInPath_); false for a leading backslash.
+  bool SplitBelow(std::string_view base, std::string_view path);
+  std::string_view FullPath(std::string_view path) const {
+    return fullInPath_ ? path.substr(0, fullSize_) : std::string_view(fullPath_);
+  }
+  // A handle on `node` for `path` and the full path SplitBelow found for it, or kNullKey when
+  // no slot is left.
+  RegKey NewHandle(RegNode* node, RegKey root, std::uint32_t access, std::string_view path);
 
   RegNode localMachine_{""};
   RegNode dynData_{""};
@@ -113,6 +127,8 @@ class MemoryRegistry final : public platform::RegistryService {
   // Reused by every call, so that splitting and joining paths allocates nothing.
   std::vector<std::string_view> parts_;
   std::string fullPath_;
+  bool fullInPath_ = false;
+  std::size_t fullSize_ = 0;
   std::string folded_;
   std::uint64_t calls_ = 0;
   std::vector<WriteRecord> writes_;

@@ -32,6 +32,8 @@ class FoldedName {
   std::string_view view_;
 };
 
+constexpr std::size_t kIndexedFrom = 16;  // a handful of names is faster to compare
+
 }  // namespace
 
 std::string FoldName(std::string_view name) {
@@ -58,14 +60,26 @@ const std::vector<RegNode*>& RegNode::Subkeys() const {
 }
 
 RegNode* RegNode::FindSubkey(std::string_view name) const {
-  const auto found = subkeys_.find(FoldedName(name).View());
-  return found == subkeys_.end() ? nullptr : found->second.get();
+  const FoldedName folded(name);
+  if (subkeys_.size() < kIndexedFrom) {
+    const auto found = subkeys_.find(folded.View());
+    return found == subkeys_.end() ? nullptr : found->second.get();
+  }
+  if (!subkeyIndexValid_) {
+    subkeyIndex_.clear();
+    subkeyIndex_.reserve(subkeys_.size() * 2);
+    for (const auto& entry : subkeys_) subkeyIndex_.emplace(entry.first, entry.second.get());
+    subkeyIndexValid_ = true;
+  }
+  const auto found = subkeyIndex_.find(folded.View());
+  return found == subkeyIndex_.end() ? nullptr : found->second;
 }
 
 RegNode& RegNode::EnsureSubkey(std::string_view name, bool* created) {
   auto [position, inserted] = subkeys_.try_emplace(FoldName(name));
   if (inserted) {
     position->second = std::make_unique<RegNode>(std::string(name));
+    if (subkeyIndexValid_) subkeyIndex_.emplace(position->first, position->second.get());
     if (orderKept_) {
       const std::string& folded = position->first;
       const auto next = std::find_if(order_.begin(), order_.end(),
@@ -89,6 +103,7 @@ RegNode& RegNode::AppendSubkey(std::string_view name) {
   auto [position, inserted] = subkeys_.try_emplace(FoldName(name));
   if (inserted) {
     position->second = std::make_unique<RegNode>(std::string(name));
+    if (subkeyIndexValid_) subkeyIndex_.emplace(position->first, position->second.get());
     order_.push_back(position->second.get());
   }
   return *position->second;
@@ -97,6 +112,7 @@ RegNode& RegNode::AppendSubkey(std::string_view name) {
 bool RegNode::RemoveSubkey(std::string_view name) {
   const auto found = subkeys_.find(FoldedName(name).View());
   if (found == subkeys_.end()) return false;
+  if (subkeyIndexValid_) subkeyIndex_.erase(found->first);
   if (orderKept_) {
     order_.erase(std::find(order_.begin(), order_.end(), found->second.get()));
   } else {
@@ -105,12 +121,6 @@ bool RegNode::RemoveSubkey(std::string_view name) {
   subkeys_.erase(found);
   return true;
 }
-
-namespace {
-
-constexpr std::size_t kIndexedFrom = 16;  // a handful of values is faster to scan
-
-}  // namespace
 
 std::size_t RegNode::ValuePosition(std::string_view name) const {
   if (values_.size() < kIndexedFrom) {

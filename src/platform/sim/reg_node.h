@@ -46,6 +46,10 @@ class RegNode {
   std::string name_;
   // By upper-cased name; found by a name folded on the stack, which allocates nothing.
   std::map<std::string, std::unique_ptr<RegNode>, std::less<>> subkeys_;
+  // Subkeys by upper-cased name again (views of subkeys_' keys), kept once a key holds many:
+  // a walk looks among a Config Manager key's thousand entries a thousand times over.
+  mutable std::unordered_map<std::string_view, RegNode*> subkeyIndex_;
+  mutable bool subkeyIndexValid_ = false;
   mutable std::vector<RegNode*> order_;
   mutable bool orderValid_ = true;
   bool orderKept_ = false;  // order_ is as the subkeys were appended, never rebuilt
