@@ -97,8 +97,11 @@ TEST(RegNodeSubkeys, ManySubkeysAreFoundWithoutRegardToCaseThroughAdditionsAndRe
   EXPECT_EQ(node.FindSubkey("later")->Name(), "Later");
   const RegNode* again = &node.EnsureSubkey("sub10");
   EXPECT_EQ(node.FindSubkey("SUB10"), again);  // made again, found again
+  for (int i = 0; i < 40; ++i) node.EnsureSubkey("More" + std::to_string(i));  // past what the index held
+  for (int i = 0; i < 40; ++i) ASSERT_NE(node.FindSubkey("MORE" + std::to_string(i)), nullptr) << i;
   for (int i = 0; i < 30; ++i) ASSERT_NE(node.FindSubkey("sub" + std::to_string(i)), nullptr) << i;
-  EXPECT_EQ(node.Subkeys().size(), 32u);
+  EXPECT_EQ(node.FindSubkey("More40"), nullptr);
+  EXPECT_EQ(node.Subkeys().size(), 72u);
 }
 
 using platform::RegKey;

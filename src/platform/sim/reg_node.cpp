@@ -66,20 +66,41 @@ RegNode* RegNode::FindSubkey(std::string_view name) const {
     return found == subkeys_.end() ? nullptr : found->second.get();
   }
   if (!subkeyIndexValid_) {
-    subkeyIndex_.clear();
-    subkeyIndex_.reserve(subkeys_.size() * 2);
-    for (const auto& entry : subkeys_) subkeyIndex_.emplace(entry.first, entry.second.get());
+    // At most half full, so that a probe ends soon at a free place.
+    std::size_t places = 32;
+    while (places < subkeys_.size() * 2) places *= 2;
+    subkeyIndex_.assign(places, IndexEntry{});
+    for (const auto& entry : subkeys_) PlaceInIndex(entry.first, entry.second.get());
     subkeyIndexValid_ = true;
   }
-  const auto found = subkeyIndex_.find(folded.View());
-  return found == subkeyIndex_.end() ? nullptr : found->second;
+  const std::size_t mask = subkeyIndex_.size() - 1;
+  for (std::size_t at = std::hash<std::string_view>()(folded.View()) & mask;; at = (at + 1) & mask) {
+    const IndexEntry& entry = subkeyIndex_[at];
+    if (entry.node == nullptr) return nullptr;
+    if (entry.name == folded.View()) return entry.node;
+  }
+}
+
+void RegNode::PlaceInIndex(std::string_view folded, RegNode* node) const {
+  const std::size_t mask = subkeyIndex_.size() - 1;
+  std::size_t at = std::hash<std::string_view>()(folded) & mask;
+  while (subkeyIndex_[at].node != nullptr) at = (at + 1) & mask;
+  subkeyIndex_[at] = IndexEntry{folded, node};
+}
+
+void RegNode::IndexNewSubkey(std::string_view folded, RegNode* node) {
+  if (!subkeyIndexValid_) return;
+  if (subkeys_.size() * 2 > subkeyIndex_.size())
+    subkeyIndexValid_ = false;  // rebuilt larger when next used
+  else
+    PlaceInIndex(folded, node);
 }
 
 RegNode& RegNode::EnsureSubkey(std::string_view name, bool* created) {
   auto [position, inserted] = subkeys_.try_emplace(FoldName(name));
   if (inserted) {
     position->second = std::make_unique<RegNode>(std::string(name));
-    if (subkeyIndexValid_) subkeyIndex_.emplace(position->first, position->second.get());
+    IndexNewSubkey(position->first, position->second.get());
     if (orderKept_) {
       const std::string& folded = position->first;
       const auto next = std::find_if(order_.begin(), order_.end(),
@@ -103,7 +124,7 @@ RegNode& RegNode::AppendSubkey(std::string_view name) {
   auto [position, inserted] = subkeys_.try_emplace(FoldName(name));
   if (inserted) {
     position->second = std::make_unique<RegNode>(std::string(name));
-    if (subkeyIndexValid_) subkeyIndex_.emplace(position->first, position->second.get());
+    IndexNewSubkey(position->first, position->second.get());
     order_.push_back(position->second.get());
   }
   return *position->second;
@@ -112,7 +133,7 @@ RegNode& RegNode::AppendSubkey(std::string_view name) {
 bool RegNode::RemoveSubkey(std::string_view name) {
   const auto found = subkeys_.find(FoldedName(name).View());
   if (found == subkeys_.end()) return false;
-  if (subkeyIndexValid_) subkeyIndex_.erase(found->first);
+  subkeyIndexValid_ = false;  // a free place would end the probes that passed it
   if (orderKept_) {
     order_.erase(std::find(order_.begin(), order_.end(), found->second.get()));
   } else {

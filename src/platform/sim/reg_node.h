@@ -46,9 +46,16 @@ class RegNode {
   std::string name_;
   // By upper-cased name; found by a name folded on the stack, which allocates nothing.
   std::map<std::string, std::unique_ptr<RegNode>, std::less<>> subkeys_;
-  // Subkeys by upper-cased name again (views of subkeys_' keys), kept once a key holds many:
-  // a walk looks among a Config Manager key's thousand entries a thousand times over.
-  mutable std::unordered_map<std::string_view, RegNode*> subkeyIndex_;
+  // Subkeys by upper-cased name again, kept once a key holds many: a walk looks among a
+  // Config Manager key's thousand entries a thousand times over. A hash table in one block
+  // (open addressing, linear probing; a null node is a free place) of views of subkeys_' keys.
+  struct IndexEntry {
+    std::string_view name;
+    RegNode* node = nullptr;
+  };
+  void PlaceInIndex(std::string_view folded, RegNode* node) const;
+  void IndexNewSubkey(std::string_view folded, RegNode* node);
+  mutable std::vector<IndexEntry> subkeyIndex_;
   mutable bool subkeyIndexValid_ = false;
   mutable std::vector<RegNode*> order_;
   mutable bool orderValid_ = true;
