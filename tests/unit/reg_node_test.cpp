@@ -85,10 +85,10 @@ TEST(RegNodeSubkeys, AHivesOrderIsKeptAndNewKeysGoWhereTheirNamesSort) {
 
 TEST(RegNodeSubkeys, ManySubkeysAreFoundWithoutRegardToCaseThroughAdditionsAndRemovals) {
   RegNode node("Key");
-  for (int i = 0; i < 30; ++i) node.EnsureSubkey("Sub" + std::to_string(i));
-  ASSERT_NE(node.FindSubkey("SUB29"), nullptr);  // the index is in use
+  for (int i = 0; i < 70; ++i) node.EnsureSubkey("Sub" + std::to_string(i));
+  ASSERT_NE(node.FindSubkey("SUB69"), nullptr);  // the index is in use
   EXPECT_EQ(node.FindSubkey("sub7")->Name(), "Sub7");
-  EXPECT_EQ(node.FindSubkey("Sub30"), nullptr);
+  EXPECT_EQ(node.FindSubkey("Sub70"), nullptr);
   EXPECT_TRUE(node.RemoveSubkey("SUB10"));
   EXPECT_EQ(node.FindSubkey("Sub10"), nullptr);
   node.EnsureSubkey("Late");
@@ -97,11 +97,11 @@ TEST(RegNodeSubkeys, ManySubkeysAreFoundWithoutRegardToCaseThroughAdditionsAndRe
   EXPECT_EQ(node.FindSubkey("later")->Name(), "Later");
   const RegNode* again = &node.EnsureSubkey("sub10");
   EXPECT_EQ(node.FindSubkey("SUB10"), again);  // made again, found again
-  for (int i = 0; i < 40; ++i) node.EnsureSubkey("More" + std::to_string(i));  // past what the index held
-  for (int i = 0; i < 40; ++i) ASSERT_NE(node.FindSubkey("MORE" + std::to_string(i)), nullptr) << i;
-  for (int i = 0; i < 30; ++i) ASSERT_NE(node.FindSubkey("sub" + std::to_string(i)), nullptr) << i;
-  EXPECT_EQ(node.FindSubkey("More40"), nullptr);
-  EXPECT_EQ(node.Subkeys().size(), 72u);
+  for (int i = 0; i < 80; ++i) node.EnsureSubkey("More" + std::to_string(i));  // past what the index held
+  for (int i = 0; i < 80; ++i) ASSERT_NE(node.FindSubkey("MORE" + std::to_string(i)), nullptr) << i;
+  for (int i = 0; i < 70; ++i) ASSERT_NE(node.FindSubkey("sub" + std::to_string(i)), nullptr) << i;
+  EXPECT_EQ(node.FindSubkey("More80"), nullptr);
+  EXPECT_EQ(node.Subkeys().size(), 152u);
 }
 
 using platform::RegKey;

@@ -32,7 +32,10 @@ class FoldedName {
   std::string_view view_;
 };
 
-constexpr std::size_t kIndexedFrom = 16;  // a handful of names is faster to compare
+constexpr std::size_t kIndexedFrom = 16;  // a handful of values is faster to scan
+// The ordered map finds one of a few dozen subkeys in a handful of comparisons; an index
+// built for a key that a walk looks into a dozen times would cost more than it saves.
+constexpr std::size_t kSubkeysIndexedFrom = 64;
 
 }  // namespace
 
@@ -61,7 +64,7 @@ const std::vector<RegNode*>& RegNode::Subkeys() const {
 
 RegNode* RegNode::FindSubkey(std::string_view name) const {
   const FoldedName folded(name);
-  if (subkeys_.size() < kIndexedFrom) {
+  if (subkeys_.size() < kSubkeysIndexedFrom) {
     const auto found = subkeys_.find(folded.View());
     return found == subkeys_.end() ? nullptr : found->second.get();
   }
