@@ -85,8 +85,8 @@ class MemoryRegistry final : public platform::RegistryService {
     RegKey generation = 0;
     std::string path;      // as passed to the open or create
     std::string fullPath;  // relative to the root, separators collapsed, unless fullInPath
-    // Opened on a root key by a path whose separators collapse to itself, trailing ones apart:
-    // the full path is the first fullSize bytes of `path`.
+    // Opened on a root key (or a handle on one) by a path that has no separator to collapse
+    // but trailing ones: the full path is the first fullSize bytes of `path`.
     bool fullInPath = false;
     std::size_t fullSize = 0;
     std::string_view FullPath() const {
@@ -124,7 +124,7 @@ class MemoryRegistry final : public platform::RegistryService {
   std::vector<Handle> handles_;
   std::vector<std::size_t> freeHandles_;  // slots of closed handles, the last closed last
   std::size_t openHandles_ = 0;
-  // Reused by every call, so that splitting and joining paths allocates nothing.
+  // Reused by every call, so that splitting, joining and matching paths allocates nothing.
   std::vector<std::string_view> parts_;
   std::string fullPath_;
   bool fullInPath_ = false;
