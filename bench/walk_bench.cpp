@@ -1,10 +1,15 @@
 // The worst legal walks on the in-memory registry, as whole runs of InitInstance: on XP
 // 1024 device keys of 16 instances with 16 subkeys each, on 98 1024 device keys each running
 // the 1024-entry Config Manager pass. Each run gets a freshly built machine, so that every
-// one provisions the same adapters.
+// one provisions the same adapters. The run's allocations through operator new are counted:
+// a registry call in the steady state should make none.
 #include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "app/adapter_table.h"
@@ -17,6 +22,28 @@
 #include "machine_files/io/file_targets.h"
 #include "platform/services.h"
 #include "worst_machines.h"
+
+namespace {
+
+// Every operator new of the program, for the count taken around the run. The utility's own
+// KeyPath takes its memory from malloc and is not counted: what is counted is what the
+// registry (and the fakes) allocate.
+std::atomic<std::uint64_t> newCalls{0};
+
+void* CountedNew(std::size_t size) {
+  newCalls.fetch_add(1, std::memory_order_relaxed);
+  if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
+  throw std::bad_alloc();
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) { return CountedNew(size); }
+void* operator new[](std::size_t size) { return CountedNew(size); }
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete[](void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
 
 namespace korvane::bench {
 
@@ -32,6 +59,7 @@ struct RunFigures {
   int listEntries = 0;
   std::size_t openHandles = 0;
   int notices = 0;
+  std::uint64_t allocations = 0;
 };
 
 RunFigures OneRun(int family, double* buildSeconds) {
@@ -49,9 +77,11 @@ RunFigures OneRun(int family, double* buildSeconds) {
   platform::Install({registry.get(), &system, &windows});
   ResetProcessState();
   RunFigures figures;
+  const std::uint64_t newCallsBefore = newCalls.load(std::memory_order_relaxed);
   const double start = NowSeconds();
   theApp.InitInstance();
   figures.seconds = NowSeconds() - start;
+  figures.allocations = newCalls.load(std::memory_order_relaxed) - newCallsBefore;
   figures.calls = registry->Calls();
   figures.adapters = adapterCount;
   for (int i = 0; i < adapterCount && i < kTableSize; ++i) figures.applied += adapterTable[i].applied;
@@ -80,11 +110,12 @@ int WalkBench(int family, int runs) {
   std::printf("%s\n  whole run (InitInstance): median %.3f s of %d runs (min %.3f, max %.3f); "
               "%llu registry calls a run, %.1f million calls/s (median)\n"
               "  %d adapters found, %d applied, %d entries listed, %d notices, %zu handles left open; "
-              "building the machine: median %.3f s (not in the run)\n",
+              "building the machine: median %.3f s (not in the run)\n"
+              "  allocations during the run: %llu\n",
               name, Median(seconds), runs, *std::min_element(seconds.begin(), seconds.end()),
               *std::max_element(seconds.begin(), seconds.end()), static_cast<unsigned long long>(last.calls),
               Median(rates) / 1e6, last.adapters, last.applied, last.listEntries, last.notices, last.openHandles,
-              Median(builds));
+              Median(builds), static_cast<unsigned long long>(last.allocations));
   // A run that found other than the adapters the machine holds measured some other walk.
   const bool asBuilt = last.adapters == kRecordedAdapters && last.applied == kRecordedAdapters &&
                        last.listEntries == kRecordedAdapters && last.openHandles == 0;

@@ -21,7 +21,11 @@ bool SplitRegistryPath(std::string_view path, std::vector<std::string_view>* par
   std::size_t start = 0;
   while (start <= path.size()) {
     std::size_t end = start;
-    while (end < path.size() && path[end] != '\\') end += AnsiCharLength(codePage, path, end);
+    if (codePage == kCodePageJapanese) {
+      while (end < path.size() && path[end] != '\\') end += AnsiCharLength(codePage, path, end);
+    } else {
+      end = std::min(path.find('\\', start), path.size());  // every character is one byte
+    }
     if (end > start) parts->push_back(path.substr(start, end - start));
     start = end + 1;
   }
@@ -128,48 +132,100 @@ class LoggedWrite {
   std::vector<WriteRecord>& log_;
 };
 
-std::string JoinPath(const std::string& base, const std::vector<std::string_view>& parts) {
-  std::string joined = base;
-  for (std::string_view part : parts) {
-    if (!joined.empty()) joined += '\\';
-    joined += part;
-  }
-  return joined;
+// A handle's value: its slot and the slot's generation, in steps of four from 0x1000. It is
+// never null and never a root key (those are two more than a multiple of four), and a handle
+// once closed never names another: a slot whose generations run out is not taken again.
+constexpr unsigned kSlotBits = sizeof(RegKey) >= 8 ? 24 : 16;
+constexpr RegKey kSlotLimit = RegKey{1} << kSlotBits;
+constexpr RegKey kFirstCode = 0x1000 / 4;
+constexpr RegKey kGenerationLimit = (~RegKey{0} >> 2) / kSlotLimit - 1;
+static_assert(kFirstCode < kSlotLimit, "the largest value must fit in a handle");
+
+// ERROR_NOT_ENOUGH_MEMORY, for an open with every slot in use.
+constexpr std::int32_t kErrorNotEnoughMemory = 8;
+
+RegKey HandleValue(std::size_t slot, RegKey generation) {
+  return (kFirstCode + generation * kSlotLimit + slot) * 4;
 }
 
 }  // namespace
 
-bool MemoryRegistry::Injected(const std::string& path, std::int32_t* status) {
+bool MemoryRegistry::InjectedFault(std::string_view path, std::int32_t* status) {
   if (failCall_ != 0 && calls_ == failCall_) {
     *status = failCallStatus_;
     return true;
   }
-  if (!failPattern_.empty() && GlobMatch(failPattern_, FoldName(path))) {
+  if (failPattern_.empty()) return false;
+  folded_.assign(path);
+  for (char& c : folded_) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+  if (GlobMatch(failPattern_, folded_)) {
     *status = failPatternStatus_;
     return true;
   }
   return false;
 }
 
+MemoryRegistry::Handle* MemoryRegistry::Slot(RegKey key) {
+  if (key % 4 != 0 || key / 4 < kFirstCode) return nullptr;
+  const RegKey code = key / 4 - kFirstCode;
+  const RegKey slot = code % kSlotLimit;
+  if (slot >= handles_.size()) return nullptr;
+  Handle& handle = handles_[slot];
+  return handle.open && handle.generation == code / kSlotLimit ? &handle : nullptr;
+}
+
 std::int32_t MemoryRegistry::Resolve(RegKey key, Resolved* out) {
-  static const std::string kEmpty;
   if (key == kHkeyLocalMachine || key == kHkeyDynData) {
-    *out = Resolved{&Root(key), key, kKeyAllAccess, &kEmpty};
+    *out = Resolved{&Root(key), key, kKeyAllAccess, {}, nullptr};
     return kErrorSuccess;
   }
-  const auto found = handles_.find(key);
-  if (found == handles_.end()) return kErrorInvalidHandle;
-  if (found->second.node == nullptr) return kErrorKeyDeleted;
-  *out = Resolved{found->second.node, found->second.root, found->second.access, &found->second.fullPath};
+  Handle* handle = Slot(key);
+  if (handle == nullptr) return kErrorInvalidHandle;
+  if (handle->node == nullptr) return kErrorKeyDeleted;
+  *out = Resolved{handle->node, handle->root, handle->access, handle->FullPath(), handle};
   return kErrorSuccess;
 }
 
-RegKey MemoryRegistry::NewHandle(RegNode* node, RegKey root, std::uint32_t access, const char* path,
-                                 std::string fullPath) {
-  const RegKey handle = nextHandle_;
-  nextHandle_ += 4;
-  handles_.emplace(handle, Handle{node, root, access, path == nullptr ? "" : path, std::move(fullPath)});
-  return handle;
+bool MemoryRegistry::SplitBelow(std::string_view base, std::string_view path) {
+  if (!SplitRegistryPath(path, &parts_, codePage_)) return false;
+  // The walks open keys on a root key by paths with no separator to collapse but trailing
+  // ones: the start of such a path is its full path, and a handle keeps it once.
+  std::size_t joinedSize = parts_.empty() ? 0 : parts_.size() - 1;
+  for (std::string_view part : parts_) joinedSize += part.size();
+  fullInPath_ = base.empty() && (parts_.empty() || static_cast<std::size_t>(parts_.back().data() + parts_.back().size() -
+                                                                            path.data()) == joinedSize);
+  fullSize_ = joinedSize;
+  if (fullInPath_) return true;
+  fullPath_.assign(base);
+  for (std::string_view part : parts_) {
+    if (!fullPath_.empty()) fullPath_ += '\\';
+    fullPath_ += part;
+  }
+  return true;
+}
+
+RegKey MemoryRegistry::NewHandle(RegNode* node, RegKey root, std::uint32_t access, std::string_view path) {
+  std::size_t slot = 0;
+  if (!freeHandles_.empty()) {
+    slot = freeHandles_.back();
+    freeHandles_.pop_back();
+  } else if (handles_.size() < kSlotLimit) {
+    slot = handles_.size();
+    handles_.emplace_back();
+  } else {
+    return kNullKey;
+  }
+  Handle& handle = handles_[slot];
+  handle.node = node;
+  handle.root = root;
+  handle.access = access;
+  handle.open = true;
+  handle.path.assign(path);
+  handle.fullInPath = fullInPath_;
+  handle.fullSize = fullSize_;
+  if (!fullInPath_) handle.fullPath.swap(fullPath_);
+  ++openHandles_;
+  return HandleValue(slot, handle.generation);
 }
 
 std::int32_t MemoryRegistry::OpenKey(RegKey key, const char* path, std::uint32_t access, RegKey* result) {
@@ -178,18 +234,19 @@ std::int32_t MemoryRegistry::OpenKey(RegKey key, const char* path, std::uint32_t
   *result = kNullKey;
   Resolved base;
   if (const std::int32_t invalid = Resolve(key, &base); invalid != kErrorSuccess) return invalid;
-  std::vector<std::string_view> parts;
-  if (!SplitRegistryPath(path == nullptr ? "" : path, &parts, codePage_)) return kErrorBadPathname;
-  std::string fullPath = JoinPath(*base.fullPath, parts);
+  const std::string_view passed = path == nullptr ? "" : path;
+  if (!SplitBelow(base.fullPath, passed)) return kErrorBadPathname;
   std::int32_t status = 0;
-  if (Injected(fullPath, &status)) return status;
+  if (Injected(FullPath(passed), &status)) return status;
   RegNode* node = base.node;
-  for (std::string_view part : parts) {
+  for (std::string_view part : parts_) {
     node = node->FindSubkey(part);
     if (node == nullptr) return kErrorFileNotFound;
   }
   if (refuseWrite_ && (access & kWriteAccessMask) != 0) return kErrorAccessDenied;
-  *result = NewHandle(node, base.root, access, path, std::move(fullPath));
+  const RegKey handle = NewHandle(node, base.root, access, passed);
+  if (handle == kNullKey) return kErrorNotEnoughMemory;
+  *result = handle;
   return kErrorSuccess;
 }
 
@@ -198,7 +255,7 @@ std::int32_t MemoryRegistry::EnumKey(RegKey key, std::uint32_t index, char* name
   Resolved base;
   if (const std::int32_t invalid = Resolve(key, &base); invalid != kErrorSuccess) return invalid;
   std::int32_t status = 0;
-  if (Injected(*base.fullPath, &status)) return status;
+  if (Injected(base.fullPath, &status)) return status;
   const std::vector<RegNode*>& subkeys = base.node->Subkeys();
   if (index >= subkeys.size()) return kErrorNoMoreItems;
   const std::string& subkey = subkeys[index]->Name();
@@ -214,7 +271,7 @@ std::int32_t MemoryRegistry::QueryValue(RegKey key, const char* valueName, std::
   Resolved base;
   if (const std::int32_t invalid = Resolve(key, &base); invalid != kErrorSuccess) return invalid;
   std::int32_t status = 0;
-  if (Injected(*base.fullPath, &status)) return status;
+  if (Injected(base.fullPath, &status)) return status;
   const RegValue* value = base.node->FindValue(valueName == nullptr ? "" : valueName);
   if (value == nullptr) return kErrorFileNotFound;
   const auto length = static_cast<std::uint32_t>(value->data.size());
@@ -240,27 +297,27 @@ std::int32_t MemoryRegistry::CreateKey(RegKey key, const char* path, std::uint32
   Resolved base;
   if (const std::int32_t invalid = Resolve(key, &base); invalid != kErrorSuccess) return finish(invalid);
   record.root = base.root;
-  std::vector<std::string_view> parts;
-  if (!SplitRegistryPath(record.path, &parts, codePage_)) return finish(kErrorBadPathname);
-  std::string fullPath = JoinPath(*base.fullPath, parts);
+  if (!SplitBelow(base.fullPath, record.path)) return finish(kErrorBadPathname);
   std::int32_t status = 0;
-  if (Injected(fullPath, &status)) return finish(status);
+  if (Injected(FullPath(record.path), &status)) return finish(status);
   if (refuseWrite_ && (access & kWriteAccessMask) != 0) return finish(kErrorAccessDenied);
 
   RegNode* node = base.node;
   std::size_t existing = 0;
-  while (existing < parts.size()) {
-    RegNode* next = node->FindSubkey(parts[existing]);
+  while (existing < parts_.size()) {
+    RegNode* next = node->FindSubkey(parts_[existing]);
     if (next == nullptr) break;
     node = next;
     ++existing;
   }
-  const bool creates = existing < parts.size();
+  const bool creates = existing < parts_.size();
   if (creates && (base.access & kKeyCreateSubKey) == 0) return finish(kErrorAccessDenied);
-  for (std::size_t i = existing; i < parts.size(); ++i) node = &node->EnsureSubkey(parts[i]);
+  // Every slot in use: nothing is made that no handle could be given for.
+  if (freeHandles_.empty() && handles_.size() >= kSlotLimit) return finish(kErrorNotEnoughMemory);
+  for (std::size_t i = existing; i < parts_.size(); ++i) node = &node->EnsureSubkey(parts_[i]);
   record.disposition = creates ? kCreatedNewKey : kOpenedExistingKey;
   if (disposition != nullptr) *disposition = record.disposition;
-  *result = NewHandle(node, base.root, access, path, std::move(fullPath));
+  *result = NewHandle(node, base.root, access, record.path);
   return finish(kErrorSuccess);
 }
 
@@ -279,9 +336,9 @@ std::int32_t MemoryRegistry::SetValue(RegKey key, const char* valueName, std::ui
   Resolved base;
   if (const std::int32_t invalid = Resolve(key, &base); invalid != kErrorSuccess) return finish(invalid);
   record.root = base.root;
-  if (key != kHkeyLocalMachine && key != kHkeyDynData) record.path = handles_.at(key).path;
+  if (base.handle != nullptr) record.path = base.handle->path;
   std::int32_t status = 0;
-  if (Injected(*base.fullPath, &status)) return finish(status);
+  if (Injected(base.fullPath, &status)) return finish(status);
   if ((base.access & kKeySetValue) == 0) return finish(kErrorAccessDenied);
   if (data == nullptr && size > 0) return finish(kErrorNoAccess);
   base.node->PutValue(record.name, type, record.data);
@@ -296,33 +353,37 @@ std::int32_t MemoryRegistry::DeleteKey(RegKey key, const char* path) {
   Resolved base;
   if (const std::int32_t invalid = Resolve(key, &base); invalid != kErrorSuccess) return finish(invalid);
   record.root = base.root;
-  std::vector<std::string_view> parts;
-  if (!SplitRegistryPath(record.path, &parts, codePage_) || parts.empty()) return finish(kErrorBadPathname);
+  if (!SplitBelow(base.fullPath, record.path) || parts_.empty()) return finish(kErrorBadPathname);
   std::int32_t status = 0;
-  if (Injected(JoinPath(*base.fullPath, parts), &status)) return finish(status);
+  if (Injected(FullPath(record.path), &status)) return finish(status);
   RegNode* parent = base.node;
-  for (std::size_t i = 0; i + 1 < parts.size() && parent != nullptr; ++i) parent = parent->FindSubkey(parts[i]);
-  RegNode* node = parent == nullptr ? nullptr : parent->FindSubkey(parts.back());
+  for (std::size_t i = 0; i + 1 < parts_.size() && parent != nullptr; ++i) parent = parent->FindSubkey(parts_[i]);
+  RegNode* node = parent == nullptr ? nullptr : parent->FindSubkey(parts_.back());
   if (node == nullptr) return finish(kErrorFileNotFound);
   if (refuseWrite_ || !node->Subkeys().empty()) return finish(kErrorAccessDenied);
   // Handles on the key outlive it, as on Windows, and fail from now on.
-  for (auto& entry : handles_)
-    if (entry.second.node == node) entry.second.node = nullptr;
-  parent->RemoveSubkey(parts.back());
+  for (Handle& handle : handles_)
+    if (handle.open && handle.node == node) handle.node = nullptr;
+  parent->RemoveSubkey(parts_.back());
   return finish(kErrorSuccess);
 }
 
 std::int32_t MemoryRegistry::CloseKey(RegKey key) {
   ++calls_;
   if (key == kHkeyLocalMachine || key == kHkeyDynData) return kErrorSuccess;
-  const auto found = handles_.find(key);
-  if (found == handles_.end()) return kErrorInvalidHandle;
-  std::string path = found->second.fullPath;
+  Handle* handle = Slot(key);
+  if (handle == nullptr) return kErrorInvalidHandle;
   // The handle goes even when a fault is injected: a close that reports failure has still
-  // given the key back.
-  handles_.erase(found);
+  // given the key back. Its slot keeps the path until the slot is taken again.
+  handle->open = false;
+  handle->node = nullptr;
+  --openHandles_;
+  if (handle->generation + 1 < kGenerationLimit) {
+    ++handle->generation;
+    freeHandles_.push_back(static_cast<std::size_t>(handle - handles_.data()));
+  }
   std::int32_t status = 0;
-  if (Injected(path, &status)) return status;
+  if (Injected(handle->FullPath(), &status)) return status;
   return kErrorSuccess;
 }
 

@@ -8,7 +8,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/sim/reg_node.h"
@@ -71,33 +70,66 @@ class MemoryRegistry final : public platform::RegistryService {
 
   // Instruments.
   std::uint64_t Calls() const { return calls_; }
-  std::size_t OpenHandles() const { return handles_.size(); }
+  std::size_t OpenHandles() const { return openHandles_; }
   const std::vector<WriteRecord>& Writes() const { return writes_; }
 
  private:
+  // A handle's slot, taken again once the handle is closed. Its strings keep their capacity,
+  // so that an open in the steady state allocates nothing; its generation, part of the handle's
+  // value, tells the handle from the earlier ones that had the slot.
   struct Handle {
-    RegNode* node;  // null once the key was deleted
-    RegKey root;
-    std::uint32_t access;
+    RegNode* node = nullptr;  // null once the key was deleted
+    RegKey root = 0;
+    std::uint32_t access = 0;
+    bool open = false;
+    RegKey generation = 0;
     std::string path;      // as passed to the open or create
-    std::string fullPath;  // relative to the root, separators collapsed
+    std::string fullPath;  // relative to the root, separators collapsed, unless fullInPath
+    // Opened on a root key (or a handle on one) by a path that has no separator to collapse
+    // but trailing ones: the full path is the first fullSize bytes of `path`.
+    bool fullInPath = false;
+    std::size_t fullSize = 0;
+    std::string_view FullPath() const {
+      return fullInPath ? std::string_view(path).substr(0, fullSize) : std::string_view(fullPath);
+    }
   };
   struct Resolved {
     RegNode* node = nullptr;
     RegKey root = 0;
     std::uint32_t access = 0;
-    const std::string* fullPath = nullptr;
+    std::string_view fullPath;
+    Handle* handle = nullptr;  // null for a root key
   };
 
   // kErrorSuccess, or the status every operation on `key` fails with.
   std::int32_t Resolve(RegKey key, Resolved* out);
-  bool Injected(const std::string& path, std::int32_t* status);
-  RegKey NewHandle(RegNode* node, RegKey root, std::uint32_t access, const char* path, std::string fullPath);
+  // The slot of the open handle `key`, or null.
+  Handle* Slot(RegKey key);
+  bool Injected(std::string_view path, std::int32_t* status) {
+    return (failCall_ != 0 || !failPattern_.empty()) && InjectedFault(path, status);
+  }
+  bool InjectedFault(std::string_view path, std::int32_t* status);
+  // Splits `path` into parts_ and joins the parts to `base` in fullPath_, unless that is the
+  // start of `path` (fullInPath_); false for a leading backslash.
+  bool SplitBelow(std::string_view base, std::string_view path);
+  std::string_view FullPath(std::string_view path) const {
+    return fullInPath_ ? path.substr(0, fullSize_) : std::string_view(fullPath_);
+  }
+  // A handle on `node` for `path` and the full path SplitBelow found for it, or kNullKey when
+  // no slot is left.
+  RegKey NewHandle(RegNode* node, RegKey root, std::uint32_t access, std::string_view path);
 
   RegNode localMachine_{""};
   RegNode dynData_{""};
-  std::unordered_map<RegKey, Handle> handles_;
-  RegKey nextHandle_ = 0x1000;
+  std::vector<Handle> handles_;
+  std::vector<std::size_t> freeHandles_;  // slots of closed handles, the last closed last
+  std::size_t openHandles_ = 0;
+  // Reused by every call, so that splitting, joining and matching paths allocates nothing.
+  std::vector<std::string_view> parts_;
+  std::string fullPath_;
+  bool fullInPath_ = false;
+  std::size_t fullSize_ = 0;
+  std::string folded_;
   std::uint64_t calls_ = 0;
   std::vector<WriteRecord> writes_;
   unsigned codePage_ = 1252;

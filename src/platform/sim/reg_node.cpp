@@ -8,6 +8,35 @@ namespace {
 
 char FoldChar(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
+// A name folded for a lookup: on the stack up to the longest key name the registry allows, so
+// that finding a key allocates nothing; a longer name (no key can have it) on the heap.
+class FoldedName {
+ public:
+  explicit FoldedName(std::string_view name) {
+    if (name.size() <= sizeof buffer_) {
+      for (std::size_t i = 0; i < name.size(); ++i) buffer_[i] = FoldChar(name[i]);
+      view_ = std::string_view(buffer_, name.size());
+    } else {
+      heap_ = FoldName(name);
+      view_ = heap_;
+    }
+  }
+  FoldedName(const FoldedName&) = delete;
+  FoldedName& operator=(const FoldedName&) = delete;
+
+  std::string_view View() const { return view_; }
+
+ private:
+  char buffer_[256];
+  std::string heap_;
+  std::string_view view_;
+};
+
+constexpr std::size_t kIndexedFrom = 16;  // a handful of values is faster to scan
+// The ordered map finds one of a few dozen subkeys in a handful of comparisons; an index
+// built for a key that a walk looks into a dozen times would cost more than it saves.
+constexpr std::size_t kSubkeysIndexedFrom = 64;
+
 }  // namespace
 
 std::string FoldName(std::string_view name) {
@@ -44,8 +73,40 @@ const std::vector<RegNode*>& RegNode::Subkeys() const {
 
 RegNode* RegNode::FindSubkey(std::string_view name) const {
   Fill();
-  const auto found = subkeys_.find(FoldName(name));
-  return found == subkeys_.end() ? nullptr : found->second.get();
+  const FoldedName folded(name);
+  if (subkeys_.size() < kSubkeysIndexedFrom) {
+    const auto found = subkeys_.find(folded.View());
+    return found == subkeys_.end() ? nullptr : found->second.get();
+  }
+  if (!subkeyIndexValid_) {
+    // At most half full, so that a probe ends soon at a free place.
+    std::size_t places = 32;
+    while (places < subkeys_.size() * 2) places *= 2;
+    subkeyIndex_.assign(places, IndexEntry{});
+    for (const auto& entry : subkeys_) PlaceInIndex(entry.first, entry.second.get());
+    subkeyIndexValid_ = true;
+  }
+  const std::size_t mask = subkeyIndex_.size() - 1;
+  for (std::size_t at = std::hash<std::string_view>()(folded.View()) & mask;; at = (at + 1) & mask) {
+    const IndexEntry& entry = subkeyIndex_[at];
+    if (entry.node == nullptr) return nullptr;
+    if (entry.name == folded.View()) return entry.node;
+  }
+}
+
+void RegNode::PlaceInIndex(std::string_view folded, RegNode* node) const {
+  const std::size_t mask = subkeyIndex_.size() - 1;
+  std::size_t at = std::hash<std::string_view>()(folded) & mask;
+  while (subkeyIndex_[at].node != nullptr) at = (at + 1) & mask;
+  subkeyIndex_[at] = IndexEntry{folded, node};
+}
+
+void RegNode::IndexNewSubkey(std::string_view folded, RegNode* node) {
+  if (!subkeyIndexValid_) return;
+  if (subkeys_.size() * 2 > subkeyIndex_.size())
+    subkeyIndexValid_ = false;  // rebuilt larger when next used
+  else
+    PlaceInIndex(folded, node);
 }
 
 RegNode& RegNode::EnsureSubkey(std::string_view name, bool* created) {
@@ -53,6 +114,7 @@ RegNode& RegNode::EnsureSubkey(std::string_view name, bool* created) {
   auto [position, inserted] = subkeys_.try_emplace(FoldName(name));
   if (inserted) {
     position->second = std::make_unique<RegNode>(std::string(name));
+    IndexNewSubkey(position->first, position->second.get());
     if (orderKept_) {
       const std::string& folded = position->first;
       const auto next = std::find_if(order_.begin(), order_.end(),
@@ -76,6 +138,7 @@ RegNode& RegNode::AppendSubkey(std::string_view name) {
   auto [position, inserted] = subkeys_.try_emplace(FoldName(name));
   if (inserted) {
     position->second = std::make_unique<RegNode>(std::string(name));
+    IndexNewSubkey(position->first, position->second.get());
     order_.push_back(position->second.get());
   }
   return *position->second;
@@ -83,8 +146,9 @@ RegNode& RegNode::AppendSubkey(std::string_view name) {
 
 bool RegNode::RemoveSubkey(std::string_view name) {
   Fill();
-  const auto found = subkeys_.find(FoldName(name));
+  const auto found = subkeys_.find(FoldedName(name).View());
   if (found == subkeys_.end()) return false;
+  subkeyIndexValid_ = false;  // a free place would end the probes that passed it
   if (orderKept_) {
     order_.erase(std::find(order_.begin(), order_.end(), found->second.get()));
   } else {
@@ -93,12 +157,6 @@ bool RegNode::RemoveSubkey(std::string_view name) {
   subkeys_.erase(found);
   return true;
 }
-
-namespace {
-
-constexpr std::size_t kIndexedFrom = 16;  // a handful of values is faster to scan
-
-}  // namespace
 
 std::size_t RegNode::ValuePosition(std::string_view name) const {
   Fill();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -72,7 +73,19 @@ class RegNode {
   void FillNow() const;
 
   std::string name_;
-  std::map<std::string, std::unique_ptr<RegNode>> subkeys_;  // by upper-cased name
+  // By upper-cased name; found by a name folded on the stack, which allocates nothing.
+  std::map<std::string, std::unique_ptr<RegNode>, std::less<>> subkeys_;
+  // Subkeys by upper-cased name again, kept once a key holds many: a walk looks among a
+  // Config Manager key's thousand entries a thousand times over. A hash table in one block
+  // (open addressing, linear probing; a null node is a free place) of views of subkeys_' keys.
+  struct IndexEntry {
+    std::string_view name;
+    RegNode* node = nullptr;
+  };
+  void PlaceInIndex(std::string_view folded, RegNode* node) const;
+  void IndexNewSubkey(std::string_view folded, RegNode* node);
+  mutable std::vector<IndexEntry> subkeyIndex_;
+  mutable bool subkeyIndexValid_ = false;
   mutable std::vector<RegNode*> order_;
   mutable bool orderValid_ = true;
   bool orderKept_ = false;  // order_ is as the subkeys were appended, never rebuilt
