@@ -176,8 +176,6 @@ class Install(unittest.TestCase):
         # The installed program needs nothing from the source tree: its default machine is in it.
         program = os.path.join(prefix, "bin", "korvane-sim")
         elsewhere = simhost.temporary_folder(self, "korvane-elsewhere-")
-        version = subprocess.run([program, "--version"], cwd=elsewhere, capture_output=True, timeout=60)
-        self.assertEqual(version.stdout.decode().splitlines()[0], version_line())
         run = subprocess.run([program, "--json"], cwd=elsewhere, capture_output=True, timeout=60,
                              stdin=subprocess.DEVNULL)
         self.assertEqual(run.returncode, 0, run.stderr)
