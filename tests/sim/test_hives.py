@@ -88,7 +88,8 @@ class OfflineInstallations(unittest.TestCase):
                 ("sample-nt4.reg", ["version=4.0"], ["--os", "nt40"], WINDOWS)):
             with self.subTest(made_with=made_with):
                 windows, system, software = self.install(machine_file, *made_with, names=names)
-                before, same = simhost.snapshot(self.directory), simhost.report("--machine", machine(machine_file), *same_as)
+                before = simhost.snapshot(self.directory)
+                same = simhost.report("--machine", machine(machine_file), *same_as)
                 for option in ([], ["--os", "win2k"], ["--lang", "0x0409"], ["--codepage", "1252"]):
                     self.assertEqual(simhost.report("--windows", windows, *option),
                                      simhost.report("--machine", machine(machine_file), *same_as, *option), option)
