@@ -84,8 +84,7 @@ class OfflineInstallations(unittest.TestCase):
         for machine_file, made_with, same_as, names in (
                 ("sample-xp.reg", ["version=5.1"], ["--os", "winxp"], WINDOWS),
                 ("sample-xp.reg", ["language=0411", "acp=932"], ["--lang", "0x0411", "--codepage", "932"],
-                 ("WINNT", "System32", "CONFIG", "system", "Software")),
-                ("sample-nt4.reg", ["version=4.0"], ["--os", "nt40"], WINDOWS)):
+                 ("WINNT", "System32", "CONFIG", "system", "Software"))):
             with self.subTest(made_with=made_with):
                 windows, system, software = self.install(machine_file, *made_with, names=names)
                 before = simhost.snapshot(self.directory)
