@@ -60,11 +60,8 @@ void RegistryContract::SetUp() {
   registry_ = GetParam().make();
   ASSERT_NE(registry_, nullptr);
   scratchPath_ = "Software\\KorvaneContractTest\\" + RunToken() + "\\" + CurrentTestName();
-  std::uint32_t disposition = 0;
-  ASSERT_EQ(registry().CreateKey(platform::kHkeyLocalMachine, scratchPath_.c_str(), platform::kKeyAllAccess,
-                                 &scratch_, &disposition),
-            platform::kErrorSuccess);
-  ASSERT_EQ(disposition, platform::kCreatedNewKey) << "the scratch key of this test was there before it";
+  ASSERT_EQ(CreateUnder(platform::kHkeyLocalMachine, scratchPath_, &scratch_), platform::kCreatedNewKey)
+      << "the scratch key of this test was there before it";
 }
 
 void RegistryContract::TearDown() {
@@ -75,12 +72,17 @@ void RegistryContract::TearDown() {
 
 RegKey RegistryContract::Create(const std::string& path) {
   RegKey key = platform::kNullKey;
-  std::uint32_t disposition = 0;
-  EXPECT_EQ(registry().CreateKey(scratch_, path.c_str(), platform::kKeyAllAccess, &key, &disposition),
-            platform::kErrorSuccess)
-      << path;
+  CreateUnder(scratch_, path, &key);
   if (key != platform::kNullKey) opened_.push_back(key);
   return key;
+}
+
+std::uint32_t RegistryContract::CreateUnder(RegKey parent, const std::string& path, RegKey* key) {
+  std::uint32_t disposition = 0;
+  EXPECT_EQ(registry().CreateKey(parent, path.c_str(), platform::kKeyAllAccess, key, &disposition),
+            platform::kErrorSuccess)
+      << path;
+  return disposition;
 }
 
 RegKey RegistryContract::Open(const std::string& path, std::uint32_t access) {
@@ -240,9 +242,7 @@ void ExpectAllFailed(const HandleAttempt& attempt, const char* which) {
 
 TEST_P(RegistryContract, NullAndClosedHandlesFailAndChangeNothing) {
   RegKey closed = platform::kNullKey;
-  std::uint32_t disposition = 0;
-  ASSERT_EQ(registry().CreateKey(scratch_, "Closed", platform::kKeyAllAccess, &closed, &disposition),
-            platform::kErrorSuccess);
+  ASSERT_NE(CreateUnder(scratch_, "Closed", &closed), 0u);
   PutText(closed, "Kept", "yes");
   ASSERT_EQ(registry().CloseKey(closed), platform::kErrorSuccess);
   // Windows gives a freed handle number to the next handle the process opens, whoever opens
@@ -264,10 +264,8 @@ TEST_P(RegistryContract, ClosingARootKeySucceedsAndLeavesItUsable) {
     SCOPED_TRACE(root == platform::kHkeyDynData ? "HKEY_DYN_DATA" : "HKEY_LOCAL_MACHINE");
     EXPECT_EQ(registry().CloseKey(root), platform::kErrorSuccess);
     RegKey key = platform::kNullKey;
-    std::uint32_t disposition = 0;
     const std::string path = root == platform::kHkeyDynData ? "KorvaneContractTest\\" + RunToken() : scratchPath_;
-    ASSERT_EQ(registry().CreateKey(root, path.c_str(), platform::kKeyAllAccess, &key, &disposition),
-              platform::kErrorSuccess);
+    ASSERT_NE(CreateUnder(root, path, &key), 0u);
     EXPECT_EQ(registry().CloseKey(key), platform::kErrorSuccess);
   }
 }
@@ -276,20 +274,13 @@ TEST_P(RegistryContract, ClosingARootKeySucceedsAndLeavesItUsable) {
 
 TEST_P(RegistryContract, CreateMakesIntermediateKeysThenFindsThemThere) {
   RegKey key = platform::kNullKey;
-  std::uint32_t disposition = 0;
-  ASSERT_EQ(registry().CreateKey(scratch_, "Ndi\\Params\\NetworkAddress", platform::kKeyAllAccess, &key, &disposition),
-            platform::kErrorSuccess);
-  EXPECT_EQ(disposition, platform::kCreatedNewKey);
+  ASSERT_EQ(CreateUnder(scratch_, "Ndi\\Params\\NetworkAddress", &key), platform::kCreatedNewKey);
   EXPECT_EQ(registry().CloseKey(key), platform::kErrorSuccess);
   EXPECT_NE(Open("Ndi"), platform::kNullKey);
   EXPECT_NE(Open("Ndi\\Params"), platform::kNullKey);
 
   for (const char* again : {"Ndi\\Params\\NetworkAddress", "NDI\\params\\networkaddress\\", "Ndi\\Params"}) {
-    disposition = 0;
-    ASSERT_EQ(registry().CreateKey(scratch_, again, platform::kKeyAllAccess, &key, &disposition),
-              platform::kErrorSuccess)
-        << again;
-    EXPECT_EQ(disposition, platform::kOpenedExistingKey) << again;
+    ASSERT_EQ(CreateUnder(scratch_, again, &key), platform::kOpenedExistingKey) << again;
     EXPECT_EQ(registry().CloseKey(key), platform::kErrorSuccess);
   }
 }

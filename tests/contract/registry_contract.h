@@ -35,6 +35,9 @@ class RegistryContract : public ::testing::TestWithParam<RegistrySubject> {
 
   // Creates `path` under this test's scratch key; the handle is closed after the test.
   platform::RegKey Create(const std::string& path);
+  // Creates `path` under `parent`, a handle the test closes itself; returns the disposition,
+  // 0 when the create failed.
+  std::uint32_t CreateUnder(platform::RegKey parent, const std::string& path, platform::RegKey* key);
   // Opens `path` under the scratch key; kNullKey when that fails.
   platform::RegKey Open(const std::string& path, std::uint32_t access = platform::kKeyRead);
   void Put(platform::RegKey key, const char* name, std::uint32_t type, const void* data, std::uint32_t size);

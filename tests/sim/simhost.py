@@ -117,6 +117,36 @@ def digest(path):
         return hashlib.file_digest(file, "sha256").hexdigest()
 
 
+def snapshot(folder):
+    """Every file below folder with its digest and modification time, every symbolic link with
+    its target, and every folder: what a run that may write nothing must leave as it was."""
+    def seen(path):
+        if os.path.islink(path):
+            return "link to " + os.readlink(path)
+        return "folder" if os.path.isdir(path) else (digest(path), os.stat(path).st_mtime_ns)
+    return {os.path.relpath(os.path.join(parent, name), folder): seen(os.path.join(parent, name))
+            for parent, folders, names in os.walk(folder) for name in names + folders}
+
+
+def start(test, *args, **options):
+    """korvane-sim with args as a process of its own, killed if still running when the test ends."""
+    process = subprocess.Popen([SIM, *args], **options)
+    test.addCleanup(process.wait)
+    test.addCleanup(process.kill)
+    return process
+
+
+def wait_for(probe, timeout=30):
+    """probe()'s first result that is not None, asked every 50 ms; None after timeout seconds."""
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        result = probe()
+        if result is not None:
+            return result
+        time.sleep(0.05)
+    return None
+
+
 class Terminal:
     """korvane-sim running on a pseudo-terminal of its own."""
 
@@ -165,3 +195,4 @@ def on_terminal(*args, env=None):
 # each other (the guard) but no instance of another test.
 RUNTIME = tempfile.mkdtemp(prefix="korvane-sim-test-")
 os.environ["XDG_RUNTIME_DIR"] = RUNTIME
+LOCKS = os.path.join(RUNTIME, f"korvane-sim-{os.geteuid()}")  # where the instances' lock files go

@@ -142,11 +142,10 @@ class MachineFiles(unittest.TestCase):
         }
         for name, (args, message) in cases.items():
             with self.subTest(name):
-                before = {entry: digest(os.path.join(self.directory, entry)) for entry in os.listdir(self.directory)}
+                before = simhost.snapshot(self.directory)
                 machine = read_only if "--save" in args else path
                 simhost.refuse(self, "--json", "--machine", machine, *args, message=message)
-                after = {entry: digest(os.path.join(self.directory, entry)) for entry in os.listdir(self.directory)}
-                self.assertEqual(after, before)
+                self.assertEqual(simhost.snapshot(self.directory), before)
 
     def test_saves_come_before_the_report_and_a_report_that_cannot_be_written_fails_the_run(self):
         read, write = os.pipe()
@@ -169,33 +168,23 @@ class MachineFiles(unittest.TestCase):
     def test_malformed_files_are_refused_with_their_line_and_left_unchanged(self):
         junk = bytes((i * 73 + 41) % 256 for i in range(4096)).replace(b"\n", b" ").replace(b"\r", b" ") \
             .replace(b"\0", b" ")
+        # Each kind of fault in a file, and the limits that the tests below run at, are refused
+        # by the reader (LoadMachineText.MalformedInputGivesOneErrorWithItsLine, NameLimitTest):
+        # here, a fault is refused before the run with its file and line, any byte of it shown
+        # printable, and nothing written.
         cases = {
             "bad hex": (HEADER + b'"x"=hex:4g\r\n', 4, ""),
-            "open string": (HEADER + b'"x"="open\r\n', 4, ""),
-            "truncated hex": (HEADER + b'"x"=hex(1):30,\\\r\n', 4, ""),
-            "bad escape": (HEADER + b'"x"="a\\qb"\r\n', 4, ""),
-            "unknown type": (HEADER + b'"x"=bogus:1\r\n', 4, ""),
-            "other root": (HEADER + b'\r\n[HKEY_CURRENT_USER\\X]\r\n', 5, ""),
-            "no header": (b"[HKEY_LOCAL_MACHINE\\Software]\r\n", 1, ""),
-            "junk after the header": (HEADER + b"\x00\xff\xfe junk\r\n", 4, ""),
             "binary junk after the header": (b"REGEDIT4\r\n" + junk, 2,
                                              "expected a key line, a value line or a comment, found "),
-            # One past the limits that the tests below run at.
-            "keys nested one level too deep": (f"REGEDIT4\r\n\r\n[{DEEP}\\K512]\r\n", 3, "key nested 513 levels deep"),
-            "a key name of 256 characters": ("REGEDIT4\r\n\r\n" + adapter(DEVICE + "P" * (256 - len(DEVICE))), 3,
-                                             "key name of 256 characters"),
         }
         changes = os.path.join(self.directory, "changes.reg")
         for name, (data, line, message) in cases.items():
             with self.subTest(name):
                 path = self.write("bad.reg", data)
-                status = os.stat(path)
-                before = status.st_size, status.st_mtime_ns, simhost.digest(path)
+                before = simhost.snapshot(self.directory)
                 simhost.refuse(self, "--machine", path, "--save", "--changes", changes, "--json",
                                message=f"{path}:{line}: {message}")
-                status = os.stat(path)
-                self.assertEqual((status.st_size, status.st_mtime_ns, simhost.digest(path)), before)
-                self.assertEqual(os.listdir(self.directory), ["bad.reg"], "a file was left behind")
+                self.assertEqual(simhost.snapshot(self.directory), before)
 
     def test_endless_and_huge_inputs_end_at_once_with_an_error(self):
         limit = "the machine file is longer than the limit of 268435456 bytes (256 MiB)"
@@ -236,15 +225,6 @@ class MachineFiles(unittest.TestCase):
         report = simhost.report("--machine", path)
         self.assertEqual(report["shown"]["lists"], {"1004": ["Limit adapter"]})
         self.assertEqual(report["registry"]["keysLeftOpen"], 0)
-
-    def test_100000_subkeys_under_the_device_keys_stop_the_walk_at_1024(self):
-        # The supported adapter sorts after the first 1024 device keys: it is never reached.
-        keys = "".join(f"[{XP_PCI}\\VEN_0000&DEV_{i:05d}]\r\n" for i in range(100000))
-        path = self.write("wide.reg", "REGEDIT4\r\n\r\n" + keys + adapter("VEN_5AB1&DEV_1229&REV_0C"))
-        report = simhost.report("--machine", path)
-        self.assertEqual(report["shown"]["text"], "Adapter was not found")
-        self.assertEqual(report["registry"]["keysLeftOpen"], 0)
-        self.assertEqual(report["registry"]["writes"], [])
 
     def test_a_key_with_100000_values_loads_and_saves_them_all(self):
         values = "".join(f"\"Value{i}\"=dword:{i:08x}\r\n" for i in range(100000))

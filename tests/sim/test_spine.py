@@ -176,8 +176,6 @@ class Install(unittest.TestCase):
         # The installed program needs nothing from the source tree: its default machine is in it.
         program = os.path.join(prefix, "bin", "korvane-sim")
         elsewhere = simhost.temporary_folder(self, "korvane-elsewhere-")
-        version = subprocess.run([program, "--version"], cwd=elsewhere, capture_output=True, timeout=60)
-        self.assertEqual(version.stdout.decode().splitlines()[0], version_line())
         run = subprocess.run([program, "--json"], cwd=elsewhere, capture_output=True, timeout=60,
                              stdin=subprocess.DEVNULL)
         self.assertEqual(run.returncode, 0, run.stderr)
@@ -210,18 +208,14 @@ class Guard(unittest.TestCase):
         machine = os.path.join(simhost.temporary_folder(self, "korvane-guard-"), "machine.fifo")
         os.mkfifo(machine)
         stranger = subprocess.Popen(["sleep", "60"])
+        self.addCleanup(stranger.wait)
+        self.addCleanup(stranger.kill)
         # The first instance has the machine, and waits for its FIFO to be written: it has no window.
-        first = subprocess.Popen([simhost.SIM, "--json", "--machine", machine], stdout=subprocess.DEVNULL)
-        for process in (stranger, first):
-            self.addCleanup(process.wait)
-            self.addCleanup(process.kill)
-        runtime = os.path.join(simhost.RUNTIME, f"korvane-sim-{os.geteuid()}")
-        deadline = time.time() + 20
-        while time.time() < deadline and not glob.glob(os.path.join(runtime, "*.lock")):
-            time.sleep(0.05)
+        first = simhost.start(self, "--json", "--machine", machine, stdout=subprocess.DEVNULL)
+        simhost.wait_for(lambda: glob.glob(os.path.join(simhost.LOCKS, "*.lock")) or None, timeout=20)
         time.sleep(0.3)
         # Whatever files there say, no process is showing a window.
-        for path in glob.glob(os.path.join(runtime, "*")):
+        for path in glob.glob(os.path.join(simhost.LOCKS, "*")):
             with open(path, "w") as planted:
                 planted.write(f"{stranger.pid}\n")
         self.assertEqual(simhost.report("--machine", machine)["shown"], {"kind": "none"})

@@ -259,41 +259,6 @@ TEST(FormatMachine, ConvertsAnsiTextThroughCodePage1252) {
 
 // --- Reading ---
 
-TEST(LoadMachineText, EveryEncodingAndLineEndingGivesTheSameRegistry) {
-  const std::string ansi =
-      "Windows Registry Editor Version 5.00\n\n"
-      "[HKEY_LOCAL_MACHINE\\Software\\Caf\xE9]\n"
-      "\"Price\"=\"\x80"
-      "5\"\n"
-      "\"Blob\"=hex:01,\\\n  02\n";
-  const std::u16string wide =
-      u"Windows Registry Editor Version 5.00\n\n"
-      u"[HKEY_LOCAL_MACHINE\\Software\\Caf\u00e9]\n"
-      u"\"Price\"=\"\u20ac5\"\n"
-      u"\"Blob\"=hex:01,\\\n  02\n";
-  const auto crlf = [](auto text) {
-    decltype(text) out;
-    for (auto c : text) {
-      if (c == '\n') out += '\r';
-      out += c;
-    }
-    return out;
-  };
-  const std::string expected =
-      "HKLM\nHKLM\\Software\nHKLM\\Software\\Caf\xE9\n  \"Price\" 1: 80 35 00\n  \"Blob\" 3: 01 02\nHKDD\n";
-  const std::pair<std::string, bool> files[] = {
-      {ansi, false}, {crlf(ansi), false}, {Utf16File(wide), true}, {Utf16File(crlf(wide)), true}};
-  for (const auto& [bytes, utf16] : files) {
-    SCOPED_TRACE(utf16 ? "UTF-16" : "8-bit");
-    MemoryRegistry registry;
-    RegFileEncoding info{RegFileFormat::kRegedit4, !utf16};
-    ASSERT_TRUE(Load(bytes, registry, &info));
-    EXPECT_EQ(info.format, RegFileFormat::kVersion5);
-    EXPECT_EQ(info.utf16, utf16);
-    EXPECT_EQ(Dump(registry), expected);
-  }
-}
-
 TEST(LoadMachineText, ReadsCommentsContinuationsEscapesAndAbbreviatedRoots) {
   MemoryRegistry registry;
   ASSERT_TRUE(
@@ -338,56 +303,6 @@ TEST(LoadMachineText, ReadsCommentsContinuationsEscapesAndAbbreviatedRoots) {
             "HKDD\\Config Manager\\Enum\n"
             "HKDD\\Config Manager\\Enum\\C29A3B40\n"
             "  \"HardWareKey\" 1: 50 43 49 5c 56 45 4e 5f 35 41 42 31 00\n");
-
-  // REGEDIT4 text-type data is ANSI already.
-  MemoryRegistry old;
-  RegFileEncoding info;
-  ASSERT_TRUE(Load("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Q]\r\n\"Expand\"=hex(2):41,00,e9\r\n\"Sz\"=hex(1):41,42\r\n",
-                   old, &info));
-  EXPECT_EQ(info.format, RegFileFormat::kRegedit4);
-  EXPECT_TRUE(HasValue(old, kHkeyLocalMachine, "Q", "Expand", 2, "A\0\xE9"sv));
-  EXPECT_TRUE(HasValue(old, kHkeyLocalMachine, "Q", "Sz", 1, "AB"));
-
-  // A comment may hold what the ANSI code page cannot.
-  MemoryRegistry commented;
-  ASSERT_TRUE(Load(Utf16File(u"REGEDIT4\r\n; \u3042\r\n[HKLM\\Q]\r\n\"A\"=\"b\"\r\n"), commented));
-  EXPECT_TRUE(HasValue(commented, kHkeyLocalMachine, "Q", "A", 1, "b\0"sv));
-}
-
-TEST(LoadMachineText, DeletesKeysWithTheirSubtreeAndValues) {
-  MemoryRegistry registry;
-  ASSERT_TRUE(
-      Load("Windows Registry Editor Version 5.00\n"
-           "[HKEY_LOCAL_MACHINE\\A\\D]\n"
-           "\"keep\"=\"1\"\n"
-           "\"gone\"=\"1\"\n"
-           "@=\"d\"\n"
-           "[HKEY_LOCAL_MACHINE\\A\\D]\n"
-           "\"GONE\"=-\n"
-           "@=-\n"
-           "\"never there\"=-\n"
-           "[HKEY_LOCAL_MACHINE\\A\\B\\C]\n"
-           "\"x\"=\"1\"\n"
-           "[-HKEY_LOCAL_MACHINE\\A\\B]\n"
-           "[-HKEY_LOCAL_MACHINE\\A\\Missing\\Too]\n"
-           "[HKEY_LOCAL_MACHINE\\A\\B\\C]\n"
-           "\"new\"=\"1\"\n",
-           registry));
-  EXPECT_EQ(Dump(registry),
-            "HKLM\nHKLM\\A\nHKLM\\A\\B\nHKLM\\A\\B\\C\n  \"new\" 1: 31 00\nHKLM\\A\\D\n  \"keep\" 1: 31 "
-            "00\nHKDD\n");
-}
-
-TEST(LoadError, ShowsAJunkLineAsUtf8WithItsControlBytesEscaped) {
-  MemoryRegistry registry;
-  LoadError error;
-  // ANSI text: e-acute (E9) and a single right angle quote (9B) are characters; 01, ESC, DEL
-  // and 81 (no character in Windows-1252, a C1 control to a terminal) are not.
-  ASSERT_FALSE(Load("REGEDIT4\n[HKEY_LOCAL_MACHINE\\Q]\nJ\x01\x1b[2J\x7f\xE9\x81\x9B\n"sv, registry, nullptr, &error));
-  const std::string shown = error.ToString();
-  EXPECT_TRUE(Contains(shown, ":3: ")) << shown;
-  EXPECT_EQ(shown.find_first_of("\x01\x1b\x7f\x81"), std::string::npos) << shown;
-  EXPECT_TRUE(Contains(shown, "J\\x01\\x1B[2J\\x7F\xC3\xA9\\x81\xE2\x80\xBA'")) << shown;
 }
 
 // Names are limited in characters, as Windows limits them: in code page 932 a double-byte
@@ -444,7 +359,6 @@ TEST(LoadMachineText, MalformedInputGivesOneErrorWithItsLine) {
       {"\n" + header, 1, "missing header"},
       {"\xEF\xBB\xBFREGEDIT4\n", 1, "UTF-8"},
       {Utf16File("REGEDIT4\n", false), 1, "byte-order mark"},
-      {Utf16File("REGEDIT4\n") + "x", 0, "half a character"},
       {header + "\"Early\"=\"x\"\n", 3, "value line before any key line"},
       {header + "[HKEY_CURRENT_USER\\Software]\n", 3, "HKEY_CURRENT_USER"},
       {header + "[HKCR\\.reg]\n", 3, "HKCR"},
@@ -482,7 +396,6 @@ TEST(LoadMachineText, MalformedInputGivesOneErrorWithItsLine) {
       // A NUL, in a text, a key name of a UTF-16 file, or a comment.
       {key + "\"A\"=\"cut\0short\"\n"s, 4, "NUL character in the line"},
       {Utf16File(u"REGEDIT4\r\n[HKLM\\Q\0R]\r\n"sv), 2, "NUL character in the line"},
-      {header + "; what\0ever\n"s, 3, "NUL character in the line"},
   };
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     SCOPED_TRACE("case " + std::to_string(i));
@@ -606,32 +519,81 @@ TEST(FormatChanges, GroupsConsecutiveWritesToOneKeyAndSkipsFailedOnes) {
 
 // A file is read and decoded a chunk at a time; every chunk size, so every place a chunk can
 // end (inside a code unit, a surrogate pair, a CRLF, a double-byte character, a run of
-// ASCII), gives the same registry or the same error.
+// ASCII), gives the same encoding found and the same registry, or the same error.
 TEST(LoadMachineText, GivesTheSameAtEveryChunkSize) {
   const std::string key = "HKLM\nHKLM\\Software\n";
+  // One file in each encoding and line ending.
+  const std::string ansi =
+      "Windows Registry Editor Version 5.00\n\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\Caf\xE9]\n"
+      "\"Price\"=\"\x80"
+      "5\"\n"
+      "\"Blob\"=hex:01,\\\n  02\n";
+  const std::u16string wide =
+      u"Windows Registry Editor Version 5.00\n\n"
+      u"[HKEY_LOCAL_MACHINE\\Software\\Caf\u00e9]\n"
+      u"\"Price\"=\"\u20ac5\"\n"
+      u"\"Blob\"=hex:01,\\\n  02\n";
+  const auto crlf = [](auto text) {
+    decltype(text) out;
+    for (auto c : text) {
+      if (c == '\n') out += '\r';
+      out += c;
+    }
+    return out;
+  };
+  const std::string cafe = key + "HKLM\\Software\\Caf\xE9\n  \"Price\" 1: 80 35 00\n  \"Blob\" 3: 01 02\nHKDD\n";
   struct Case {
     const char* name;
     unsigned codePage;
     std::string text;
-    std::string expected;  // the registry's dump, or the error
+    std::string expected;  // the encoding found and the registry's dump, or the error
   };
   const Case cases[] = {
+      {"8-bit, LF", 1252, ansi, "5.00\n" + cafe},
+      {"8-bit, CR LF", 1252, crlf(ansi), "5.00\n" + cafe},
+      {"UTF-16, LF", 1252, Utf16File(wide), "5.00 UTF-16\n" + cafe},
+      {"UTF-16, CR LF", 1252, Utf16File(crlf(wide)), "5.00 UTF-16\n" + cafe},
+      // REGEDIT4 text-type data is ANSI already.
+      {"REGEDIT4's text types", 1252,
+       "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Q]\r\n\"Expand\"=hex(2):41,00,e9\r\n\"Sz\"=hex(1):41,42\r\n",
+       "REGEDIT4\nHKLM\nHKLM\\Q\n  \"Expand\" 2: 41 00 e9\n  \"Sz\" 1: 41 42\nHKDD\n"},
+      {"a comment may hold what the ANSI code page cannot", 1252,
+       Utf16File(u"REGEDIT4\r\n; \u3042\r\n[HKLM\\Q]\r\n\"A\"=\"b\"\r\n"),
+       "REGEDIT4 UTF-16\nHKLM\nHKLM\\Q\n  \"A\" 1: 62 00\nHKDD\n"},
+      {"keys deleted with their subtree, and values deleted", 1252,
+       "Windows Registry Editor Version 5.00\n"
+       "[HKEY_LOCAL_MACHINE\\A\\D]\n"
+       "\"keep\"=\"1\"\n"
+       "\"gone\"=\"1\"\n"
+       "@=\"d\"\n"
+       "[HKEY_LOCAL_MACHINE\\A\\D]\n"
+       "\"GONE\"=-\n"
+       "@=-\n"
+       "\"never there\"=-\n"
+       "[HKEY_LOCAL_MACHINE\\A\\B\\C]\n"
+       "\"x\"=\"1\"\n"
+       "[-HKEY_LOCAL_MACHINE\\A\\B]\n"
+       "[-HKEY_LOCAL_MACHINE\\A\\Missing\\Too]\n"
+       "[HKEY_LOCAL_MACHINE\\A\\B\\C]\n"
+       "\"new\"=\"1\"\n",
+       "5.00\nHKLM\nHKLM\\A\nHKLM\\A\\B\nHKLM\\A\\B\\C\n  \"new\" 1: 31 00\nHKLM\\A\\D\n  \"keep\" 1: 31 00\nHKDD\n"},
       {"UTF-16, ASCII runs beside other characters", 1252,
        Utf16File(u"Windows Registry Editor Version 5.00\r\n\r\n[HKLM\\Software\\Caf\u00e9]\r\n"
                  u"\"Mixed\"=\"ascii runs\u00e9then more ascii\u20ac12345678\"\r\n"
                  u"; \U0001F600 in a comment\r\n"
                  u"\"Blob\"=hex:00,01,0a,\\\r\n  ff,\\\r\n  7f\r\n"
                  u"\"Home\"=hex(2):41,00,e9,00,00,00\r\n"),
-       key + "HKLM\\Software\\Caf\xE9\n"
+       "5.00 UTF-16\n" + key + "HKLM\\Software\\Caf\xE9\n"
              "  \"Mixed\" 1: 61 73 63 69 69 20 72 75 6e 73 e9 74 68 65 6e 20 6d 6f 72 65 20 61 73 63 69 69 80 31 32 33 "
              "34 35 36 37 38 00\n"
              "  \"Blob\" 3: 00 01 0a ff 7f\n  \"Home\" 2: 41 e9 00\nHKDD\n"},
       {"UTF-16 on a Japanese machine", 932,
        Utf16File(u"REGEDIT4\r\n[HKLM\\Software\\\u30bd]\r\n\"\u3042\"=\"a\u30bd\u3042z\"\r\n"),
-       key + "HKLM\\Software\\\x83\x5C\n  \"\x82\xA0\" 1: 61 83 5c 82 a0 7a 00\nHKDD\n"},
+       "REGEDIT4 UTF-16\n" + key + "HKLM\\Software\\\x83\x5C\n  \"\x82\xA0\" 1: 61 83 5c 82 a0 7a 00\nHKDD\n"},
       {"8-bit 5.00 on a Japanese machine", 932,
        "Windows Registry Editor Version 5.00\r\n[HKLM\\Software\\\x83\x5C]\r\n\"\x82\xA0\"=\"\x83\x5C\x82\xA0\"\r\n",
-       key + "HKLM\\Software\\\x83\x5C\n  \"\x82\xA0\" 1: 83 5c 82 a0 00\nHKDD\n"},
+       "5.00\n" + key + "HKLM\\Software\\\x83\x5C\n  \"\x82\xA0\" 1: 83 5c 82 a0 00\nHKDD\n"},
       {"a surrogate pair on a line", 1252, Utf16File(u"REGEDIT4\r\n[HKLM\\Q]\r\n\"A\"=\"x\U0001F600\"\r\n"),
        "machine.reg:3: character U+1F600 has no form in code page 1252, the machine's ANSI code page"},
       {"a lone lead byte on a Japanese machine", 932,
@@ -644,6 +606,11 @@ TEST(LoadMachineText, GivesTheSameAtEveryChunkSize) {
        "machine.reg:4: NUL character in the line: no key name, value name, text or comment holds one"},
       {"half a code unit after a malformed line", 1252, Utf16File(u"REGEDIT4\r\nJunk\r\n\"A\"=\"x\"\r\n") + "x",
        "machine.reg: the UTF-16LE text ends in half a character"},
+      // 01, ESC, DEL and 81 (no character in 1252, a C1 control to a terminal) are shown escaped;
+      // E9 and a single right angle quote (9B) are characters.
+      {"a junk line's control bytes", 1252, "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Q]\nJ\x01\x1b[2J\x7f\xE9\x81\x9B\n",
+       "machine.reg:3: expected a key line, a value line or a comment, found "
+       "'J\\x01\\x1B[2J\\x7F\xC3\xA9\\x81\xE2\x80\xBA'"},
   };
   for (const Case& test : cases) {
     for (std::size_t chunk = 1; chunk <= test.text.size() + 1; ++chunk) {
@@ -651,8 +618,12 @@ TEST(LoadMachineText, GivesTheSameAtEveryChunkSize) {
       MemoryRegistry registry;
       registry.SetAnsiCodePage(test.codePage);
       LoadError error;
-      const bool loaded = LoadMachineText(test.text, "machine.reg", registry, nullptr, &error, chunk);
-      ASSERT_EQ(loaded ? Dump(registry) : error.ToString(), test.expected);
+      // Set to what the reader does not find at one chunk size or the next.
+      RegFileEncoding info{RegFileFormat::kRegedit4, chunk % 2 == 0};
+      const bool loaded = LoadMachineText(test.text, "machine.reg", registry, &info, &error, chunk);
+      const std::string found =
+          std::string(info.format == RegFileFormat::kRegedit4 ? "REGEDIT4" : "5.00") + (info.utf16 ? " UTF-16" : "");
+      ASSERT_EQ(loaded ? found + "\n" + Dump(registry) : error.ToString(), test.expected);
     }
   }
 
