@@ -14,14 +14,12 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
-#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "machine_files/hive/installation_registry.h"
 #include "machine_files/io/printable.h"
-#include "platform/sim/reg_node.h"
 
 namespace korvane::sim {
 
@@ -104,7 +102,8 @@ struct HiveFile {
   bool ReadText(std::initializer_list<std::string> names, const char* valueName, std::string* text) const;
 
   // The keys and values as hivex reads them, with its checks, from the bytes that were read:
-  // false where hivex would fail. Offsets are hivex's node and value handles.
+  // false where hivex would fail. Offsets are hivex's node and value handles. These, Check,
+  // NodePath and the lookups by name are in hive_keys.cpp.
   hive_node_h Root() const;
   bool Subkeys(hive_node_h node, std::vector<hive_node_h>* subkeys) const;
   bool Values(hive_node_h node, std::vector<hive_value_h>* values) const;
@@ -139,31 +138,6 @@ struct HiveFile {
   std::string_view bytes_;  // the original memory file, mapped
   std::vector<bool> cells_;
   std::unordered_set<hive_node_h> replaced_;
-};
-
-// A registry's keys from one hive, each filled the first time the run asks for it: names and
-// texts in the registry's ANSI code page, and in the SYSTEM hive `currentControlSet` seen as
-// CurrentControlSet and CurrentControlSet itself not at all. The hive is checked first (Check).
-class HiveKeys final : public RegNodeSource {
- public:
-  HiveKeys(const HiveFile& hive, unsigned codePage, std::string currentControlSet)
-      : hive_(hive), codePage_(codePage), currentControlSet_(std::move(currentControlSet)) {}
-
-  // Leaves `root`, the registry's key for the hive, to be filled from the hive's root.
-  void LoadInto(RegNode& root) { root.FillFrom(this, hive_.Root()); }
-  void Fill(RegNode& node, std::uint64_t id) override;
-  // Why a key could not be filled (only when memory ran out, the hive being checked), or "".
-  const std::string& Failure() const { return failure_; }
-
- private:
-  void FillFromKey(RegNode& node, hive_node_h key);
-
-  const HiveFile& hive_;
-  const unsigned codePage_;
-  const std::string currentControlSet_;
-  // The keys of one name after conversion beyond the first, read into the first one's key.
-  std::unordered_map<const RegNode*, std::vector<hive_node_h>> sameNamed_;
-  std::string failure_;
 };
 
 }  // namespace korvane::sim

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "machine_files/hive/hive_file.h"
+#include "machine_files/hive/hive_keys.h"
 #include "machine_files/io/printable.h"
 #include "machine_files/reg/reg_format.h"
 #include "machine_files/reg/utf16_text.h"
