@@ -183,18 +183,31 @@ class OfflineInstallations(unittest.TestCase):
             cell = 0x1000 + struct.unpack_from("<I", hive, 0x1000 + struct.unpack_from("<I", hive, 0x24)[0] + 48)[0]
             patch(system, cell, struct.pack("<i", abs(struct.unpack_from("<i", hive, cell)[0])))
 
-        def a_value_listed_twice(windows, system, software):
-            # The first key the run sets a value of, its value list naming its first value
-            # twice: a hive that reads, where hivex would free that value's cells twice.
+        def driver_key_values(system):
+            """The value list of the first key the run sets a value of: the driver key 0001."""
             hive = read(system)
             for name in re.finditer(b"0001", hive):
                 cell = name.start() - 80
                 parent = 0x1000 + struct.unpack_from("<I", hive, cell + 20)[0]
                 if hive[cell + 4:cell + 6] == b"nk" and hive[parent + 80:parent + 89] == b"{4D36E972":
-                    values = 0x1000 + struct.unpack_from("<I", hive, cell + 44)[0]
-                    patch(system, values + 8, hive[values + 4:values + 8])
-                    return
+                    return hive, 0x1000 + struct.unpack_from("<I", hive, cell + 44)[0]
             self.fail("no driver key 0001 in " + system)
+
+        def a_value_listed_twice(windows, system, software):
+            # Its value list naming its first value twice: a hive that reads, where hivex would
+            # free that value's cells twice.
+            hive, values = driver_key_values(system)
+            patch(system, values + 8, hive[values + 4:values + 8])
+
+        def a_value_shared_with_another_key(windows, system, software):
+            # Another key's value list naming the driver key's first value: a hive that reads,
+            # where hivex, replacing the driver key's values, would free a value the other key
+            # still lists, and the saved hive would no longer read.
+            hivexsh(system, "add Sharer\ncd Sharer\nsetval 1\nSharedValue\nstring:x\n")
+            _, values = driver_key_values(system)
+            hive = read(system)
+            sharer = 0x1000 + struct.unpack_from("<I", hive, key_cell(system, "Sharer") + 44)[0]
+            patch(system, sharer + 4, hive[values + 4:values + 8])
 
         def control_characters(windows, system, software):
             hivexsh(system, "add Bad\x1b]0;PWNED\x07\x1b[2J\n")
@@ -251,6 +264,9 @@ class OfflineInstallations(unittest.TestCase):
             "a value listed twice with --save": (a_value_listed_twice, [],
                                                  "damaged hive: cannot set the value NetworkAddress of ControlSet001"
                                                  "\\Control\\Class\\{4D36E972-E325-11CE-BFC1-08002BE10318}\\0001: "),
+            "a value shared with another key with --save": (
+                a_value_shared_with_another_key, [], "damaged hive: cannot set the value NetworkAddress of "
+                "ControlSet001\\Control\\Class\\{4D36E972-E325-11CE-BFC1-08002BE10318}\\0001: "),
             **{device: (None, ["--hive", "SYSTEM=" + device, "--hive", "SOFTWARE={SOFTWARE}"],
                         'not a registry hive: it does not start with "regf"') for device in ("/dev/zero", "/dev/urandom")},
             "control characters in a name": (control_characters, [],

@@ -297,11 +297,51 @@ bool HiveFile::Original(const HiveStore::BytesUse& use, std::string* error) cons
 // --- What hivex frees ---
 
 void HiveFile::MapCells() {
-  if (cells_.empty()) cells_ = inUse_;
+  if (!cells_.empty()) return;
+  cells_ = inUse_;
+  CountUses();
+}
+
+void HiveFile::CountUses() {
+  uses_.assign(size / 4 + 1, 0);
+  const auto use = [&](std::size_t offset) {
+    if (offset < size && offset % 4 == 0 && uses_[offset / 4] < 2) ++uses_[offset / 4];
+  };
+  // The hive passed Check, so every key below the root reads; each is counted once.
+  std::vector<hive_node_h> pending{Root()}, subkeys;
+  std::vector<hive_value_h> values;
+  std::vector<bool> seen(size / 8 + 1);
+  while (!pending.empty()) {
+    const hive_node_h node = pending.back();
+    pending.pop_back();
+    if (!IsRecord(node, "nk", kKeyFieldsEnd) || seen[node / 8]) continue;
+    seen[node / 8] = true;
+    if (Read32(bytes_, node + kKeySubkeyCount) != 0) {
+      const std::size_t lists = std::size_t{Read32(bytes_, node + kKeySubkeyList)} + kBaseBlockSize;
+      use(lists);
+      if (IsCell(lists) && CellLength(bytes_, lists) >= 8 && bytes_.substr(lists + 4, 2) == "ri") {
+        const std::size_t count = Read16(bytes_, lists + 6);
+        for (std::size_t i = 0; i < count && 8 + 4 * (i + 1) <= CellLength(bytes_, lists); ++i)
+          use(std::size_t{Read32(bytes_, lists + 8 + 4 * i)} + kBaseBlockSize);
+      }
+    }
+    if (Read32(bytes_, node + kKeyValueCount) != 0)
+      use(std::size_t{Read32(bytes_, node + kKeyValueList)} + kBaseBlockSize);
+    if (Values(node, &values))
+      for (const hive_value_h value : values) {
+        use(value);
+        if (IsRecord(value, "vk", kValueFieldsEnd) && (Read32(bytes_, value + kValueDataLength) & kDataInline) == 0)
+          use(std::size_t{Read32(bytes_, value + kValueDataOffset)} + kBaseBlockSize);
+      }
+    if (const std::uint32_t className = Read32(bytes_, node + kKeyClassName); className != kNoCell)
+      use(std::size_t{className} + kBaseBlockSize);
+    if (Subkeys(node, &subkeys)) pending.insert(pending.end(), subkeys.begin(), subkeys.end());
+  }
 }
 
 bool HiveFile::TakeCell(std::size_t offset, std::size_t* length) {
-  if (offset % 4 != 0 || offset < kBaseBlockSize || offset >= size || !cells_[offset / 4]) return false;
+  if (offset % 4 != 0 || offset < kBaseBlockSize || offset >= size || !cells_[offset / 4] || uses_[offset / 4] > 1)
+    return false;
   cells_[offset / 4] = false;
   *length = CellLength(bytes_, offset);
   return true;
