@@ -152,14 +152,15 @@ void CompareWithHivex(HiveFile& hive) {
       if (named && NameAsHivex(name, utf16) != hivexName.get())
         Violation("the name of " + what + " reads as \"" + NameAsHivex(name, utf16) + "\", hivex gives \"" + hivexName.get() + "\"");
       sim::HiveValueType type = 0;
-      hive_type hivexType{};
+      // Any 32-bit type, which hive_type does not name, is held as its integer.
+      sim::HiveValueType hivexType = 0;
       std::size_t length = 0;
-      sim::HivexMemory<char> hivexData(hivex_value_value(h, value, &hivexType, &length));
+      sim::HivexMemory<char> hivexData(hivex_value_value(h, value, sim::TypeOut(&hivexType), &length));
       const bool hasData = hive.ValueData(value, &type, &data);
       if (hasData != (hivexData != nullptr))
         Violation("the data of " + what + (hasData ? " reads, and hivex cannot read it" : " does not read, and hivex reads it"));
       if (!hasData) continue;
-      if (type != static_cast<sim::HiveValueType>(hivexType))
+      if (type != hivexType)
         Violation("the type of " + what + " is " + std::to_string(type) + ", hivex says " + std::to_string(hivexType));
       if (data != std::string_view(hivexData.get(), length))
         Violation("the data of " + what + " is " + std::to_string(data.size()) + " bytes, hivex gives " +
