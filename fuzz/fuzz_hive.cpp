@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <string>
 #include <string_view>
@@ -179,6 +180,68 @@ void CompareWithHivex(HiveFile& hive) {
   }
 }
 
+// What hivex makes of a hive the reader's Check refused, read the same way from the root.
+enum class HivexWalk {
+  kRefuses,      // it fails too, or the hive links a key in twice or nests keys too deep
+  kShortRecord,  // it reads a record whose cell is too short for its fields, which the reader refuses
+  kReads,
+};
+
+HivexWalk WalkWithHivex(hive_h* h, std::string_view bytes) {
+  const auto cell = [bytes](std::size_t at) {
+    std::int32_t size = 0;
+    std::memcpy(&size, bytes.data() + at, sizeof size);
+    return size < 0 ? -static_cast<std::int64_t>(size) : std::int64_t{size};
+  };
+  const auto field = [bytes](std::size_t at) {
+    std::uint32_t value = 0;
+    std::memcpy(&value, bytes.data() + at, sizeof value);
+    return std::size_t{value};
+  };
+  constexpr std::int64_t kKeyFields = 80, kValueFields = 24, kBigDataFields = 12;
+  struct Pending {
+    hive_node_h node;
+    std::size_t depth;
+  };
+  std::vector<Pending> pending{{hivex_root(h), 0}};
+  std::unordered_set<hive_node_h> seen;
+  std::vector<hive_node_h> children;
+  std::vector<hive_value_h> values;
+  while (!pending.empty()) {
+    const Pending at = pending.back();
+    pending.pop_back();
+    if (at.node == 0 || !seen.insert(at.node).second) return HivexWalk::kRefuses;
+    if (cell(at.node) < kKeyFields) return HivexWalk::kShortRecord;
+    if (!HivexList(hivex_node_children(h, at.node), &children) || !HivexList(hivex_node_values(h, at.node), &values))
+      return HivexWalk::kRefuses;
+    for (const hive_value_h value : values) {
+      sim::HivexMemory<char> name(hivex_value_key(h, value));
+      if (name == nullptr) return HivexWalk::kRefuses;
+      if (cell(value) < kValueFields) return HivexWalk::kShortRecord;
+      sim::HiveValueType type = 0;
+      std::size_t length = 0;
+      sim::HivexMemory<char> data(hivex_value_value(h, value, sim::TypeOut(&type), &length));
+      if (data == nullptr) return HivexWalk::kRefuses;
+      // Big data: hivex reads the "db" record and its list of blocks without their cells' sizes.
+      const std::size_t declared = field(value + 8);
+      if ((declared & 0x80000000) != 0) continue;
+      const std::size_t db = field(value + 12) + 0x1000;
+      if (static_cast<std::int64_t>(declared) <= cell(db) - 4) continue;
+      if (cell(db) < kBigDataFields) return HivexWalk::kShortRecord;
+      const std::size_t blocks = field(db + 4) >> 16;
+      if (cell(field(db + 8) + 0x1000) < static_cast<std::int64_t>(4 + 4 * blocks)) return HivexWalk::kShortRecord;
+    }
+    if (!children.empty() && at.depth + 1 > sim::kMaxKeyDepth) return HivexWalk::kRefuses;
+    for (const hive_node_h child : children) {
+      sim::HivexMemory<char> name(hivex_node_name(h, child));
+      if (name == nullptr) return HivexWalk::kRefuses;
+      if (cell(child) < kKeyFields) return HivexWalk::kShortRecord;
+      pending.push_back({child, at.depth + 1});
+    }
+  }
+  return HivexWalk::kReads;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -186,8 +249,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string path = input.Path();
   std::string error;
   {
+    // A hive the checks refuse must be one hivex does not read whole either, but for the
+    // records hivex reads beyond their cells.
     HiveFile hive(HiveKind::kSystem, path);
-    if (hive.Open(&error) && hive.Check(&error)) CompareWithHivex(hive);
+    if (hive.Open(&error)) {
+      if (hive.Check(&error)) {
+        CompareWithHivex(hive);
+      } else {
+        std::string message;
+        if (!hive.OpenHivex(&message)) Violation("hivex cannot open again a hive it opened: " + message);
+        if (WalkWithHivex(hive.handle, std::string_view(reinterpret_cast<const char*>(data), size)) == HivexWalk::kReads)
+          Violation("the checks refuse a hive hivex reads whole: " + error);
+      }
+    }
   }
   error.clear();
   HiveStore store;
