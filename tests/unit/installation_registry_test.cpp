@@ -177,12 +177,17 @@ TEST_F(InstallationRegistryTest, ListsAndBigDataAsWindowsWritesThemReadAsHivexRe
     std::vector<hive_node_h> subkeys;
   };
   std::vector<Key> keys{{"F", 0, {}}, {"I", 0, {}}, {"R", 0, {}}};
+  const auto children = [](hive_h* hive, hive_node_h node) {
+    std::vector<hive_node_h> list;
+    HivexMemory<hive_node_h> held(hivex_node_children(hive, node));
+    for (const hive_node_h* child = held.get(); child != nullptr && *child != 0; ++child) list.push_back(*child);
+    return list;
+  };
   hive_h* written = hivex_open(paths_.software.c_str(), 0);
   ASSERT_NE(written, nullptr);
   for (Key& key : keys) {
     key.node = hivex_node_get_child(written, hivex_node_get_child(written, hivex_root(written), "Lists"), key.name.c_str());
-    HivexMemory<hive_node_h> children(hivex_node_children(written, key.node));
-    for (const hive_node_h* child = children.get(); child != nullptr && *child != 0; ++child) key.subkeys.push_back(*child);
+    key.subkeys = children(written, key.node);
     ASSERT_EQ(key.subkeys.size(), 3u) << key.name;
   }
   const hive_value_h blob = hivex_node_get_value(written, hivex_node_get_child(written, hivex_root(written), "Big"), "Blob");
@@ -212,10 +217,8 @@ TEST_F(InstallationRegistryTest, ListsAndBigDataAsWindowsWritesThemReadAsHivexRe
     std::vector<hive_node_h> subkeys;
     for (const Key& key : keys) {
       EXPECT_TRUE(hive.Subkeys(key.node, &subkeys)) << key.name;
-      HivexMemory<hive_node_h> children(hivex_node_children(hive.handle, key.node));
-      ASSERT_NE(children, nullptr) << key.name;
       EXPECT_EQ(subkeys, key.subkeys) << key.name;
-      EXPECT_EQ(std::vector<hive_node_h>(children.get(), children.get() + 3), key.subkeys) << key.name;
+      EXPECT_EQ(children(hive.handle, key.node), key.subkeys) << key.name;
     }
     HiveValueType type = 0;
     std::string read;
