@@ -54,6 +54,7 @@ for target in "${targets[@]}"; do
   cp -n fuzz/corpus/"$target"/* "$corpus"/ 2>/dev/null || true
   dict=()
   [ "$target" = fuzz_machine_file ] && dict=(-dict=fuzz/machine_file.dict)
+  [ "$target" = fuzz_hive ] && dict=(-dict=fuzz/hive.dict)
 
   printf '\n== %s for %s s (log: %s)\n' "$target" "$seconds" "$log"
   result=0

@@ -9,6 +9,8 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <tuple>
 #include <vector>
 
@@ -46,6 +48,69 @@ MemoryRegistry Machine(unsigned codePage = kCodePageWestern) {
   machine.Ensure(kHkeyLocalMachine, "SOFTWARE");
   return machine;
 }
+
+// A hive file rewritten byte by byte, as hivex never writes one: cells added in a bin appended
+// after hivex's, and fields of hivex's records pointed at them. Cells are at their places in
+// the file, as hivex's handles give them; the records' fields count from the header's end.
+class HiveEdit {
+ public:
+  explicit HiveEdit(std::string path) : path_(std::move(path)) {
+    std::ifstream in(path_, std::ios::binary);
+    bytes_.assign(std::istreambuf_iterator<char>(in), {});
+    bin_ = kHeader + Get(0x28);
+    bytes_.resize(bin_ + 0x20);
+  }
+  static std::uint32_t Field(std::size_t cell) { return static_cast<std::uint32_t>(cell - kHeader); }
+  std::uint32_t Get(std::size_t at) const {
+    std::uint32_t value = 0;
+    for (int i = 0; i < 4; ++i) value |= std::uint32_t{static_cast<unsigned char>(bytes_[at + i])} << 8 * i;
+    return value;
+  }
+  void Put(std::size_t at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) bytes_[at + i] = static_cast<char>(value >> 8 * i);
+  }
+  // A cell in use holding `record`.
+  std::size_t Add(const std::string& record) {
+    const std::size_t at = bytes_.size(), length = (4 + record.size() + 7) / 8 * 8;
+    bytes_.resize(at + length);
+    Put(at, -static_cast<std::uint32_t>(length));
+    bytes_.replace(at + 4, record.size(), record);
+    return at;
+  }
+  // A subkey list of these keys; "lf" and "lh" give each key a hash, which no reader needs.
+  std::size_t List(const char* id, const std::vector<hive_node_h>& keys) {
+    const std::size_t step = id[1] == 'i' ? 4 : 8;
+    std::string record(4 + keys.size() * step, '\0');
+    record.replace(0, 2, id);
+    record[2] = static_cast<char>(keys.size());
+    const std::size_t list = Add(record);
+    for (std::size_t i = 0; i < keys.size(); ++i) Put(list + 8 + i * step, Field(keys[i]));
+    return list;
+  }
+  // Written with the bin closed by a free cell (once), and the header's size of the bins and
+  // checksum updated.
+  void Save() {
+    if (Get(bin_) == 0) {
+      const std::size_t end = bytes_.size(), size = (end + 8 - bin_ + 0xFFF) / 0x1000 * 0x1000;
+      bytes_.resize(bin_ + size);
+      Put(end, static_cast<std::uint32_t>(bin_ + size - end));
+      bytes_.replace(bin_, 4, "hbin");
+      Put(bin_ + 4, Field(bin_));
+      Put(bin_ + 8, static_cast<std::uint32_t>(size));
+      Put(0x28, Field(bytes_.size()));
+    }
+    std::uint32_t sum = 0;
+    for (std::size_t at = 0; at < 0x1FC; at += 4) sum ^= Get(at);
+    Put(0x1FC, sum);
+    std::ofstream(path_, std::ios::binary | std::ios::trunc) << bytes_;
+  }
+
+ private:
+  static constexpr std::size_t kHeader = 0x1000;
+  std::string path_;
+  std::string bytes_;
+  std::size_t bin_ = 0;
+};
 
 class InstallationRegistryTest : public ::testing::Test {
  protected:
@@ -88,6 +153,100 @@ TEST_F(InstallationRegistryTest, EachSampleLoadsAsItsMachineFileHoldsIt) {
     std::string error;
     ASSERT_TRUE(store_.Load(loaded, &error)) << error;
     EXPECT_EQ(Text(loaded), Text(machine));
+  }
+}
+
+TEST_F(InstallationRegistryTest, ListsAndBigDataAsWindowsWritesThemReadAsHivexReadsThem) {
+  // hivex writes only "lh" lists and big data in one cell. Windows NT 4.0 writes "lf", older
+  // hives hold "li", a key with very many subkeys has an index of lists ("ri"), and data
+  // beyond 16,344 bytes lies in the blocks a "db" record lists.
+  MemoryRegistry machine = Machine();
+  for (const std::string key : {"F", "I", "R"})
+    for (const char* sub : {"A", "B", "C"}) machine.Ensure(kHkeyLocalMachine, "SOFTWARE\\Lists\\" + key + "\\" + sub);
+  std::string data(20000, '\0');
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + i / 251);
+  machine.Ensure(kHkeyLocalMachine, "SOFTWARE\\Big")
+      .PutValue("Blob", platform::kRegBinary, std::vector<std::uint8_t>(data.begin(), data.end()));
+  std::string error;
+  ASSERT_TRUE(test::WriteHives(machine, {}, paths_, &error)) << error;
+
+  // Where hivex put the keys, their subkeys and the value.
+  struct Key {
+    std::string name;
+    hive_node_h node = 0;
+    std::vector<hive_node_h> subkeys;
+  };
+  std::vector<Key> keys{{"F", 0, {}}, {"I", 0, {}}, {"R", 0, {}}};
+  const auto children = [](hive_h* hive, hive_node_h node) {
+    std::vector<hive_node_h> list;
+    HivexMemory<hive_node_h> held(hivex_node_children(hive, node));
+    for (const hive_node_h* child = held.get(); child != nullptr && *child != 0; ++child) list.push_back(*child);
+    return list;
+  };
+  hive_h* written = hivex_open(paths_.software.c_str(), 0);
+  ASSERT_NE(written, nullptr);
+  for (Key& key : keys) {
+    key.node = hivex_node_get_child(written, hivex_node_get_child(written, hivex_root(written), "Lists"), key.name.c_str());
+    key.subkeys = children(written, key.node);
+    ASSERT_EQ(key.subkeys.size(), 3u) << key.name;
+  }
+  const hive_value_h blob = hivex_node_get_value(written, hivex_node_get_child(written, hivex_root(written), "Big"), "Blob");
+  hivex_close(written);
+  ASSERT_NE(blob, 0u);
+
+  constexpr std::size_t kSubkeyList = 32, kDataOffset = 12;
+  HiveEdit edit(paths_.software);
+  edit.Put(keys[0].node + kSubkeyList, HiveEdit::Field(edit.List("lf", keys[0].subkeys)));
+  edit.Put(keys[1].node + kSubkeyList, HiveEdit::Field(edit.List("li", keys[1].subkeys)));
+  const std::size_t index = edit.Add(std::string("ri\x02\0", 4) + std::string(8, '\0'));
+  edit.Put(index + 8, HiveEdit::Field(edit.List("lh", {keys[2].subkeys[0], keys[2].subkeys[1]})));
+  edit.Put(index + 12, HiveEdit::Field(edit.List("li", {keys[2].subkeys[2]})));
+  edit.Put(keys[2].node + kSubkeyList, HiveEdit::Field(index));
+  // Each block holds its part and 4 bytes more.
+  const std::size_t first = edit.Add(data.substr(0, 16344) + "tail"), second = edit.Add(data.substr(16344) + "tail");
+  const std::size_t blocks = edit.Add(std::string(8, '\0')), db = edit.Add(std::string("db\x02\0", 4) + std::string(4, '\0'));
+  edit.Put(blocks + 4, HiveEdit::Field(first));
+  edit.Put(blocks + 8, HiveEdit::Field(second));
+  edit.Put(db + 8, HiveEdit::Field(blocks));
+  edit.Put(blob + kDataOffset, HiveEdit::Field(db));
+  edit.Save();
+
+  {
+    HiveFile hive(HiveKind::kSoftware, paths_.software);
+    ASSERT_TRUE(hive.Open(&error) && hive.Check(&error) && hive.OpenHivex(&error)) << error;
+    std::vector<hive_node_h> subkeys;
+    for (const Key& key : keys) {
+      EXPECT_TRUE(hive.Subkeys(key.node, &subkeys)) << key.name;
+      EXPECT_EQ(subkeys, key.subkeys) << key.name;
+      EXPECT_EQ(children(hive.handle, key.node), key.subkeys) << key.name;
+    }
+    HiveValueType type = 0;
+    std::string read;
+    EXPECT_TRUE(hive.ValueData(blob, &type, &read));
+    EXPECT_EQ(type, platform::kRegBinary);
+    EXPECT_TRUE(read == data) << read.size() << " bytes";
+    std::size_t length = 0;
+    HivexMemory<char> hivexData(hivex_value_value(hive.handle, blob, TypeOut(&type), &length));
+    ASSERT_NE(hivexData, nullptr);
+    EXPECT_TRUE(std::string_view(hivexData.get(), length) == data) << length << " bytes";
+  }
+  ASSERT_TRUE(store_.Open(paths_, &error)) << error;
+  MemoryRegistry loaded;
+  ASSERT_TRUE(store_.Load(loaded, &error)) << error;
+  for (const Key& key : keys)
+    EXPECT_EQ(SubkeyNames(loaded.Find(kHkeyLocalMachine, "SOFTWARE\\Lists\\" + key.name)),
+              (std::vector<std::string>{"A", "B", "C"}));
+  EXPECT_TRUE(test::ValueBytes(loaded, kHkeyLocalMachine, "SOFTWARE\\Big", "Blob") == data);
+
+  // An index entry at no list: inside a cell, or at a key.
+  for (const std::uint32_t entry : {HiveEdit::Field(index + 8), HiveEdit::Field(keys[2].subkeys[2])}) {
+    edit.Put(index + 12, entry);
+    edit.Save();
+    HiveStore store;
+    MemoryRegistry registry;
+    ASSERT_TRUE(store.Open(paths_, &error)) << error;
+    EXPECT_FALSE(store.Load(registry, &error));
+    EXPECT_EQ(error, paths_.software + ": damaged hive: the subkeys of Lists\\R cannot be read");
   }
 }
 
