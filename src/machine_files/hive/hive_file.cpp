@@ -303,9 +303,12 @@ void HiveFile::MapCells() {
 }
 
 void HiveFile::CountUses() {
-  uses_.assign(size / 4 + 1, 0);
+  std::vector<bool> usedOnce(size / 4 + 1);
+  shared_.assign(size / 4 + 1, false);
   const auto use = [&](std::size_t offset) {
-    if (offset < size && offset % 4 == 0 && uses_[offset / 4] < 2) ++uses_[offset / 4];
+    if (offset >= size || offset % 4 != 0) return;
+    if (usedOnce[offset / 4]) shared_[offset / 4] = true;
+    usedOnce[offset / 4] = true;
   };
   // The hive passed Check, so every key below the root reads; each is counted once.
   std::vector<hive_node_h> pending{Root()}, subkeys;
@@ -337,10 +340,12 @@ void HiveFile::CountUses() {
       use(std::size_t{className} + kBaseBlockSize);
     if (Subkeys(node, &subkeys)) pending.insert(pending.end(), subkeys.begin(), subkeys.end());
   }
+  // As after Check: the walk read every page, and the save is about to need memory of its own.
+  GiveBack();
 }
 
 bool HiveFile::TakeCell(std::size_t offset, std::size_t* length) {
-  if (offset % 4 != 0 || offset < kBaseBlockSize || offset >= size || !cells_[offset / 4] || uses_[offset / 4] > 1)
+  if (offset % 4 != 0 || offset < kBaseBlockSize || offset >= size || !cells_[offset / 4] || shared_[offset / 4])
     return false;
   cells_[offset / 4] = false;
   *length = CellLength(bytes_, offset);

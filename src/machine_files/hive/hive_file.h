@@ -134,14 +134,14 @@ struct HiveFile {
   void MapCells();
   // A cell hivex would free for one key that a damaged hive also uses for another (a value,
   // its data, a value or subkey list, a class name): freed, it would leave the other key
-  // pointing into free space. Counted over every key of the hive as read, saturating at 2.
+  // pointing into free space. Counted over every key of the hive as read.
   void CountUses();
   bool TakeCell(std::size_t offset, std::size_t* length);
   bool CanFreeValues(hive_node_h node, std::string* why);
   bool CanFreeKey(hive_node_h node, std::size_t depth, std::string* why);
   std::string_view bytes_;  // the original memory file, mapped
   std::vector<bool> cells_;
-  std::vector<std::uint8_t> uses_;  // a count a 4 bytes of the file, as cells_
+  std::vector<bool> shared_;  // set at the start of each cell used more than once, as cells_
   std::unordered_set<hive_node_h> replaced_;
 };
 
