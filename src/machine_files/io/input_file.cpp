@@ -63,56 +63,41 @@ bool InputBytes::Reserve(std::size_t capacity) {
 
 bool ReadInputFile(const std::string& path, std::string_view what, std::size_t limit, InputBytes* bytes,
                    std::string* error, const FindInputEnd& decided) {
-  const auto failWith = [&](int number) {
-    *error = CannotRead(what, number);
-    return false;
-  };
-  const auto tooLong = [&] {
-    *error = TooLong(what, limit);
-    return false;
-  };
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return failWith(errno);
-  const auto failAndClose = [&](int number) {
-    close(fd);
-    return failWith(number);
-  };
-  struct stat status {};
-  if (fstat(fd, &status) != 0) return failAndClose(errno);
+  InputStream input;
+  if (!input.Open(path, what, limit, error)) return false;
   // A regular file says its size, and one byte past it shows whether it grew meanwhile.
   // Anything else gets room for the limit, which costs only what it fills.
-  const bool regular = S_ISREG(status.st_mode);
-  if (regular && static_cast<std::uintmax_t>(status.st_size) > limit) {
-    close(fd);
-    return tooLong();
-  }
+  const bool regular = input.RegularSize() != InputStream::kNotRegular;
   *bytes = InputBytes();
-  if (!bytes->Reserve(regular ? static_cast<std::size_t>(status.st_size) + 1 : limit + 1)) return failAndClose(errno);
+  if (!bytes->Reserve(regular ? input.RegularSize() + 1 : limit + 1)) {
+    *error = CannotRead(what, errno);
+    return false;
+  }
   std::size_t& length = bytes->size_;
   for (;;) {
-    if (length == bytes->capacity_) {
-      if (length > limit) break;
-      // A regular file that grows while it is read: the rest, up to the limit.
-      if (!bytes->Reserve(std::min(2 * bytes->capacity_, limit + 1))) return failAndClose(errno);
+    // A regular file that grows while it is read: the rest, up to the limit, which the
+    // stream refuses to pass.
+    if (length == bytes->capacity_ && !bytes->Reserve(std::min(2 * bytes->capacity_, limit + 1))) {
+      *error = CannotRead(what, errno);
+      return false;
     }
     // A device fills whatever it is given: a block at a time, it is judged as it comes, and so
     // is a regular file that a reader may refuse from its first bytes.
     const std::size_t wanted = bytes->capacity_ - length;
-    const ssize_t count = read(fd, bytes->data_ + length, regular && !decided ? wanted : std::min(wanted, kStreamBlock));
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0) return failAndClose(errno);
-    if (count == 0) break;
+    std::size_t count = 0;
+    if (!input.Read(bytes->data_ + length, regular && !decided ? wanted : std::min(wanted, kStreamBlock), &count,
+                    error))
+      return false;
+    if (count == 0) return true;
     const std::size_t from = length;
-    length += static_cast<std::size_t>(count);
+    length += count;
     if (!decided) continue;
-    const std::size_t end = decided(std::string_view(bytes->data_, std::min(length, limit)), from);
+    const std::size_t end = decided(std::string_view(bytes->data_, length), from);
     if (end != std::string_view::npos) {
       length = std::min(end, length);
-      break;
+      return true;
     }
   }
-  close(fd);
-  return length <= limit || tooLong();
 }
 
 InputStream::~InputStream() {
@@ -137,6 +122,7 @@ bool InputStream::Open(const std::string& path, std::string_view what, std::size
     *error = TooLong(what, limit);
     return false;
   }
+  regularSize_ = S_ISREG(status.st_mode) ? static_cast<std::size_t>(status.st_size) : kNotRegular;
   return true;
 }
 

@@ -64,8 +64,13 @@ class InputStream {
   // more than the limit.
   bool Read(char* buffer, std::size_t size, std::size_t* count, std::string* error);
 
+  // The size of an open regular file as it was opened, or kNotRegular.
+  static constexpr std::size_t kNotRegular = static_cast<std::size_t>(-1);
+  std::size_t RegularSize() const { return regularSize_; }
+
  private:
   int fd_ = -1;
+  std::size_t regularSize_ = kNotRegular;
   std::string what_;
   std::size_t limit_ = 0;
   std::size_t given_ = 0;
