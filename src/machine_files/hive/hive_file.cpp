@@ -128,39 +128,31 @@ std::size_t HiveInputEnd(std::string_view read) {
 // file goes when it is copied, up to the limit. A file whose first bytes are no hive's is
 // copied no further. -1 with `error` saying why.
 int CopyRegularFile(const std::string& path, std::string* error) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-  const auto fail = [&](int number, int memory) {
+  InputStream input;
+  if (!input.Open(path, "the hive", kHiveFileLimit, error)) return -1;
+  const int memory = memfd_create("korvane-hive", MFD_CLOEXEC);
+  const auto fail = [&](int number) {
     *error = "cannot read the hive: " + ErrnoText(number);
     if (memory >= 0) close(memory);
-    if (fd >= 0) close(fd);
     return -1;
   };
-  if (fd < 0) return fail(errno, -1);
-  struct stat status {};
-  if (fstat(fd, &status) != 0) return fail(errno, -1);
-  if (static_cast<std::uintmax_t>(status.st_size) > kHiveFileLimit) {
-    close(fd);
-    *error = "the hive is longer than the limit of " + DescribeLimit(kHiveFileLimit);
+  if (memory < 0) return fail(errno);
+  char first[kBaseBlockSize];
+  std::size_t count = 0;
+  if (!input.Read(first, sizeof first, &count, error)) {
+    close(memory);
     return -1;
   }
-  const int memory = memfd_create("korvane-hive", MFD_CLOEXEC);
-  if (memory < 0) return fail(errno, -1);
-  char first[kBaseBlockSize];
-  ssize_t count = 0;
-  do count = read(fd, first, sizeof first);
-  while (count < 0 && errno == EINTR);
-  if (count < 0) return fail(errno, memory);
-  const std::string_view head(first, static_cast<std::size_t>(count));
-  if (!WriteAll(memory, head)) return fail(errno, memory);
+  const std::string_view head(first, count);
+  if (!WriteAll(memory, head)) return fail(errno);
   std::size_t copied = head.size();
   while (StartsAsHive(head) && copied <= kHiveFileLimit) {
-    const ssize_t sent = sendfile(memory, fd, nullptr, kHiveFileLimit + 1 - copied);
+    const ssize_t sent = sendfile(memory, input.Descriptor(), nullptr, kHiveFileLimit + 1 - copied);
     if (sent < 0 && errno == EINTR) continue;
-    if (sent < 0) return fail(errno, memory);
+    if (sent < 0) return fail(errno);
     if (sent == 0) break;
     copied += static_cast<std::size_t>(sent);
   }
-  close(fd);
   if (copied > kHiveFileLimit) {
     close(memory);
     *error = "the hive is longer than the limit of " + DescribeLimit(kHiveFileLimit);

@@ -67,6 +67,9 @@ class InputStream {
   // The size of an open regular file as it was opened, or kNotRegular.
   static constexpr std::size_t kNotRegular = static_cast<std::size_t>(-1);
   std::size_t RegularSize() const { return regularSize_; }
+  // The open input, for a reader that has the kernel copy the rest (sendfile): what it takes
+  // that way is not counted against the limit here.
+  int Descriptor() const { return fd_; }
 
  private:
   int fd_ = -1;
